@@ -1,0 +1,41 @@
+// Seam: files, folders, directory searches and path functions.
+#pragma once
+#include "plat_types.h"
+
+// Opens an existing file for reading, sharing read access only (so a file another program
+// holds open for writing fails), takes its size and closes it again.
+// Returns the size in bytes, or -1 when the file cannot be opened.
+long long PlatGetFileSizeShared(const char *path);
+
+// Reads a whole file through the C runtime in binary mode (no line-end or end-of-file
+// translation) into buf, at most max bytes. Returns the number of bytes read, or -1 when the
+// file cannot be opened.
+long long PlatReadFileBytes(const char *path, char *buf, long long max);
+
+// DeleteFileA, CopyFileA, CreateDirectoryA (default security), RemoveDirectoryA.
+// Each returns nonzero on success.
+int PlatDeleteFile(const char *path);
+int PlatCopyFile(const char *source, const char *dest, int failIfExists);
+int PlatCreateDirectory(const char *path);
+int PlatRemoveDirectory(const char *path);
+
+// FindFirstFileA / FindNextFileA / FindClose over a wildcard pattern. The matched entry's
+// name (no folder) goes to name, which holds nameSize characters; a name that does not fit
+// is stored empty. PlatFindFirst returns 0 when nothing matches.
+PlatFind PlatFindFirst(const char *pattern, char *name, int nameSize);
+int PlatFindNext(PlatFind find, char *name, int nameSize);
+void PlatFindClose(PlatFind find);
+
+// GetShortPathNameA. Returns the length stored in dest (without terminator); 0 when the
+// short form cannot be had (dest is then left empty), or the size needed when it does not
+// fit destSize (dest is then left empty too).
+int PlatGetShortPathName(const char *longPath, char *dest, int destSize);
+
+// PathRemoveFileSpecA, in place: cuts the last path element and the backslash before it,
+// keeping the backslash of a drive's root ("C:\x" gives "C:\"); no backslash gives "".
+void PlatPathRemoveFileSpec(char *path);
+
+// PathQuoteSpacesA, in place: encloses path in double quotes when it contains a blank.
+// path holds size characters; returns 0 (and leaves path alone) when the quoted text would
+// not fit, nonzero otherwise.
+int PlatPathQuoteSpaces(char *path, int size);

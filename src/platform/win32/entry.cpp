@@ -1,0 +1,10 @@
+// The Windows entry point: a GUI program without a window of its own. The process ends
+// with the code of the one job the command line asked for.
+#include <windows.h>
+
+#include "../../app/dispatcher.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    return RunProgram();
+}

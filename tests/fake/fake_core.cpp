@@ -1,0 +1,503 @@
+// The recording fake: the core areas of the seam (settings, files, windows, keyboard,
+// screen, shell execution, registry, help engine).
+#include "fake.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/plat_files.h"
+#include "platform/plat_profile.h"
+#include "platform/plat_registry.h"
+#include "platform/plat_shell.h"
+#include "platform/plat_ui.h"
+
+FakeState gFake;
+
+static std::vector<void (*)()> &ResetHooks()
+{
+    static std::vector<void (*)()> hooks;
+    return hooks;
+}
+
+FakeResetHook::FakeResetHook(void (*reset)()) { ResetHooks().push_back(reset); }
+
+void FakeReset()
+{
+    gFake = FakeState();
+    for (auto reset : ResetHooks())
+        reset();
+}
+
+void FakeRecord(const std::string &line) { gFake.calls.push_back(line); }
+
+std::string FakeLower(std::string text)
+{
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = (char)(c - 'A' + 'a');
+    return text;
+}
+
+static std::string Str(const char *text) { return text ? std::string(text) : std::string("(null)"); }
+
+// Stores text (or its first size - 1 characters) with a terminator; returns what was stored.
+static int Store(char *dest, int size, const std::string &text)
+{
+    if (size <= 0)
+        return 0;
+    size_t n = std::min(text.size(), (size_t)size - 1);
+    memcpy(dest, text.data(), n);
+    dest[n] = '\0';
+    return (int)n;
+}
+
+// ---- private-profile functions ------------------------------------------------------
+
+static const std::string kSettingsFile = "tillwick.ini";
+
+void FakeSetSetting(const std::string &section, const std::string &key, const std::string &raw)
+{
+    gFake.ini[kSettingsFile][FakeLower(section)][FakeLower(key)] = raw;
+}
+
+bool FakeHasSetting(const std::string &section, const std::string &key)
+{
+    auto &file = gFake.ini[kSettingsFile];
+    auto s = file.find(FakeLower(section));
+    return s != file.end() && s->second.count(FakeLower(key)) != 0;
+}
+
+// The value as GetPrivateProfileStringA gives it: blanks trimmed, one pair of quotes gone.
+static std::string ProfileValue(std::string raw)
+{
+    size_t b = raw.find_first_not_of(" \t");
+    size_t e = raw.find_last_not_of(" \t");
+    raw = b == std::string::npos ? std::string() : raw.substr(b, e - b + 1);
+    if (raw.size() >= 2 && ((raw.front() == '"' && raw.back() == '"') ||
+                            (raw.front() == '\'' && raw.back() == '\'')))
+        raw = raw.substr(1, raw.size() - 2);
+    return raw;
+}
+
+std::string FakeGetSetting(const std::string &section, const std::string &key)
+{
+    if (!FakeHasSetting(section, key))
+        return std::string();
+    return ProfileValue(gFake.ini[kSettingsFile][FakeLower(section)][FakeLower(key)]);
+}
+
+int PlatReadProfileString(const char *section, const char *key, const char *def, char *dest,
+                          int destSize, const char *file)
+{
+    FakeRecord("ReadProfile(" + Str(section) + "," + Str(key) + "," + Str(def) + "," +
+               std::to_string(destSize) + "," + Str(file) + ")");
+    auto &ini = gFake.ini[FakeLower(file)];
+    auto s = ini.find(FakeLower(section));
+    if (s != ini.end()) {
+        auto k = s->second.find(FakeLower(key));
+        if (k != s->second.end())
+            return Store(dest, destSize, ProfileValue(k->second));
+    }
+    return Store(dest, destSize, def ? ProfileValue(def) : std::string());
+}
+
+int PlatWriteProfileString(const char *section, const char *key, const char *value,
+                           const char *file)
+{
+    FakeRecord("WriteProfile(" + Str(section) + "," + Str(key) + "," + Str(value) + "," +
+               Str(file) + ")");
+    gFake.profileWrites.push_back({section, key, value, file});
+    gFake.ini[FakeLower(file)][FakeLower(section)][FakeLower(key)] = value;
+    return 1;
+}
+
+// ---- files ----------------------------------------------------------------------------
+
+static std::map<std::string, std::string>::iterator FindFile(const std::string &path)
+{
+    std::string want = FakeLower(path);
+    for (auto it = gFake.files.begin(); it != gFake.files.end(); ++it)
+        if (FakeLower(it->first) == want)
+            return it;
+    return gFake.files.end();
+}
+
+bool FakeFileExists(const std::string &path) { return FindFile(path) != gFake.files.end(); }
+
+static bool Locked(const std::string &path)
+{
+    for (auto &l : gFake.lockedFiles)
+        if (FakeLower(l.first) == FakeLower(path) && l.second)
+            return true;
+    return false;
+}
+
+long long PlatGetFileSizeShared(const char *path)
+{
+    FakeRecord("GetFileSizeShared(" + Str(path) + ")");
+    auto it = FindFile(path);
+    if (it == gFake.files.end() || Locked(path))
+        return -1;
+    return (long long)it->second.size();
+}
+
+long long PlatReadFileBytes(const char *path, char *buf, long long max)
+{
+    FakeRecord("ReadFileBytes(" + Str(path) + "," + std::to_string(max) + ")");
+    auto it = FindFile(path);
+    if (it == gFake.files.end() || Locked(path))
+        return -1;
+    size_t n = std::min(it->second.size(), (size_t)max);
+    memcpy(buf, it->second.data(), n);
+    return (long long)n;
+}
+
+int PlatDeleteFile(const char *path)
+{
+    FakeRecord("DeleteFile(" + Str(path) + ")");
+    auto it = FindFile(path);
+    if (it == gFake.files.end() || Locked(path))
+        return 0;
+    gFake.deletedFiles.push_back(it->first);
+    gFake.files.erase(it);
+    return 1;
+}
+
+int PlatCopyFile(const char *source, const char *dest, int failIfExists)
+{
+    FakeRecord("CopyFile(" + Str(source) + "," + Str(dest) + "," + std::to_string(failIfExists) + ")");
+    auto it = FindFile(source);
+    if (it == gFake.files.end())
+        return 0;
+    auto to = FindFile(dest);
+    if (to != gFake.files.end()) {
+        if (failIfExists)
+            return 0;
+        to->second = it->second;
+    } else {
+        std::string bytes = it->second;
+        gFake.files[dest] = bytes;
+    }
+    return 1;
+}
+
+int PlatCreateDirectory(const char *path)
+{
+    FakeRecord("CreateDirectory(" + Str(path) + ")");
+    std::string key = FakeLower(path);
+    if (gFake.directories.count(key))
+        return 0;
+    gFake.directories[key] = true;
+    return 1;
+}
+
+int PlatRemoveDirectory(const char *path)
+{
+    FakeRecord("RemoveDirectory(" + Str(path) + ")");
+    std::string key = FakeLower(path);
+    if (!gFake.directories.count(key))
+        return 0;
+    std::string prefix = key + "\\";
+    for (auto &f : gFake.files)
+        if (FakeLower(f.first).compare(0, prefix.size(), prefix) == 0)
+            return 0;
+    gFake.directories.erase(key);
+    return 1;
+}
+
+// Wildcard match of '*' and '?', without regard to case.
+static bool WildMatch(const char *pattern, const char *name)
+{
+    if (*pattern == '\0')
+        return *name == '\0';
+    if (*pattern == '*')
+        return WildMatch(pattern + 1, name) || (*name && WildMatch(pattern, name + 1));
+    if (*name == '\0')
+        return false;
+    if (*pattern != '?' && FakeLower(std::string(1, *pattern)) != FakeLower(std::string(1, *name)))
+        return false;
+    return WildMatch(pattern + 1, name + 1);
+}
+
+struct FakeSearch {
+    std::vector<std::string> names;
+    size_t next;
+};
+static std::vector<FakeSearch> gSearches;
+static FakeResetHook gSearchReset([] { gSearches.clear(); });
+
+static int StoreName(const std::string &name, char *dest, int size)
+{
+    if (size <= 0)
+        return 0;
+    if (name.size() + 1 > (size_t)size) {
+        dest[0] = '\0';
+        return 0;
+    }
+    return Store(dest, size, name);
+}
+
+PlatFind PlatFindFirst(const char *pattern, char *name, int nameSize)
+{
+    FakeRecord("FindFirst(" + Str(pattern) + ")");
+    std::string p = pattern;
+    size_t slash = p.rfind('\\');
+    std::string folder = slash == std::string::npos ? std::string() : FakeLower(p.substr(0, slash));
+    std::string mask = slash == std::string::npos ? p : p.substr(slash + 1);
+    FakeSearch search{{}, 0};
+    for (auto &f : gFake.files) {
+        size_t s = f.first.rfind('\\');
+        std::string dir = s == std::string::npos ? std::string() : FakeLower(f.first.substr(0, s));
+        std::string base = s == std::string::npos ? f.first : f.first.substr(s + 1);
+        if (dir == folder && WildMatch(mask.c_str(), base.c_str()))
+            search.names.push_back(base);
+    }
+    if (search.names.empty())
+        return 0;
+    StoreName(search.names[0], name, nameSize);
+    search.next = 1;
+    gSearches.push_back(search);
+    return (PlatFind)gSearches.size();
+}
+
+int PlatFindNext(PlatFind find, char *name, int nameSize)
+{
+    FakeRecord("FindNext");
+    FakeSearch &search = gSearches.at(find - 1);
+    if (search.next >= search.names.size())
+        return 0;
+    StoreName(search.names[search.next++], name, nameSize);
+    return 1;
+}
+
+void PlatFindClose(PlatFind find)
+{
+    FakeRecord("FindClose(" + std::to_string(find) + ")");
+}
+
+int PlatGetShortPathName(const char *longPath, char *dest, int destSize)
+{
+    FakeRecord("GetShortPathName(" + Str(longPath) + ")");
+    std::string shortForm;
+    auto it = gFake.shortPaths.find(longPath);
+    if (it != gFake.shortPaths.end())
+        shortForm = it->second;
+    else if (FakeFileExists(longPath) || gFake.directories.count(FakeLower(longPath)))
+        shortForm = longPath;
+    else {
+        if (destSize > 0)
+            dest[0] = '\0';
+        return 0;
+    }
+    if (shortForm.size() + 1 > (size_t)destSize) {
+        if (destSize > 0)
+            dest[0] = '\0';
+        return (int)shortForm.size() + 1;
+    }
+    return Store(dest, destSize, shortForm);
+}
+
+void PlatPathRemoveFileSpec(char *path)
+{
+    // PathRemoveFileSpecA: cut from the last backslash; a drive root keeps its backslash.
+    char *last = strrchr(path, '\\');
+    if (!last) {
+        path[0] = '\0';
+        return;
+    }
+    if (last == path + 2 && path[1] == ':')
+        last[1] = '\0';
+    else if (last == path)
+        last[1] = '\0';
+    else
+        *last = '\0';
+}
+
+int PlatPathQuoteSpaces(char *path, int size)
+{
+    size_t n = strlen(path);
+    if (!strchr(path, ' '))
+        return 1;
+    if (n + 3 > (size_t)size)
+        return 0;
+    memmove(path + 1, path, n);
+    path[0] = '"';
+    path[n + 1] = '"';
+    path[n + 2] = '\0';
+    return 1;
+}
+
+// ---- windows, keyboard, screen, help ----------------------------------------------------
+
+int PlatMessageBox(PlatWindow owner, const char *text, const char *caption, unsigned style)
+{
+    FakeRecord("MessageBox(" + std::to_string(owner) + "," + Str(text) + "," + Str(caption) +
+               "," + std::to_string(style) + ")");
+    gFake.messageBoxes.push_back({owner, text, caption, style});
+    return gFake.messageBoxResult;
+}
+
+int PlatGetWindowText(PlatWindow window, char *dest, int destSize)
+{
+    FakeRecord("GetWindowText(" + std::to_string(window) + ")");
+    auto it = gFake.windowTitles.find(window);
+    return Store(dest, destSize, it == gFake.windowTitles.end() ? std::string() : it->second);
+}
+
+void PlatSetForegroundWindow(PlatWindow window)
+{
+    FakeRecord("SetForegroundWindow(" + std::to_string(window) + ")");
+}
+
+void PlatShowWindow(PlatWindow window, int showCommand)
+{
+    FakeRecord("ShowWindow(" + std::to_string(window) + "," + std::to_string(showCommand) + ")");
+}
+
+void PlatSleep(unsigned milliseconds)
+{
+    FakeRecord("Sleep(" + std::to_string(milliseconds) + ")");
+    gFake.sleeps.push_back(milliseconds);
+}
+
+// A US keyboard: 'i' is virtual key 0x49 without shift, scan code 0x17.
+unsigned PlatVkKeyScan(char ch)
+{
+    FakeRecord(std::string("VkKeyScan(") + ch + ")");
+    return ch == 'i' ? 0x0049 : 0xFFFF;
+}
+
+unsigned PlatOemKeyScan(unsigned char oemChar)
+{
+    FakeRecord("OemKeyScan(" + std::to_string(oemChar) + ")");
+    return oemChar == 'i' ? 0x00000017 : 0xFFFFFFFF;
+}
+
+unsigned char PlatCharToOem(char ch)
+{
+    FakeRecord(std::string("CharToOem(") + ch + ")");
+    return (unsigned char)ch;
+}
+
+unsigned PlatMapVirtualKey(unsigned code, unsigned mapType)
+{
+    FakeRecord("MapVirtualKey(" + std::to_string(code) + "," + std::to_string(mapType) + ")");
+    return code == 0x11 ? 0x1D : 0;
+}
+
+void PlatKeybdEvent(unsigned char virtualKey, unsigned char scanCode, unsigned flags)
+{
+    FakeRecord("keybd_event(" + std::to_string(virtualKey) + "," + std::to_string(scanCode) +
+               "," + std::to_string(flags) + ")");
+}
+
+PlatWindow PlatGetActiveWindow(void)
+{
+    FakeRecord("GetActiveWindow");
+    return gFake.activeWindow;
+}
+
+int PlatGetDeviceCaps(PlatWindow window, int index)
+{
+    FakeRecord("GetDeviceCaps(" + std::to_string(window) + "," + std::to_string(index) + ")");
+    return gFake.deviceCaps;
+}
+
+int PlatWinHelp(PlatWindow owner, const char *helpFile, unsigned command, uintptr_t data)
+{
+    // A data word that points at a key is shown as the key's text.
+    std::string shown = command == 0x105 ? "key:" + Str((const char *)data) : std::to_string((intptr_t)data);
+    FakeRecord("WinHelp(" + std::to_string(owner) + "," + Str(helpFile) + "," +
+               std::to_string(command) + "," + shown + ")");
+    return 1;
+}
+
+const char *PlatGetCommandLine(void) { return gFake.commandLine.c_str(); }
+
+// ---- shell execution ----------------------------------------------------------------------
+
+intptr_t PlatShellExecute(PlatWindow owner, const char *verb, const char *file,
+                          const char *params, const char *dir, int showCommand)
+{
+    FakeRecord("ShellExecute(" + std::to_string(owner) + "," + Str(verb) + "," + Str(file) +
+               "," + Str(params) + "," + Str(dir) + "," + std::to_string(showCommand) + ")");
+    gFake.shellExecutes.push_back({owner, Str(verb), Str(file), params ? params : "",
+                                   dir ? dir : "", params == nullptr, dir == nullptr, showCommand});
+    return gFake.shellExecuteResult;
+}
+
+// ---- registry ---------------------------------------------------------------------------
+
+static std::string RootName(PlatRoot root)
+{
+    return root == PLAT_HKCR ? "HKCR" : root == PLAT_HKLM ? "HKLM" : std::to_string(root);
+}
+
+static std::string RegPath(PlatRoot root, const char *path)
+{
+    return FakeLower(RootName(root) + "\\" + Str(path));
+}
+
+struct FakeOpenKey {
+    std::string path;
+};
+static std::vector<FakeOpenKey> gOpenKeys;
+static FakeResetHook gKeyReset([] { gOpenKeys.clear(); });
+
+int PlatRegReadString(PlatRoot root, const char *path, const char *name, char *dest,
+                      int destSize)
+{
+    FakeRecord("RegReadString(" + RootName(root) + "," + Str(path) + "," + Str(name) + ")");
+    if (destSize > 0)
+        dest[0] = '\0';
+    auto k = gFake.registry.find(RegPath(root, path));
+    if (k == gFake.registry.end())
+        return 0;
+    auto v = k->second.find(FakeLower(name ? name : ""));
+    if (v == k->second.end() || v->second.type != PLAT_REG_SZ)
+        return 0;
+    std::string text = v->second.data.c_str();
+    if (text.size() + 1 > (size_t)destSize)
+        return 0;
+    Store(dest, destSize, text);
+    return 1;
+}
+
+PlatKey PlatRegCreateKey(PlatRoot root, const char *path)
+{
+    FakeRecord("RegCreateKey(" + RootName(root) + "," + Str(path) + ")");
+    std::string full = RegPath(root, path);
+    // Missing parents come into being too.
+    for (size_t i = 0; i < full.size(); i++)
+        if (full[i] == '\\')
+            gFake.registry[full.substr(0, i)];
+    gFake.registry[full];
+    gOpenKeys.push_back({full});
+    return (PlatKey)gOpenKeys.size();
+}
+
+int PlatRegSetValue(PlatKey key, const char *name, unsigned type, const void *data,
+                    unsigned size)
+{
+    std::string bytes((const char *)data, size);
+    FakeRecord("RegSetValue(" + std::to_string(key) + "," + Str(name) + "," + std::to_string(type) +
+               "," + std::to_string(size) + ")");
+    gFake.registry[gOpenKeys.at(key - 1).path][FakeLower(name ? name : "")] = {type, bytes};
+    return 1;
+}
+
+void PlatRegCloseKey(PlatKey key) { FakeRecord("RegCloseKey(" + std::to_string(key) + ")"); }
+
+int PlatRegDeleteKey(PlatRoot root, const char *path)
+{
+    FakeRecord("RegDeleteKey(" + RootName(root) + "," + Str(path) + ")");
+    std::string full = RegPath(root, path);
+    if (!gFake.registry.count(full))
+        return 0;
+    std::string prefix = full + "\\";
+    for (auto &k : gFake.registry)
+        if (k.first.compare(0, prefix.size(), prefix) == 0)
+            return 0;
+    gFake.registry.erase(full);
+    return 1;
+}
