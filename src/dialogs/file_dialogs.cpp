@@ -1,5 +1,173 @@
-// Open-file and select-folder dialogs. Not built yet: the jobs do nothing.
+// The open-file dialog and the folder browser the host application has us show for it. The
+// answer always goes back as a pair of keys: the short path under the plain key and the full
+// path under the key with "Long" appended, or "CANCELLED" in both.
 #include "file_dialogs.h"
 
-void ShowOpenFileDialog(void) {}
-void ShowSelectFolderDialog(void) {}
+#include <cstring>
+
+#include "../app/host_settings.h"
+#include "../app/text.h"
+#include "../platform/plat_dialogs.h"
+#include "../platform/plat_files.h"
+#include "../platform/plat_ui.h"
+
+// The texts of this job, as the host application expects them.
+static const char kKeyInitialDir[] = "InitialDir";
+static const char kKeyFileSpec[] = "FileSpec";
+static const char kKeyDlgTitle[] = "DlgTitle";
+static const char kKeyFileSelected[] = "FileSelected";
+static const char kKeyFileSelectedLong[] = "FileSelectedLong";
+static const char kKeyFolderSelected[] = "FolderSelected";
+static const char kKeyFolderSelectedLong[] = "FolderSelectedLong";
+static const char kDefaultFileSpec[] =
+    "Tillwick Files (*.tw)|*.tw|Old Tillwick Files (*.mdb)|*.mdb|";
+static const char kCancelled[] = "CANCELLED";
+static const char kNotValidPath[] = "This is not a valid path";
+static const char kWarningCaption[] = "Tillwick Orvenda";
+
+// Paths: the chosen file or folder and its short form.
+static const size_t kPathSize = 260;
+// The dialog may fill 256 characters of the 260 of the file buffer.
+static const unsigned kFileChars = 256;
+
+static char gFilterList[kFilterListSize];
+static char gInitialDir[kSettingSize];
+static char gDialogTitle[kSettingSize];
+static char gChosenPath[kPathSize];
+static char gShortPath[kPathSize];
+
+int BuildFilterList(const char *spec, char *list, size_t listSize)
+{
+    if (listSize < 2) {
+        if (listSize == 1)
+            list[0] = '\0';
+        return 0;
+    }
+    memset(list, 0, listSize);
+    // Two bytes stay zero after the copy: the last field's terminator and the empty string
+    // that closes the list, whether or not the value ends with '|'.
+    size_t room = listSize - 2;
+    size_t n = 0;
+    while (spec[n] != '\0' && n < room) {
+        list[n] = spec[n] == '|' ? '\0' : spec[n];
+        n++;
+    }
+    return spec[n] == '\0' ? 1 : 0;
+}
+
+// The owner of the dialogs and the warning. The handle is not confirmed by its title, but
+// a number that names no window any more is dropped: the system refuses to create a window
+// owned by a destroyed one, so the dialog would never appear and the host would read
+// "CANCELLED" for a choice the user was never offered.
+static PlatWindow ReadDialogOwner(void)
+{
+    PlatWindow owner = GetHostWindow();
+    if (owner != 0 && !PlatWindowExists(owner))
+        return 0;
+    return owner;
+}
+
+static void WriteAnswer(const char *key, const char *longKey, const char *shortForm,
+                        const char *longForm)
+{
+    WriteHostSetting(kSectionAccess, key, shortForm, kHostSettingsWrite);
+    WriteHostSetting(kSectionAccess, longKey, longForm, kHostSettingsWrite);
+}
+
+// Writes the chosen path in gChosenPath as the answer pair. When its short form cannot be had
+// (the file or folder vanished meanwhile, or the form does not fit), the plain key gets the
+// full path, so the host always reads a usable path.
+static void WriteChosenPath(const char *key, const char *longKey)
+{
+    int n = PlatGetShortPathName(gChosenPath, gShortPath, (int)sizeof gShortPath);
+    const char *shortForm = gShortPath;
+    if (n <= 0 || (size_t)n >= sizeof gShortPath)
+        shortForm = gChosenPath;
+    WriteAnswer(key, longKey, shortForm, gChosenPath);
+}
+
+void ShowOpenFileDialog(void)
+{
+    PlatWindow owner = ReadDialogOwner();
+    char programDir[kPathSize];
+    GetProgramDirectory(programDir, sizeof programDir);
+    ReadHostSetting(kHostSettingsRead, kSectionAccess, kKeyInitialDir, programDir, gInitialDir,
+                    sizeof gInitialDir);
+    char fileSpec[kSettingSize];
+    ReadHostSetting(kHostSettingsRead, kSectionAccess, kKeyFileSpec, kDefaultFileSpec, fileSpec,
+                    sizeof fileSpec);
+    ReadHostSetting(kHostSettingsRead, kSectionAccess, kKeyDlgTitle, "", gDialogTitle,
+                    sizeof gDialogTitle);
+
+    BuildFilterList(fileSpec, gFilterList, sizeof gFilterList);
+    memset(gChosenPath, 0, sizeof gChosenPath);
+
+    PlatOpenFileName info;
+    memset(&info, 0, sizeof info);
+    info.owner = owner;
+    info.instance = owner != 0 ? PlatGetWindowInstance(owner) : 0;
+    info.filter = gFilterList;
+    info.customFilter = nullptr;
+    info.maxCustomFilter = 0;
+    info.filterIndex = 0;
+    info.file = gChosenPath;
+    info.maxFile = kFileChars;
+    info.fileTitle = nullptr;
+    info.maxFileTitle = 0;
+    info.initialDir = gInitialDir;
+    info.title = gDialogTitle;
+    info.flags = PLAT_OFN_FILEMUSTEXIST | PLAT_OFN_HIDEREADONLY;
+    info.fileOffset = 0;
+    info.fileExtension = 0;
+    info.defExt = nullptr;
+    info.custData = 0;
+    info.hook = 0;
+    info.templateName = nullptr;
+
+    if (PlatGetOpenFileName(&info) != 0 && gChosenPath[0] != '\0') {
+        gChosenPath[sizeof gChosenPath - 1] = '\0';
+        WriteChosenPath(kKeyFileSelected, kKeyFileSelectedLong);
+    } else {
+        WriteAnswer(kKeyFileSelected, kKeyFileSelectedLong, kCancelled, kCancelled);
+    }
+}
+
+void ShowSelectFolderDialog(void)
+{
+    ReadHostSetting(kHostSettingsRead, kSectionAccess, kKeyDlgTitle, "", gDialogTitle,
+                    sizeof gDialogTitle);
+    PlatWindow owner = ReadDialogOwner();
+
+    PlatBrowseInfo info;
+    memset(&info, 0, sizeof info);
+    info.owner = owner;
+    info.root = 0;
+    info.displayName = nullptr;
+    info.title = gDialogTitle;
+    info.flags = PLAT_BIF_RETURNONLYFSDIRS;
+    info.callback = 0;
+    info.lParam = 0;
+    info.image = 0;
+
+    PlatItemList list = PlatBrowseForFolder(&info);
+    if (list == 0) {
+        WriteAnswer(kKeyFolderSelected, kKeyFolderSelectedLong, kCancelled, kCancelled);
+        return;
+    }
+
+    memset(gChosenPath, 0, sizeof gChosenPath);
+    if (PlatGetPathFromItemList(list, gChosenPath, (int)sizeof gChosenPath) != 0 &&
+        gChosenPath[0] != '\0') {
+        WriteChosenPath(kKeyFolderSelected, kKeyFolderSelectedLong);
+    } else {
+        PlatMessageBox(owner, kNotValidPath, kWarningCaption,
+                       PLAT_MB_OK | PLAT_MB_ICONEXCLAMATION);
+        WriteAnswer(kKeyFolderSelected, kKeyFolderSelectedLong, kCancelled, kCancelled);
+    }
+
+    PlatMalloc allocator = PlatGetShellMalloc();
+    if (allocator != 0) {
+        PlatShellMallocFree(allocator, list);
+        PlatShellMallocRelease(allocator);
+    }
+}
