@@ -143,13 +143,15 @@ void ShortPathOrSame(const char *path, char *dest, size_t destSize)
         CopyText(dest, destSize, path);
 }
 
-// The directory and the program of the host launch, each quoted when it holds a blank.
+// The directory and the program of the host launch. The program is quoted when it holds a
+// blank; the directory is not: the shell takes it as the working directory whole, and a
+// quoted one names no folder, so the host would start elsewhere and miss "tillwick.mdb".
 static bool BuildHostCommand(char *directory, char *program)
 {
     GetProgramDirectory(directory, kLaunchPathSize);
     if (!FormatText(program, kLaunchPathSize, "%s\\msarn200.exe", directory))
         return false;
-    return QuoteIfBlank(directory, kLaunchPathSize) && QuoteIfBlank(program, kLaunchPathSize);
+    return QuoteIfBlank(program, kLaunchPathSize);
 }
 
 static void ExecuteHost(const char *program, const char *parameters, const char *directory)

@@ -260,7 +260,7 @@ TEST_F(Launch, HostLaunchCommand)
         {"C:\\Tillwick\\Tillwick.hlp", "", nullptr, "C:\\Tillwick\\msarn200.exe", "C:\\Tillwick",
          "tillwick.mdb /ini tillwick.ini"},
         {"C:\\Program Files\\Tillwick\\T.hlp", "", nullptr,
-         "\"C:\\Program Files\\Tillwick\\msarn200.exe\"", "\"C:\\Program Files\\Tillwick\"",
+         "\"C:\\Program Files\\Tillwick\\msarn200.exe\"", "C:\\Program Files\\Tillwick",
          "tillwick.mdb /ini tillwick.ini"},
         {"C:\\Tillwick\\Tillwick.hlp", "D:\\My Accounts\\Shop 2024.tw", "D:\\MYACCO~1\\SHOP20~1.TW",
          "C:\\Tillwick\\msarn200.exe", "C:\\Tillwick",
@@ -331,13 +331,13 @@ TEST_F(Launch, ParametersAreNeverCut)
     ASSERT_EQ(gFake.shellExecutes.size(), 1u);
     EXPECT_EQ(gFake.shellExecutes[0].params, "tillwick.mdb /ini tillwick.ini /cmd " + path);
 
-    // The longest program directory that can be read, with a blank: quoted, whole.
+    // The longest program directory that can be read, with a blank: whole, the program quoted.
     SetUp();
     std::string directory = "C:\\Program Files\\" + std::string(248 - 17, 'd');
     FakeSetSetting("Run-Time Options", "HelpFile", directory + "\\x.hlp");  // 254 characters
     OpenDataFile("");
     ASSERT_EQ(gFake.shellExecutes.size(), 1u);
-    EXPECT_EQ(gFake.shellExecutes[0].dir, "\"" + directory + "\"");
+    EXPECT_EQ(gFake.shellExecutes[0].dir, directory);
     EXPECT_EQ(gFake.shellExecutes[0].file, "\"" + directory + "\\msarn200.exe\"");
 
     // Anything longer than a path cannot come from the dispatcher and is not acted on.
