@@ -2,6 +2,7 @@
 // the Win32 side. Tests script what the platform returns (settings, files, windows,
 // registry values) and read back what the code asked of it, in order.
 #pragma once
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ struct FakeState {
     int deviceCaps = 96;             // what GetDeviceCaps answers, whatever the index
     intptr_t shellExecuteResult = 42;
     int messageBoxResult = 1;
+    // Runs while a message box is up, as the box's own message loop would: a test delivers
+    // the window messages that arrive meanwhile from here.
+    std::function<void(const FakeMessageBox &)> onMessageBox;
 
     // --- recorded ---
     std::vector<std::string> calls;  // every seam call, one line each, in order

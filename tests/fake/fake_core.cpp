@@ -334,6 +334,10 @@ int PlatMessageBox(PlatWindow owner, const char *text, const char *caption, unsi
     FakeRecord("MessageBox(" + std::to_string(owner) + "," + Str(text) + "," + Str(caption) +
                "," + std::to_string(style) + ")");
     gFake.messageBoxes.push_back({owner, text, caption, style});
+    if (gFake.onMessageBox) {
+        FakeMessageBox box = gFake.messageBoxes.back();
+        gFake.onMessageBox(box);
+    }
     return gFake.messageBoxResult;
 }
 
