@@ -1,0 +1,47 @@
+// msgbox.exe: shows one message box, for the harness's own tests of the UI driver.
+//
+//   msgbox.exe STYLE CAPTION TEXT [OWNER_TITLE]
+//
+// STYLE is the MessageBoxA style (decimal or 0x hex). With OWNER_TITLE the box is owned by
+// a visible top-level window of that title, made for the purpose. "\n" in TEXT stands for
+// a line break. The exit code is the button that closed the box (0 on failure).
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+static LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 4)
+        return 0;
+    unsigned style = (unsigned)strtoul(argv[1], nullptr, 0);
+    std::string text;
+    for (const char *p = argv[3]; *p; p++) {
+        if (p[0] == '\\' && p[1] == 'n') {
+            text += '\n';
+            p++;
+        } else {
+            text += *p;
+        }
+    }
+    HWND owner = nullptr;
+    if (argc >= 5) {
+        WNDCLASSA cls;
+        ZeroMemory(&cls, sizeof cls);
+        cls.lpfnWndProc = OwnerProc;
+        cls.hInstance = GetModuleHandleA(nullptr);
+        cls.lpszClassName = "TillwickTestOwner";
+        RegisterClassA(&cls);
+        owner = CreateWindowA("TillwickTestOwner", argv[4], WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                              0, 300, 200, nullptr, nullptr, cls.hInstance, nullptr);
+    }
+    int result = MessageBoxA(owner, text.c_str(), argv[2], style);
+    if (owner)
+        DestroyWindow(owner);
+    return result;
+}

@@ -1,0 +1,96 @@
+// JSON-line output shared by the Win32 test tools: a growing text buffer with helpers that
+// add "key":value pairs. Texts from the ANSI side are converted to UTF-8 through the
+// process code page, texts from the wide side directly, so the Python side reads UTF-8.
+#pragma once
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+inline std::string ToolWideToUtf8(const wchar_t *text, int length = -1)
+{
+    if (!text)
+        return std::string();
+    int need = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (need <= 0)
+        return std::string();
+    std::string out((size_t)need, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], need, nullptr, nullptr);
+    if (length < 0 && !out.empty() && out.back() == '\0')
+        out.pop_back();
+    return out;
+}
+
+inline std::string ToolAnsiToUtf8(const char *text)
+{
+    if (!text)
+        return std::string();
+    int need = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (need <= 0)
+        return std::string();
+    std::wstring wide((size_t)need, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], need);
+    return ToolWideToUtf8(wide.c_str());
+}
+
+// Appends text (UTF-8) as a quoted JSON string.
+inline void ToolJsonQuote(std::string &out, const std::string &text)
+{
+    out += '"';
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char esc[8];
+                snprintf(esc, sizeof esc, "\\u%04x", c);
+                out += esc;
+            } else {
+                out += (char)c;
+            }
+        }
+    }
+    out += '"';
+}
+
+// One JSON object under construction: Open, any number of Add..., Close.
+inline void ToolJsonOpen(std::string &out) { out += '{'; }
+
+inline void ToolJsonKey(std::string &out, const char *key)
+{
+    if (!out.empty() && out.back() != '{' && out.back() != '[')
+        out += ',';
+    ToolJsonQuote(out, key);
+    out += ':';
+}
+
+inline void ToolJsonAddText(std::string &out, const char *key, const std::string &utf8)
+{
+    ToolJsonKey(out, key);
+    ToolJsonQuote(out, utf8);
+}
+
+inline void ToolJsonAddNumber(std::string &out, const char *key, long long value)
+{
+    ToolJsonKey(out, key);
+    out += std::to_string(value);
+}
+
+inline void ToolJsonAddBool(std::string &out, const char *key, bool value)
+{
+    ToolJsonKey(out, key);
+    out += value ? "true" : "false";
+}
+
+// Adds already formatted JSON (an array or object built elsewhere).
+inline void ToolJsonAddRaw(std::string &out, const char *key, const std::string &json)
+{
+    ToolJsonKey(out, key);
+    out += json;
+}
+
+inline void ToolJsonClose(std::string &out) { out += '}'; }
