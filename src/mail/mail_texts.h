@@ -1,0 +1,69 @@
+// Every text the e-mail jobs show or send, in one place so that each can be checked byte for
+// byte. The %s and %d fields are filled where the text is used.
+#pragma once
+
+const char kErrorCaption[] = "Error";
+
+// Settings and the start of the batch.
+const char kTextNoServer[] = "Please setup your SMTP Server in Tillwick Orvenda.";
+const char kTextNoPort[] = "Please setup your SMTP Port in Tillwick Orvenda.";
+const char kTextWinsockStart[] = "Error starting Winsock\n";
+const char kTextWinsockVersion[] = "Wrong Winsock Version\n";
+
+// Invalid message files: the box and the reason for each parse result.
+const char kTextCouldNotSend[] =
+    "Could not send %s.  You will need to email it again.\n\nReason:\n\n%s";
+const char kReasonCannotOpen[] = "Can't open %s. You may need to delete this file manually.";
+const char kReasonEmpty[] = "%s is missing all details. You may need to delete this file manually.";
+const char kReasonNoRecipient[] = "Missing a To Email Address in %s.";
+const char kReasonNoSender[] = "Missing a From Email Address in %s";
+const char kTextCouldNotDelete[] =
+    "Could not delete %s.\n\nPlease delete the file manually otherwise it will be emailed "
+    "again.  If Windows won't let you delete it then re-start your PC and try again.";
+
+// Document labels and status texts.
+const char kLabelInvoice[] = "Invoice number %s";
+const char kLabelStatement[] = "Statement";
+const char kStatusSendingEmail[] = "Sending Email";
+const char kStatusSendingDescription[] = "Sending: %s";
+const char kStatusConnecting[] = "Connecting to: %s";
+const char kStatusConnected[] = "Connected to: %s";
+const char kStatusDisconnecting[] = "Disconnecting";
+const char kStatusSent[] = "Email Sent";
+
+// The sending window's failures.
+const char kTextLookupNotStarted[] = "Error connecting to host\n";
+const char kTextLookupFailed[] =
+    "Error Connecting (%d)\n\n   1). Please make sure that you are connected to the "
+    "internet.\n   2). Check that the SMTP server is correct (See Email Setup under the "
+    "Invoicing menu).\n   3). Your ISP might be having problems, try sending again "
+    "later.\n\nThe email has been queued in %s\n";
+const char kTextNoSocket[] = "Couldn't create socket\n";
+const char kTextSelectFailed[] = "Asynchronous socket creation failed\n";
+const char kTextConnectFailed[] = "Error connecting\n";
+const char kTextTimedOut[] =
+    "Request timed out (%d) .\n\n   1). Please make sure that you are connected to the "
+    "internet.\n   2). Check that the SMTP server is correct (See Email Setup under the "
+    "Invoicing menu).\n   3). Your ISP might be having problems, try sending again "
+    "later.\n\nThe email has been queued in %s\n";
+
+// The conversation's failures.
+const char kTextConnectionClosed[] = "Connection closed unexpectedly\n";
+const char kTextReceiveError[] = "Error receiving data (%d)\n\n";
+const char kTextBufferOverrun[] = "Buffer overrun\n";
+// By the state in which the negative reply came, states 1 to 9.
+const char *const kStateErrorTexts[9] = {
+    "State=CONNECTING. Error: %s\n", "State=HELO. Error: %s\n",
+    "State=RSET. Error: %s\n",       "State=MAIL FROM. Error: %s\n",
+    "State=RCPT TO. Error: %s\n",    "State=DATA. Error: %s\n",
+    "State=SEND MSG. Error: %s\n",   "State=QUIT. Error: %s\n",
+    "State=SENT. Error: %s\n",
+};
+
+// The commands.
+const char kCommandHelo[] = "HELO %s\r\n";
+const char kCommandRset[] = "RSET\r\n";
+const char kCommandMailFrom[] = "MAIL FROM:<%s>\r\n";
+const char kCommandRcptTo[] = "RCPT TO:<%s>\r\n";
+const char kCommandData[] = "DATA\r\n";
+const char kCommandQuit[] = "QUIT\r\n";

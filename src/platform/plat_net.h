@@ -1,0 +1,62 @@
+// Seam: Windows Sockets 1.1 for the e-mail jobs. The name lookup and the socket events are
+// reported to a window as messages; everything else is one plain call each.
+#pragma once
+#include "plat_types.h"
+
+// Socket event codes in the low 16 bits of a socket event's second parameter; the high 16
+// bits carry the error that came with the event (0: none).
+const unsigned PLAT_FD_READ = 0x01;
+const unsigned PLAT_FD_WRITE = 0x02;
+const unsigned PLAT_FD_CONNECT = 0x10;
+const unsigned PLAT_FD_CLOSE = 0x20;
+
+// The Windows Sockets error numbers the code above the seam tells apart.
+const int PLAT_WSAEWOULDBLOCK = 10035;
+
+// Size of the buffer the asynchronous name lookup fills (the platform's MAXGETHOSTSTRUCT).
+const int PLAT_HOST_ENTRY_SIZE = 1024;
+
+// WSAStartup asking for version; the version granted (wVersion) goes to *granted.
+// Returns 0 on success, otherwise the error number (*granted is then 0).
+int PlatWsaStartup(unsigned short version, unsigned short *granted);
+void PlatWsaCleanup(void);
+
+// WSAAsyncGetHostByName: looks name up in the background and posts message to window when
+// done (first parameter: the handle returned here; second: buffer length in the low 16 bits,
+// error number in the high 16). The host entry is written into hostEntry, which must stay
+// valid until then and hold PLAT_HOST_ENTRY_SIZE bytes. Returns 0 when the lookup cannot be
+// started.
+uintptr_t PlatAsyncGetHostByName(PlatWindow window, unsigned message, const char *name,
+                                 char *hostEntry, int hostEntrySize);
+
+// socket(AF_INET, SOCK_STREAM, 0). PLAT_INVALID_SOCKET on failure.
+PlatSocket PlatCreateStreamSocket(void);
+
+// WSAAsyncSelect: posts message to window for the events in mask (first parameter: the
+// socket; second: event and error as above). Makes the socket non-blocking. Returns 0 on
+// success, nonzero on failure.
+int PlatAsyncSelect(PlatSocket socket, PlatWindow window, unsigned message, long mask);
+
+// getservbyname(service, protocol): the port in host byte order, or 0 when the services
+// database has no such entry.
+unsigned short PlatGetServicePort(const char *service, const char *protocol);
+
+// connect() to the first address of a host entry that PlatAsyncGetHostByName filled, at port
+// (host byte order). Returns 0 when connected at once, -1 otherwise; PlatWsaGetLastError then
+// tells why (PLAT_WSAEWOULDBLOCK: the connect goes on in the background).
+int PlatConnect(PlatSocket socket, const char *hostEntry, unsigned short port);
+
+// send(): returns the number of bytes the socket took (possibly fewer than length), 0 when it
+// would block and took nothing, -1 on any other error.
+int PlatSend(PlatSocket socket, const char *data, int length);
+
+// recv(): returns the number of bytes received, 0 when the peer has closed the connection,
+// -1 on error (PlatWsaGetLastError tells which, PLAT_WSAEWOULDBLOCK when nothing is waiting).
+int PlatRecv(PlatSocket socket, char *buffer, int length);
+
+// shutdown() with how = 1 (sending direction) or 2 (both); closesocket().
+void PlatShutdown(PlatSocket socket, int how);
+void PlatCloseSocket(PlatSocket socket);
+
+// WSAGetLastError of the calling thread.
+int PlatWsaGetLastError(void);

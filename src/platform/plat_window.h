@@ -1,0 +1,36 @@
+// Seam: the modal dialog windows made from the program's dialog templates, their controls,
+// their timers and their fonts.
+#pragma once
+#include "plat_types.h"
+
+// A dialog procedure in plain types: returns nonzero when the message was handled (for
+// WM_INITDIALOG: nonzero lets the platform give the default focus).
+typedef intptr_t (*PlatDialogProc)(PlatWindow window, unsigned message, uintptr_t first,
+                                   intptr_t second);
+
+// DialogBoxParamA with the program's template templateId: runs the dialog modally and returns
+// the result given to PlatEndDialog (-1 also when the window cannot be made). One dialog at a
+// time.
+intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc);
+
+// EndDialog: the modal loop ends once the current message has been handled.
+void PlatEndDialog(PlatWindow window, intptr_t result);
+
+// SetDlgItemTextA: the control shows text at once.
+void PlatSetDlgItemText(PlatWindow window, int controlId, const char *text);
+
+// SetTimer / KillTimer of the window's timer timerId. Killing a stopped timer is harmless.
+void PlatSetTimer(PlatWindow window, uintptr_t timerId, unsigned milliseconds);
+void PlatKillTimer(PlatWindow window, uintptr_t timerId);
+
+// SendMessageA(window, WM_COMMAND, commandId, 0): returns once the window has handled it.
+void PlatSendCommand(PlatWindow window, int commandId);
+
+// CreateFontA(height, 0, 0, 0, weight, no italic, underline or strike-out, character set 0,
+// default output and clipping precision, default quality and pitch, face). 0 on failure. The
+// caller deletes it with PlatDeleteFont once no window uses it.
+PlatFont PlatCreateFont(int height, int weight, const char *face);
+void PlatDeleteFont(PlatFont font);
+
+// WM_SETFONT to a control of the window; redraw 0 leaves the redrawing for later.
+void PlatSetControlFont(PlatWindow window, int controlId, PlatFont font, int redraw);

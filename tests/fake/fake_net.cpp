@@ -1,0 +1,270 @@
+// The recording fake of the sockets and dialog-window seams.
+#include "fake_net.h"
+
+#include <cstring>
+
+#include "fake.h"
+#include "platform/plat_net.h"
+#include "platform/plat_window.h"
+
+FakeNetState gFakeNet;
+FakeDialogState gFakeDialog;
+
+static PlatDialogProc gProc;
+
+static void ResetNet()
+{
+    gFakeNet = FakeNetState();
+    gFakeDialog = FakeDialogState();
+    gProc = nullptr;
+}
+static FakeResetHook gNetReset(ResetNet);
+
+// ---- sockets ------------------------------------------------------------------------
+
+int PlatWsaStartup(unsigned short version, unsigned short *granted)
+{
+    FakeRecord("WSAStartup(" + std::to_string(version) + ")");
+    gFakeNet.startups++;
+    gFakeNet.versionAsked = version;
+    *granted = gFakeNet.startupError == 0 ? gFakeNet.grantedVersion : 0;
+    return gFakeNet.startupError;
+}
+
+void PlatWsaCleanup(void)
+{
+    FakeRecord("WSACleanup");
+    gFakeNet.cleanups++;
+}
+
+uintptr_t PlatAsyncGetHostByName(PlatWindow window, unsigned message, const char *name,
+                                 char *hostEntry, int hostEntrySize)
+{
+    FakeRecord("AsyncGetHostByName(" + std::string(name) + "," + std::to_string(message) + "," +
+               std::to_string(hostEntrySize) + ")");
+    gFakeNet.lookupName = name;
+    gFakeNet.lookupWindow = window;
+    gFakeNet.lookupMessage = message;
+    gFakeNet.hostEntry = hostEntry;
+    gFakeNet.hostEntrySize = hostEntrySize;
+    return gFakeNet.lookupHandle;
+}
+
+PlatSocket PlatCreateStreamSocket(void)
+{
+    FakeRecord("socket");
+    gFakeNet.socket = gFakeNet.socketFails ? PLAT_INVALID_SOCKET : (PlatSocket)0x50;
+    return gFakeNet.socket;
+}
+
+int PlatAsyncSelect(PlatSocket socket, PlatWindow window, unsigned message, long mask)
+{
+    FakeRecord("AsyncSelect(" + std::to_string(socket) + "," + std::to_string(window) + "," +
+               std::to_string(message) + "," + std::to_string(mask) + ")");
+    gFakeNet.selectMask = mask;
+    gFakeNet.selectMessage = message;
+    return gFakeNet.selectFails ? 1 : 0;
+}
+
+unsigned short PlatGetServicePort(const char *service, const char *protocol)
+{
+    FakeRecord("GetServicePort(" + std::string(service) + "," + std::string(protocol) + ")");
+    return gFakeNet.servicePort;
+}
+
+int PlatConnect(PlatSocket socket, const char *hostEntry, unsigned short port)
+{
+    std::string address(hostEntry, strnlen(hostEntry, PLAT_HOST_ENTRY_SIZE));
+    gFakeNet.connectedTo = address + ":" + std::to_string(port);
+    FakeRecord("Connect(" + std::to_string(socket) + "," + gFakeNet.connectedTo + ")");
+    if (gFakeNet.connectError == 0)
+        return 0;
+    gFakeNet.lastError = gFakeNet.connectError;
+    return -1;
+}
+
+int PlatSend(PlatSocket, const char *data, int length)
+{
+    gFakeNet.sendCalls++;
+    int take = length;
+    if (!gFakeNet.sendLimits.empty()) {
+        int limit = gFakeNet.sendLimits.front();
+        gFakeNet.sendLimits.pop_front();
+        if (limit < 0) {
+            gFakeNet.lastError = 10054;
+            return -1;
+        }
+        if (limit < take)
+            take = limit;
+    }
+    gFakeNet.sent.append(data, (size_t)take);
+    return take;
+}
+
+int PlatRecv(PlatSocket, char *buffer, int length)
+{
+    if (gFakeNet.receiveError != 0) {
+        gFakeNet.lastError = gFakeNet.receiveError;
+        gFakeNet.receiveError = 0;
+        return -1;
+    }
+    if (!gFakeNet.inbound.empty()) {
+        size_t n = std::min(gFakeNet.inbound.size(), (size_t)length);
+        memcpy(buffer, gFakeNet.inbound.data(), n);
+        gFakeNet.inbound.erase(0, n);
+        return (int)n;
+    }
+    if (gFakeNet.peerClosed)
+        return 0;
+    gFakeNet.lastError = PLAT_WSAEWOULDBLOCK;
+    return -1;
+}
+
+void PlatShutdown(PlatSocket, int how)
+{
+    FakeRecord("shutdown(" + std::to_string(how) + ")");
+    gFakeNet.closeSteps.push_back("shutdown(" + std::to_string(how) + ")");
+}
+
+void PlatCloseSocket(PlatSocket socket)
+{
+    FakeRecord("closesocket(" + std::to_string(socket) + ")");
+    gFakeNet.closeSteps.push_back("close");
+}
+
+int PlatWsaGetLastError(void) { return gFakeNet.lastError; }
+
+// ---- the dialog window ----------------------------------------------------------------
+
+intptr_t FakeDeliver(unsigned message, uintptr_t first, intptr_t second)
+{
+    if (!gProc || gFakeDialog.window == 0 || gFakeDialog.ended)
+        return 0;
+    return gProc(gFakeDialog.window, message, first, second);
+}
+
+intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc)
+{
+    FakeRecord("DialogBox(" + std::to_string(templateId) + "," + std::to_string(owner) + ")");
+    gFakeDialog.shown++;
+    gFakeDialog.templateId = templateId;
+    gFakeDialog.owner = owner;
+    gFakeDialog.statusByWindow.emplace_back();
+    std::function<void()> script;
+    if (!gFakeDialog.scripts.empty()) {
+        script = gFakeDialog.scripts.front();
+        gFakeDialog.scripts.pop_front();
+    }
+    if (gFakeDialog.createFails)
+        return -1;
+    gProc = proc;
+    gFakeDialog.window = (PlatWindow)(0x5E00 + gFakeDialog.shown);
+    gFakeDialog.ended = false;
+    gFakeDialog.endResult = 0;
+    proc(gFakeDialog.window, PLAT_WM_INITDIALOG, 0, 0);
+    if (script && !gFakeDialog.ended)
+        script();
+    if (!gFakeDialog.ended) {
+        FakeRecord("user Cancel (end of script)");
+        FakeDeliver(PLAT_WM_COMMAND, 1000, 0);
+    }
+    intptr_t result = gFakeDialog.endResult;
+    gFakeDialog.window = 0;
+    gProc = nullptr;
+    gFakeDialog.timerRunning = false;
+    return result;
+}
+
+void PlatEndDialog(PlatWindow window, intptr_t result)
+{
+    FakeRecord("EndDialog(" + std::to_string(window) + "," + std::to_string(result) + ")");
+    gFakeDialog.ended = true;
+    gFakeDialog.endResult = result;
+}
+
+void PlatSetDlgItemText(PlatWindow window, int controlId, const char *text)
+{
+    FakeRecord("SetDlgItemText(" + std::to_string(window) + "," + std::to_string(controlId) + "," +
+               text + ")");
+    if (controlId == 1012) {
+        gFakeDialog.statusTexts.push_back(text);
+        if (!gFakeDialog.statusByWindow.empty())
+            gFakeDialog.statusByWindow.back().push_back(text);
+    }
+}
+
+void PlatSetTimer(PlatWindow window, uintptr_t timerId, unsigned milliseconds)
+{
+    FakeRecord("SetTimer(" + std::to_string(window) + "," + std::to_string(timerId) + "," +
+               std::to_string(milliseconds) + ")");
+    gFakeDialog.timerStarts++;
+    gFakeDialog.timerPeriod = milliseconds;
+    gFakeDialog.timerRunning = true;
+}
+
+void PlatKillTimer(PlatWindow window, uintptr_t timerId)
+{
+    FakeRecord("KillTimer(" + std::to_string(window) + "," + std::to_string(timerId) + ")");
+    gFakeDialog.timerKills++;
+    gFakeDialog.timerRunning = false;
+}
+
+void PlatSendCommand(PlatWindow window, int commandId)
+{
+    FakeRecord("SendCommand(" + std::to_string(window) + "," + std::to_string(commandId) + ")");
+    if (gProc && window == gFakeDialog.window)
+        gProc(window, PLAT_WM_COMMAND, (uintptr_t)commandId, 0);
+}
+
+PlatFont PlatCreateFont(int height, int weight, const char *face)
+{
+    FakeRecord("CreateFont(" + std::to_string(height) + "," + std::to_string(weight) + "," + face +
+               ")");
+    gFakeDialog.fonts.push_back({height, weight, face});
+    return (PlatFont)(0xF000 + gFakeDialog.fonts.size());
+}
+
+void PlatDeleteFont(PlatFont font)
+{
+    FakeRecord("DeleteFont(" + std::to_string(font) + ")");
+    if (font)
+        gFakeDialog.fontsDeleted++;
+}
+
+void PlatSetControlFont(PlatWindow, int controlId, PlatFont font, int redraw)
+{
+    gFakeDialog.fontSets.push_back(std::to_string(controlId) + ":" + std::to_string(font) + ":" +
+                                   std::to_string(redraw));
+}
+
+// ---- test helpers -----------------------------------------------------------------------
+
+void FakeHostFound(const std::string &address, int error)
+{
+    if (gFakeNet.hostEntry && error == 0) {
+        size_t n = std::min(address.size(), (size_t)gFakeNet.hostEntrySize - 1);
+        memcpy(gFakeNet.hostEntry, address.data(), n);
+        gFakeNet.hostEntry[n] = '\0';
+    }
+    FakeDeliver(1025, gFakeNet.lookupHandle, (intptr_t)(((uintptr_t)error << 16) | 16));
+}
+
+void FakeSocketEvent(unsigned event, unsigned error)
+{
+    FakeDeliver(1026, gFakeNet.socket, (intptr_t)(((uintptr_t)error << 16) | event));
+}
+
+void FakeServerSays(const std::string &bytes)
+{
+    gFakeNet.inbound += bytes;
+    while (!gFakeNet.inbound.empty() && gFakeDialog.window != 0 && !gFakeDialog.ended) {
+        size_t before = gFakeNet.inbound.size();
+        FakeSocketEvent(PLAT_FD_READ);
+        if (gFakeNet.inbound.size() == before)
+            break;
+    }
+}
+
+void FakeUserCancel(void) { FakeDeliver(PLAT_WM_COMMAND, 1000, 0); }
+
+void FakeTimerFires(void) { FakeDeliver(PLAT_WM_TIMER, 1000, 0); }

@@ -1,0 +1,97 @@
+// The recording fake of the sockets seam and of the dialog-window seam: a test scripts what
+// the lookup, the socket and the server do, drives the sending window with its messages, and
+// reads back what was sent, shown and closed.
+#pragma once
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/plat_types.h"
+
+struct FakeNetState {
+    // --- scripted by the test ---
+    int startupError = 0;                 // what WSAStartup returns
+    unsigned short grantedVersion = 0x0101;
+    uintptr_t lookupHandle = 0x4C00;      // 0: the lookup cannot be started
+    bool socketFails = false;
+    bool selectFails = false;
+    unsigned short servicePort = 25;      // 0: the services database has no "smtp"
+    int connectError = 10035;             // 0: connected at once
+    // Per send call, the most bytes the socket takes (0: would block, -1: broken); once
+    // these run out every send is taken whole.
+    std::deque<int> sendLimits;
+    std::string inbound;                  // bytes the server has sent, not yet received
+    bool peerClosed = false;              // once inbound is empty, a receive gives 0
+    int receiveError = 0;                 // nonzero: the next receive fails with it
+
+    // --- recorded ---
+    int startups = 0, cleanups = 0;
+    unsigned short versionAsked = 0;
+    std::string lookupName;
+    PlatWindow lookupWindow = 0;
+    unsigned lookupMessage = 0;
+    char *hostEntry = nullptr;            // where the lookup writes its answer
+    int hostEntrySize = 0;
+    PlatSocket socket = PLAT_INVALID_SOCKET;  // the last socket made
+    long selectMask = 0;
+    unsigned selectMessage = 0;
+    std::string connectedTo;              // "address:port"
+    std::string sent;                     // every byte the socket took, in order
+    int sendCalls = 0;
+    int lastError = 0;
+    std::vector<std::string> closeSteps;  // "shutdown(1)", "shutdown(2)", "close"
+};
+
+extern FakeNetState gFakeNet;
+
+struct FakeFont {
+    int height;
+    int weight;
+    std::string face;
+};
+
+struct FakeDialogState {
+    // --- scripted by the test ---
+    // One script per window, run after WM_INITDIALOG as the window's message loop; a window
+    // still open when its script returns (or that has none) gets the user's Cancel.
+    std::deque<std::function<void()>> scripts;
+    bool createFails = false;             // the window cannot be made
+
+    // --- recorded ---
+    int shown = 0;
+    int templateId = 0;
+    PlatWindow owner = 0;
+    PlatWindow window = 0;                // the open window, 0 when none
+    bool ended = false;
+    intptr_t endResult = 0;
+    std::vector<std::string> statusTexts;  // every text set on the status line, in order
+    std::vector<std::vector<std::string>> statusByWindow;  // the same, per window shown
+    int timerStarts = 0, timerKills = 0;
+    unsigned timerPeriod = 0;
+    bool timerRunning = false;
+    std::vector<FakeFont> fonts;
+    std::vector<std::string> fontSets;    // "control:font:redraw"
+    int fontsDeleted = 0;
+};
+
+extern FakeDialogState gFakeDialog;
+
+// Delivers a message to the open window's procedure, as its message loop would. Returns the
+// procedure's result; 0 when no window is open.
+intptr_t FakeDeliver(unsigned message, uintptr_t first, intptr_t second);
+
+// The lookup's answer: the address (dotted) written into the host entry, then the message
+// with the lookup's handle and the error in the high 16 bits.
+void FakeHostFound(const std::string &address, int error = 0);
+
+// A socket event for the last socket made.
+void FakeSocketEvent(unsigned event, unsigned error = 0);
+
+// The server sends bytes, then one read event per receive until they are all taken (or a
+// read event is held back, inside a message box).
+void FakeServerSays(const std::string &bytes);
+
+// The user clicks Cancel; the timer fires.
+void FakeUserCancel(void);
+void FakeTimerFires(void);
