@@ -1,0 +1,307 @@
+// Queued message files: loading, the envelope addresses, the greeting name, the description
+// line, the document label and the transparency encoding.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mail_support.h"
+
+using namespace mailtest;
+
+namespace {
+
+class MessageFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FakeReset();
+        ReleaseMessageText();
+    }
+    void TearDown() override { ReleaseMessageText(); }
+};
+
+TEST_F(MessageFile, LoadAppendsTheEndOfDataMarkOrReportsWhyNot)
+{
+    struct Row {
+        const char *name;
+        bool exists;
+        bool locked;
+        std::string content;
+        int result;
+        std::string text;  // the message text when loaded
+    } rows[] = {
+        {"missing", false, false, "", 10, ""},
+        {"held open for writing", true, true, "To: x", 10, ""},
+        {"empty", true, false, "", 20, ""},
+        {"plain", true, false, "abc", 1, "abc\r\n.\r\n"},
+        {"ends in CR LF: one empty line before the mark", true, false, "abc\r\n", 1, "abc\r\n\r\n.\r\n"},
+        {"a zero byte would cut it short", true, false, std::string("To: a@b.c\r\n\0rest", 16), 10, ""},
+        {"a zero byte as the last byte", true, false, std::string("abc\0", 4), 10, ""},
+    };
+    for (const Row &row : rows) {
+        FakeReset();
+        const char *path = "C:\\Q\\S1.txt";
+        if (row.exists)
+            gFake.files[path] = row.content;
+        if (row.locked)
+            gFake.lockedFiles[path] = true;
+        EXPECT_EQ(LoadMessageFile(path), row.result) << row.name;
+        if (row.result == 1) {
+            ASSERT_NE(gMessage.text, nullptr) << row.name;
+            EXPECT_EQ(std::string(gMessage.text, gMessage.textLength), row.text) << row.name;
+            EXPECT_EQ(gMessage.text[gMessage.textLength], '\0') << row.name;
+        } else {
+            EXPECT_EQ(gMessage.text, nullptr) << row.name;
+        }
+    }
+}
+
+TEST_F(MessageFile, RecipientComesFromALineThatStartsWithTo)
+{
+    std::string long255(251, 'r');
+    long255 += "@x.y";  // 255 characters
+    struct Row {
+        std::string text;
+        int result;
+        const char *recipient;
+    } rows[] = {
+        {"To: <bob@example.org>\r\n", 1, "bob@example.org"},
+        {"To: bob@example.org\r\n", 1, "bob@example.org"},
+        {"To: Bob Smith <bob@example.org>\r\n", 1, "Bob Smith <bob@example.org"},
+        {"To: <abc>\r\n", 30, ""},
+        {"To: <abcd>\r\n", 1, "abcd"},
+        {"to: bob@example.org\r\n", 30, ""},
+        {"TO: bob@example.org\r\n", 30, ""},
+        {"Subject: x\r\n", 30, ""},
+        // Only at the start of a line: never the end of "Reply-To: " or "In-Reply-To: ".
+        {"Reply-To: <reply@acme.test>\r\nTo: <bob@example.org>\r\n", 1, "bob@example.org"},
+        {"In-Reply-To: <m1@acme.test>\r\nFrom: <a@b.c>\r\n", 30, ""},
+        {"X: y\nTo: <lf@example.org>\n", 1, "lf@example.org"},
+        {"X: y\rTo: <cr@example.org>\r", 1, "cr@example.org"},
+        {"To: <open@example.org", 1, "open@example.org"},
+        {"To: <" + long255 + ">\r\n", 1, long255.c_str()},
+        {"To: <" + long255 + "z>\r\n", 30, ""},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(ExtractRecipient(row.text.c_str()), row.result) << row.text;
+        EXPECT_STREQ(gMessage.recipient, row.recipient) << row.text;
+    }
+}
+
+TEST_F(MessageFile, SenderComesFromItsOwnLineOnly)
+{
+    std::string long255(251, 's');
+    long255 += "@x.y";
+    struct Row {
+        std::string text;
+        int result;
+        const char *sender;
+    } rows[] = {
+        {"From: Acme Ltd <accounts@acme.test>\r\n", 1, "accounts@acme.test"},
+        {"From: <accounts@acme.test>\r\n", 1, "accounts@acme.test"},
+        // A bare address is the sender; a later bracketed address never is.
+        {"From: accounts@acme.test\r\nTo: <bob@example.org>\r\n", 1, "accounts@acme.test"},
+        {"From:   accounts@acme.test \t\r\n", 1, "accounts@acme.test"},
+        {"From: \r\nTo: <bob@example.org>\r\n", 40, ""},
+        {"From: abc\r\n", 40, ""},
+        {"From: <abc>\r\n", 40, ""},
+        {"From: <abcd>\r\n", 1, "abcd"},
+        {"X-Original-From: <x@y.z>\r\n", 40, ""},
+        {"from: <x@y.z>\r\n", 40, ""},
+        {"To: <bob@example.org>\r\n", 40, ""},
+        {"From: Acme <accounts@acme.test\r\n", 1, "accounts@acme.test"},
+        {"From: <" + long255 + ">\r\n", 1, long255.c_str()},
+        {"From: " + long255 + "z\r\n", 40, ""},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(ExtractSender(row.text.c_str()), row.result) << row.text;
+        EXPECT_STREQ(gMessage.sender, row.sender) << row.text;
+    }
+}
+
+TEST_F(MessageFile, GreetingNameTurnsTheFirstAtIntoAFullStopAndDropsBlanks)
+{
+    struct Row {
+        const char *sender;
+        const char *greeting;
+    } rows[] = {
+        {"accounts@acme.test", "accounts.acme.test"},
+        {"first.last@acme.co.uk", "first.last.acme.co.uk"},
+        {"a b@c@d", "ab.c@d"},
+        {"noat", "noat"},
+    };
+    for (const Row &row : rows) {
+        CopyText(gMessage.sender, sizeof gMessage.sender, row.sender);
+        MakeGreetingName();
+        EXPECT_STREQ(gMessage.greetingName, row.greeting) << row.sender;
+    }
+}
+
+TEST_F(MessageFile, CopyRecipientIsTheFirstCcLine)
+{
+    struct Row {
+        std::string text;
+        int result;
+        const char *copy;
+    } rows[] = {
+        {"To: <a@b.c>\r\n", 1, ""},
+        {"Cc: <carol@example.org>\r\n", 1, "carol@example.org"},
+        {"Cc: carol@example.org\r\nCc: <dave@example.org>\r\n", 1, "carol@example.org"},
+        {"Cc: \r\n", 1, ""},
+        {"CC: <carol@example.org>\r\n", 1, ""},
+        {"Bcc: <hidden@example.org>\r\n", 1, ""},
+        {"Cc: <" + std::string(256, 'c') + ">\r\n", 30, ""},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(ExtractCopyRecipient(row.text.c_str()), row.result) << row.text;
+        EXPECT_STREQ(gMessage.copyRecipient, row.copy) << row.text;
+    }
+}
+
+TEST_F(MessageFile, DescriptionLineGivesTheStatusAndIsNotSent)
+{
+    std::string longLine(300, 'd');
+    struct Row {
+        const char *name;
+        std::string file;
+        std::string status;
+        std::string text;  // what remains to be sent, mark included
+    } rows[] = {
+        {"description", "Invoice 1042 for Acme Ltd\r\nTo: <b@x.y>\r\nSubject: Inv\r\n\r\nHi",
+         "Sending: Invoice 1042 for Acme Ltd", "To: <b@x.y>\r\nSubject: Inv\r\n\r\nHi\r\n.\r\n"},
+        {"starts with Subject", "Subject: Inv\r\nTo: <b@x.y>\r\n", "Sending Email",
+         "Subject: Inv\r\nTo: <b@x.y>\r\n\r\n.\r\n"},
+        {"no Subject at all", "Line one\r\nTo: <b@x.y>\r\n", "Sending Email",
+         "Line one\r\nTo: <b@x.y>\r\n\r\n.\r\n"},
+        {"the To header as first line", "To: <b@x.y>\r\nSubject: Inv\r\n", "Sending: To: <b@x.y>",
+         "Subject: Inv\r\n\r\n.\r\n"},
+        {"line feed at the very start", "\nSubject: Inv\r\n", "Sending Email", "\nSubject: Inv\r\n\r\n.\r\n"},
+        {"300 characters", longLine + "\r\nSubject: x\r\n", "Sending: " + longLine.substr(0, 246),
+         "Subject: x\r\n\r\n.\r\n"},
+        // A bare line feed ends the line too; the last character is not a CR and stays.
+        {"bare line feed", "Statement 77\nSubject: x\r\n", "Sending: Statement 77", "Subject: x\r\n\r\n.\r\n"},
+    };
+    for (const Row &row : rows) {
+        FakeReset();
+        gFake.files["C:\\Q\\a.txt"] = row.file;
+        ASSERT_EQ(LoadMessageFile("C:\\Q\\a.txt"), 1) << row.name;
+        ExtractDescription();
+        EXPECT_EQ(gMessage.statusText, row.status) << row.name;
+        EXPECT_EQ(std::string(gMessage.text, gMessage.textLength), row.text) << row.name;
+        EXPECT_EQ(strlen(gMessage.text), gMessage.textLength) << row.name;
+    }
+}
+
+TEST_F(MessageFile, ParseRunsInOrderAndKeepsTheDescriptionForTheLabel)
+{
+    struct Row {
+        const char *name;
+        std::string file;
+        int result;
+        const char *status;
+    } rows[] = {
+        {"valid", MessageText(), 1, "Sending Email"},
+        {"no To and no From: the first failure counts", "Subject: x\r\n\r\nbody", 30, "Sending Email"},
+        {"no From, with a description", "Invoice 7\r\nTo: <b@x.y>\r\nSubject: x\r\n", 40, "Sending: Invoice 7"},
+        {"Reply-To only", "Reply-To: <r@x.y>\r\nFrom: <a@b.c>\r\nSubject: x\r\n", 30, "Sending: Reply-To: <r@x.y>"},
+        {"empty", "", 20, ""},
+    };
+    for (const Row &row : rows) {
+        FakeReset();
+        gFake.files["C:\\Q\\a.txt"] = row.file;
+        EXPECT_EQ(ParseMessageFile("C:\\Q\\a.txt"), row.result) << row.name;
+        EXPECT_STREQ(gMessage.statusText, row.status) << row.name;
+    }
+    // A file without a copy recipient after one with: the old one is gone.
+    gFake.files["C:\\Q\\c.txt"] = MessageText("<b@x.y>", "<a@b.c>", "<c@d.e>");
+    ASSERT_EQ(ParseMessageFile("C:\\Q\\c.txt"), 1);
+    EXPECT_STREQ(gMessage.copyRecipient, "c@d.e");
+    gFake.files["C:\\Q\\d.txt"] = MessageText();
+    ASSERT_EQ(ParseMessageFile("C:\\Q\\d.txt"), 1);
+    EXPECT_STREQ(gMessage.copyRecipient, "");
+    EXPECT_STREQ(gMessage.greetingName, "accounts.acme.test");
+}
+
+TEST_F(MessageFile, DocumentLabel)
+{
+    struct Row {
+        const char *status;
+        const char *file;
+        const char *label;
+    } rows[] = {
+        {"Sending: Invoice 1042 for Acme Ltd", "I1042.txt", "Invoice 1042 for Acme Ltd"},
+        {"Sending Email", "I1042.txt", "Invoice number 1042"},
+        {"", "i77.txt", "Invoice number 77"},
+        {"", "S77.txt", "Statement"},
+        {"Sending Email", "statement.txt", "Statement"},
+        {"", "I1042", "Invoice number 1042"},
+        {"", "I.txt", "Invoice"},
+        {"", ".txt", "Statement"},
+        {"", "I10.42.txt", "Invoice number 10"},
+    };
+    for (const Row &row : rows) {
+        char label[256];
+        MakeDocumentLabel(row.status, row.file, label, sizeof label);
+        EXPECT_STREQ(label, row.label) << row.status << " / " << row.file;
+    }
+}
+
+std::string Encode(const std::string &body, size_t outSize = 1 << 16)
+{
+    std::string result;
+    size_t position = 0;
+    int atLineStart = 1;
+    std::string out(outSize, '\0');
+    while (position < body.size()) {
+        size_t n = EncodeTransparent(body.data(), body.size(), &position, &atLineStart, &out[0], outSize);
+        if (n == 0)
+            break;
+        result.append(out, 0, n);
+    }
+    return result;
+}
+
+TEST(Transparency, DoublesLeadingDotsAndEndsEveryLineWithCrLf)
+{
+    struct Row {
+        std::string in, out;
+    } rows[] = {
+        {"a\r\nb", "a\r\nb"},
+        {".x", "..x"},
+        {"x.y\r\n.", "x.y\r\n.."},
+        {"\r\n..z", "\r\n...z"},
+        {"a\r\n.\r\nb", "a\r\n..\r\nb"},
+        {"a\r\r\nb", "a\r\n\r\nb"},
+        {"a\n\nb", "a\r\n\r\nb"},
+        {"a\n\rb", "a\r\n\r\nb"},
+        {"end\r", "end\r\n"},
+        {"end\n", "end\r\n"},
+        {"", ""},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(Encode(row.in), row.out) << row.in;
+}
+
+TEST(Transparency, EverySmugglingLineEndAroundADotBecomesOneStuffedLine)
+{
+    // A lone LF or CR (or CR LF) before and after a "." in every combination: each gives a
+    // line ".." between two CR LF, so the server never sees an end of data in the body.
+    const char *ends[] = {"\n", "\r", "\r\n"};
+    for (const char *before : ends)
+        for (const char *after : ends) {
+            std::string in = std::string("a") + before + "." + after + "b";
+            EXPECT_EQ(Encode(in), "a\r\n..\r\nb") << testing::PrintToString(in);
+        }
+}
+
+TEST(Transparency, SmallOutputPiecesGiveTheSameBytes)
+{
+    std::string body;
+    for (int i = 0; i < 200; i++)
+        body += (i % 3 == 0 ? "." : "") + std::string(i % 17, 'x') + (i % 4 == 0 ? "\n" : i % 4 == 1 ? "\r" : "\r\n");
+    std::string whole = Encode(body);
+    for (size_t outSize : {4, 5, 6, 7, 64, 1000})
+        EXPECT_EQ(Encode(body, outSize), whole) << outSize;
+}
+
+}  // namespace

@@ -1,0 +1,424 @@
+// The sending window's decisions against the recording fake: start-up, the lookup and the
+// connect, the port, the time-out rule, Cancel in every state, the file's and the batch's
+// fate, and the handling of messages that arrive inside a message box.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "mail_support.h"
+
+using namespace mailtest;
+
+namespace {
+
+const std::string kPath = kQueueDir + "S1.txt";
+const PlatWindow kWindow = 0x5E01;
+
+const std::string kTail =
+    "\n\n   1). Please make sure that you are connected to the internet.\n   2). Check that the "
+    "SMTP server is correct (See Email Setup under the Invoicing menu).\n   3). Your ISP might be "
+    "having problems, try sending again later.\n\nThe email has been queued in C:\\Program "
+    "Files\\Tillwick Orvenda\\Email\\\n";
+
+class SendingWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FakeReset();
+        ReleaseMessageText();
+        ConfigureMail();
+        gSelfClose = 0;
+        gBatchContinue = 1;
+    }
+    void TearDown() override { ReleaseMessageText(); }
+
+    void Run(const std::function<void()> &script)
+    {
+        ASSERT_EQ(PrepareMessage(kPath, MessageText()), 1);
+        ASSERT_EQ(ReadSmtpSettings(), 1);
+        gFakeDialog.scripts.push_back(script);
+        ShowSendingWindow();
+    }
+    std::string LastStatus() const
+    {
+        return gFakeDialog.statusTexts.empty() ? std::string() : gFakeDialog.statusTexts.back();
+    }
+    std::vector<std::string> BoxTexts() const
+    {
+        std::vector<std::string> texts;
+        for (auto &b : gFake.messageBoxes)
+            texts.push_back(b.text);
+        return texts;
+    }
+    // Positive replies to the first n steps (the greeting counts as one).
+    static void Answer(int n)
+    {
+        int answered = 0;
+        Converse([&](const std::string &r) -> std::string {
+            return ++answered < n ? Accept(r) : std::string();
+        }, n > 0 ? "220 ready\r\n" : "");
+    }
+};
+
+TEST_F(SendingWindow, StartsWithItsFontTimerStatusAndLookup)
+{
+    struct Row {
+        int dpi;
+        int height;
+    } rows[] = {{96, -13}, {120, -17}, {144, -20}, {72, -10}};
+    for (const Row &row : rows) {
+        SetUp();
+        gFake.deviceCaps = row.dpi;
+        Run([] {});
+        ASSERT_EQ(gFakeDialog.fonts.size(), 1u);
+        EXPECT_EQ(gFakeDialog.fonts[0].height, row.height) << row.dpi;
+        EXPECT_EQ(gFakeDialog.fonts[0].weight, 700);
+        EXPECT_EQ(gFakeDialog.fonts[0].face, "MS Sans Serif");
+        EXPECT_EQ(gFakeDialog.fontsDeleted, 1);  // once the window has gone
+    }
+    std::string font = std::to_string(0xF001);
+    EXPECT_EQ(gFakeDialog.fontSets, (std::vector<std::string>{"1012:" + font + ":0", "1000:" + font + ":0"}));
+    EXPECT_NE(std::find(gFake.calls.begin(), gFake.calls.end(), "GetDeviceCaps(" + std::to_string(kWindow) + ",90)"),
+              gFake.calls.end());
+    EXPECT_EQ(gFakeDialog.templateId, 101);
+    EXPECT_EQ(gFakeDialog.owner, 0u);
+    EXPECT_EQ(gFakeDialog.timerStarts, 1);
+    EXPECT_EQ(gFakeDialog.timerPeriod, 60000u);
+    EXPECT_EQ(gFakeDialog.statusTexts[0], "Connecting to: mail.example.com");
+    EXPECT_EQ(gFakeNet.lookupName, "mail.example.com");
+    EXPECT_EQ(gFakeNet.lookupMessage, 1025u);
+    EXPECT_EQ(gFakeNet.hostEntrySize, 1024);
+}
+
+TEST_F(SendingWindow, ALookupThatCannotStartWaitsForTheUser)
+{
+    gFakeNet.lookupHandle = 0;
+    Run([] { EXPECT_FALSE(gFakeDialog.ended); });
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Error connecting to host\n"}));
+    EXPECT_EQ(gFake.messageBoxes[0].owner, kWindow);
+    EXPECT_EQ(gBatchContinue, 0);
+    EXPECT_TRUE(FakeFileExists(kPath));
+    EXPECT_TRUE(gFakeNet.closeSteps.empty());
+}
+
+TEST_F(SendingWindow, ConnectionFailuresCloseTheWindowAndStopTheBatch)
+{
+    struct Row {
+        const char *name;
+        std::function<void()> arrange;
+        std::function<void()> act;
+        std::string box;
+        std::vector<std::string> closeSteps;
+    } rows[] = {
+        {"host not found", [] {}, [] { FakeHostFound("", 11001); }, "Error Connecting (11001)" + kTail, {}},
+        {"no socket", [] { gFakeNet.socketFails = true; }, [] { FakeHostFound("127.0.0.1"); },
+         "Couldn't create socket\n", {}},
+        {"no socket events", [] { gFakeNet.selectFails = true; }, [] { FakeHostFound("127.0.0.1"); },
+         "Asynchronous socket creation failed\n", {"close"}},
+        {"connect refused at once", [] { gFakeNet.connectError = 10061; }, [] { FakeHostFound("127.0.0.1"); },
+         "Error connecting\n", {"close"}},
+        // The connect event carries the refusal: reported, not left on "Connected to".
+        {"connect refused later", [] {},
+         [] {
+             FakeHostFound("127.0.0.1");
+             FakeSocketEvent(PLAT_FD_CONNECT, 10061);
+         },
+         "Error connecting\n", {"shutdown(1)", "shutdown(2)", "close"}},
+        {"unreachable later", [] {},
+         [] {
+             FakeHostFound("127.0.0.1");
+             FakeSocketEvent(PLAT_FD_CONNECT, 10065);
+         },
+         "Error connecting\n", {"shutdown(1)", "shutdown(2)", "close"}},
+    };
+    for (const Row &row : rows) {
+        SetUp();
+        row.arrange();
+        Run([&] {
+            row.act();
+            EXPECT_TRUE(gFakeDialog.ended) << row.name;
+        });
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{row.box}) << row.name;
+        EXPECT_EQ(gFake.messageBoxes[0].owner, kWindow) << row.name;
+        EXPECT_EQ(gBatchContinue, 0) << row.name;
+        EXPECT_EQ(gSelfClose, 1) << row.name;
+        EXPECT_TRUE(FakeFileExists(kPath)) << row.name;
+        EXPECT_EQ(gFakeNet.closeSteps, row.closeSteps) << row.name;
+    }
+}
+
+TEST_F(SendingWindow, AnAnswerToAnotherLookupIsIgnored)
+{
+    Run([] {
+        FakeDeliver(1025, 0x9999, 0);
+        EXPECT_EQ(gFakeNet.socket, PLAT_INVALID_SOCKET);
+        EXPECT_EQ(gSmtpState, kStateIdle);
+    });
+}
+
+TEST_F(SendingWindow, UsesTheConfiguredPortAndTheServicesEntryOnlyForPortZero)
+{
+    struct Row {
+        const char *configured;
+        unsigned short service;
+        const char *connectedTo;
+    } rows[] = {
+        {"2525", 25, "127.0.0.1:2525"},
+        {"25", 2525, "127.0.0.1:25"},
+        {"0", 587, "127.0.0.1:587"},
+        {"abc", 587, "127.0.0.1:587"},
+        {"0", 0, "127.0.0.1:25"},
+        {" 2626x", 25, "127.0.0.1:2626"},
+        {"70000", 25, "127.0.0.1:4464"},  // kept in 16 bits
+    };
+    for (const Row &row : rows) {
+        SetUp();
+        ConfigureMail("mail.example.com", row.configured);
+        gFakeNet.servicePort = row.service;
+        Run([] { FakeHostFound("127.0.0.1"); });
+        EXPECT_EQ(gFakeNet.connectedTo, row.connectedTo) << row.configured;
+    }
+    EXPECT_EQ(gFakeNet.selectMask, 0x33);
+    EXPECT_EQ(gFakeNet.selectMessage, 1026u);
+}
+
+TEST_F(SendingWindow, TheConnectIssuedShowsConnectedAndState1)
+{
+    for (int error : {10035, 0}) {
+        SetUp();
+        gFakeNet.connectError = error;
+        Run([] {
+            FakeHostFound("127.0.0.1");
+            EXPECT_EQ(gSmtpState, kStateConnecting);
+        });
+        EXPECT_EQ(gFakeDialog.statusTexts.back(), "Connected to: mail.example.com");
+        EXPECT_TRUE(gFake.messageBoxes.empty());
+    }
+}
+
+TEST_F(SendingWindow, TheTimerGivesUpOnlyOnAConversationThatStalledAfterAStep)
+{
+    struct Row {
+        const char *name;
+        int steps;           // positive replies before the timer
+        const char *reject;  // a negative reply to this command before the timer
+        const char *box;     // "" for none
+        bool ended;
+        bool fileKept;
+    } rows[] = {
+        {"before the lookup answers", -1, "", "", false, true},
+        {"connected, no greeting", 0, "", "", false, true},
+        {"after the greeting", 1, "", "Request timed out (2) .", true, true},
+        {"waiting for the reply to MAIL FROM", 3, "", "Request timed out (5) .", true, true},
+        {"waiting for the reply to the message", 6, "", "Request timed out (8) .", true, true},
+        {"QUIT sent", 7, "", "Request timed out (9) .", true, false},
+        {"after a negative reply", 9, "RCPT", "", false, true},
+    };
+    for (const Row &row : rows) {
+        SetUp();
+        Run([&] {
+            if (row.reject[0] != '\0')
+                Converse(AcceptExcept(row.reject, "550 no\r\n"));
+            else if (row.steps >= 0)
+                Answer(row.steps);
+            gFake.messageBoxes.clear();
+            FakeTimerFires();
+            EXPECT_EQ(gFakeDialog.ended, row.ended) << row.name;
+            EXPECT_FALSE(gFakeDialog.timerRunning) << row.name;
+        });
+        if (row.box[0] == '\0') {
+            EXPECT_TRUE(gFake.messageBoxes.empty()) << row.name;
+        } else {
+            ASSERT_EQ(gFake.messageBoxes.size(), 1u) << row.name;
+            EXPECT_EQ(gFake.messageBoxes[0].text, row.box + kTail) << row.name;
+            EXPECT_EQ(gFake.messageBoxes[0].owner, kWindow) << row.name;
+        }
+        EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.name;
+        EXPECT_EQ(gBatchContinue, 0) << row.name;  // a time-out or the user's Cancel
+    }
+}
+
+TEST_F(SendingWindow, CancelKeepsTheFileUntilTheServerHasAcceptedIt)
+{
+    // Cancel after n positive replies: the state is then 0 (no lookup answer), 1, 2, 4, 5,
+    // 6, 7, 8, 9.
+    struct Row {
+        int steps;
+        int state;
+        bool fileKept;
+    } rows[] = {{-1, 0, true}, {0, 1, true}, {1, 2, true}, {2, 4, true}, {3, 5, true},
+                {4, 6, true},  {5, 7, true}, {6, 8, true}, {7, 9, false}};
+    for (const Row &row : rows) {
+        SetUp();
+        Run([&] {
+            if (row.steps >= 0)
+                Answer(row.steps);
+            EXPECT_EQ(gSmtpState, row.state) << row.steps;
+            gFake.calls.clear();
+            FakeUserCancel();
+        });
+        EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.steps;
+        EXPECT_EQ(gBatchContinue, 0) << row.steps;
+        EXPECT_TRUE(gFake.messageBoxes.empty()) << row.steps;
+        // Connection closed (when one was asked for), a second's pause, then the end.
+        auto end = std::find(gFake.calls.begin(), gFake.calls.end(), "EndDialog(" + std::to_string(kWindow) + ",-1)");
+        ASSERT_NE(end, gFake.calls.end()) << row.steps;
+        ASSERT_NE(end, gFake.calls.begin()) << row.steps;
+        EXPECT_EQ(end[-1], "Sleep(1000)") << row.steps;
+        EXPECT_EQ(gFakeNet.closeSteps.empty(), row.state == 0) << row.steps;
+    }
+}
+
+TEST_F(SendingWindow, AFileThatCannotBeDeletedIsReported)
+{
+    Run([&] {
+        gFake.lockedFiles[kPath] = true;
+        Answer(8);
+    });
+    ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+    EXPECT_EQ(gFake.messageBoxes[0].text,
+              "Could not delete " + kPath +
+                  ".\n\nPlease delete the file manually otherwise it will be emailed again.  If Windows "
+                  "won't let you delete it then re-start your PC and try again.");
+    EXPECT_EQ(gFake.messageBoxes[0].owner, kWindow);
+}
+
+TEST_F(SendingWindow, OnlyTheCancelButtonEndsTheWindow)
+{
+    Run([] {
+        EXPECT_EQ(FakeDeliver(PLAT_WM_COMMAND, 2, 0), 0);         // Esc, the close box
+        EXPECT_EQ(FakeDeliver(PLAT_WM_COMMAND, 0x10003E8, 0), 0); // not exactly 1000
+        EXPECT_EQ(FakeDeliver(0x0010, 0, 0), 0);                 // WM_CLOSE
+        EXPECT_FALSE(gFakeDialog.ended);
+    });
+}
+
+TEST_F(SendingWindow, CloseSendingWindowLeavesTheBatchFlagAsItWas)
+{
+    for (int flag : {0, 1}) {
+        SetUp();
+        Run([&] {
+            gBatchContinue = flag;
+            CloseSendingWindow(kWindow);
+            EXPECT_TRUE(gFakeDialog.ended);
+        });
+        EXPECT_EQ(gSelfClose, 1);
+        EXPECT_EQ(gBatchContinue, flag);
+    }
+}
+
+TEST_F(SendingWindow, SocketEventsInsideAMessageBoxWaitUntilItCloses)
+{
+    // The negative reply's box is up when the server's next line arrives. It must not be
+    // handled under the line being reported (that would send RCPT TO from state 5): it waits,
+    // and then counts in state 8, where it sends QUIT.
+    std::vector<std::string> sentWhileBoxUp;
+    Run([&] {
+        gFake.onMessageBox = [&](const FakeMessageBox &) {
+            FakeServerSays("250 late but positive\r\n");
+            sentWhileBoxUp.push_back(gFakeNet.sent);
+            gFake.onMessageBox = nullptr;
+        };
+        Answer(3);  // state 5: awaiting the reply to MAIL FROM
+        std::string before = gFakeNet.sent;
+        FakeServerSays("550 5.1.0 Sender rejected\r\n");
+        ASSERT_EQ(sentWhileBoxUp.size(), 1u);
+        EXPECT_EQ(sentWhileBoxUp[0], before);
+        EXPECT_EQ(gFakeNet.sent, before + "QUIT\r\n");
+        EXPECT_EQ(gSmtpState, kStateSent);
+    });
+    ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+    EXPECT_EQ(gFake.messageBoxes[0].text, "State=RCPT TO. Error: 550 5.1.0 Sender rejected\r\n");
+    EXPECT_EQ(gFakeDialog.statusTexts.back(), "Disconnecting");
+}
+
+TEST_F(SendingWindow, ATimerInsideANegativeReplysBoxFindsTheConversationStopped)
+{
+    Run([&] {
+        gFake.onMessageBox = [&](const FakeMessageBox &) {
+            gFake.onMessageBox = nullptr;
+            FakeTimerFires();
+        };
+        Answer(3);
+        FakeServerSays("550 no\r\n");
+        EXPECT_FALSE(gFakeDialog.ended);
+    });
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"State=RCPT TO. Error: 550 no\r\n"}));
+    EXPECT_TRUE(FakeFileExists(kPath));
+}
+
+TEST_F(SendingWindow, EventsInsideTheClosingBoxAreDroppedWithTheWindow)
+{
+    Run([&] {
+        gFake.onMessageBox = [&](const FakeMessageBox &) {
+            gFake.onMessageBox = nullptr;
+            gFakeNet.inbound = "250 more\r\n";
+            FakeSocketEvent(PLAT_FD_READ);
+        };
+        Answer(3);
+        std::string sent = gFakeNet.sent;
+        FakeTimerFires();  // time-out box; a read event comes in meanwhile
+        EXPECT_TRUE(gFakeDialog.ended);
+        EXPECT_EQ(gFakeNet.sent, sent);  // the line was drained by the close, never answered
+        EXPECT_EQ(gSmtpState, kStateRcptTo);
+    });
+    EXPECT_EQ(gFake.messageBoxes.size(), 1u);
+}
+
+TEST_F(SendingWindow, MessagesAfterTheEndAndFromOtherSocketsChangeNothing)
+{
+    Run([] {
+        Answer(2);
+        std::string sent = gFakeNet.sent;
+        gFakeNet.inbound = "250 ok\r\n";
+        FakeDeliver(1026, 0x77, PLAT_FD_READ);  // another socket
+        EXPECT_EQ(gFakeNet.sent, sent);
+        FakeUserCancel();
+    });
+    gFakeNet.inbound = "250 ok\r\n";
+    EXPECT_EQ(SendingWindowProc(kWindow, 1026, gFakeNet.socket, PLAT_FD_READ), 1);
+    EXPECT_EQ(gFakeNet.inbound, "250 ok\r\n");
+}
+
+TEST_F(SendingWindow, AWindowThatCannotBeMadeStopsTheBatch)
+{
+    gFakeDialog.createFails = true;
+    Run([] {});
+    EXPECT_EQ(gBatchContinue, 0);
+    EXPECT_TRUE(FakeFileExists(kPath));
+}
+
+TEST_F(SendingWindow, SettingsMustNameServerAndPort)
+{
+    struct Row {
+        const char *server;
+        const char *port;
+        int result;
+        const char *box;
+    } rows[] = {
+        {nullptr, "25", 0, "Please setup your SMTP Server in Tillwick Orvenda."},
+        {"", "25", 0, "Please setup your SMTP Server in Tillwick Orvenda."},
+        {"mail.example.com", nullptr, 0, "Please setup your SMTP Port in Tillwick Orvenda."},
+        {"mail.example.com", "2525", 1, ""},
+    };
+    for (const Row &row : rows) {
+        FakeReset();
+        ConfigureMail(row.server, row.port);
+        EXPECT_EQ(ReadSmtpSettings(), row.result);
+        if (row.result == 1) {
+            EXPECT_TRUE(gFake.messageBoxes.empty());
+            EXPECT_STREQ(gSmtpServer, "mail.example.com");
+            EXPECT_EQ(gConfiguredPort, 2525);
+        } else {
+            ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+            EXPECT_EQ(gFake.messageBoxes[0].text, row.box);
+            EXPECT_EQ(gFake.messageBoxes[0].owner, 0u);
+            EXPECT_EQ(gFake.messageBoxes[0].caption, "Error");
+            EXPECT_EQ(gFake.messageBoxes[0].style, 0x40u);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,388 @@
+// The SMTP conversation, driven through the sending window against the recording fake:
+// every state, positive and negative replies, multi-line and split replies, the pending
+// reply text's limit, receive failures and sends the socket takes only in part.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mail_support.h"
+
+using namespace mailtest;
+
+namespace {
+
+const std::string kPath = kQueueDir + "S1.txt";
+const std::string kGreetingName = "accounts.acme.test";
+const std::string kSender = "accounts@acme.test";
+const std::string kRecipient = "bob@example.org";
+
+class Conversation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FakeReset();
+        ReleaseMessageText();
+        ConfigureMail();
+        gSelfClose = 0;
+        gBatchContinue = 1;
+    }
+    void TearDown() override { ReleaseMessageText(); }
+
+    // Loads the message and shows its window; script is the window's message loop.
+    void Run(const std::function<void()> &script, const std::string &content = MessageText())
+    {
+        ASSERT_EQ(PrepareMessage(kPath, content), 1);
+        ASSERT_EQ(ReadSmtpSettings(), 1);
+        gFakeDialog.scripts.push_back(script);
+        ShowSendingWindow();
+    }
+    std::string LastStatus() const
+    {
+        return gFakeDialog.statusTexts.empty() ? std::string() : gFakeDialog.statusTexts.back();
+    }
+};
+
+TEST_F(Conversation, AWillingServerGetsEveryCommandInOrderAndTheFileGoes)
+{
+    Run([] { Converse(); });
+    EXPECT_EQ(gFakeNet.sent, ExpectedExchange(kGreetingName, kSender, kRecipient, MessageText()));
+    EXPECT_EQ(gFakeDialog.statusTexts,
+              (std::vector<std::string>{"Connecting to: mail.example.com", "Connected to: mail.example.com",
+                                        "Sending Email", "Email Sent"}));
+    EXPECT_EQ(gSmtpState, kStateDone);
+    EXPECT_TRUE(gFake.messageBoxes.empty());
+    EXPECT_FALSE(FakeFileExists(kPath));
+    EXPECT_EQ(gBatchContinue, 1);
+    EXPECT_EQ(gSelfClose, 1);
+    EXPECT_EQ(gFakeDialog.endResult, -1);
+    EXPECT_EQ(gFakeNet.closeSteps, (std::vector<std::string>{"shutdown(1)", "shutdown(2)", "close"}));
+    // The one-second pause comes before the window is told to end.
+    auto sleep = std::find(gFake.calls.begin(), gFake.calls.end(), "Sleep(1000)");
+    auto end = std::find_if(gFake.calls.begin(), gFake.calls.end(),
+                            [](const std::string &c) { return c.rfind("EndDialog(", 0) == 0; });
+    ASSERT_NE(sleep, gFake.calls.end());
+    EXPECT_LT(sleep, end);
+}
+
+TEST_F(Conversation, ACopyRecipientGetsItsOwnRcptAfterItsOwnReply)
+{
+    std::vector<std::string> received;
+    Run([&] {
+        Converse([&](const std::string &r) {
+            received.push_back(r);
+            return Accept(r);
+        });
+    }, MessageText("<bob@example.org>", "<accounts@acme.test>", "Carol <carol@example.org>"));
+    ASSERT_GE(received.size(), 6u);
+    EXPECT_EQ(received[3], "RCPT TO:<bob@example.org>\r\n");
+    EXPECT_EQ(received[4], "RCPT TO:<Carol <carol@example.org>\r\n");
+    EXPECT_EQ(received[5], "DATA\r\n");
+    EXPECT_FALSE(FakeFileExists(kPath));
+}
+
+TEST_F(Conversation, ADescriptionLineIsShownAndNotSent)
+{
+    std::string file = MessageText("<bob@example.org>", "<accounts@acme.test>", "", "Invoice 1042 for Acme Ltd");
+    Run([] { Converse(); }, file);
+    std::string sentMessage = file.substr(file.find("\r\n") + 2);
+    EXPECT_EQ(gFakeNet.sent, ExpectedExchange(kGreetingName, kSender, kRecipient, sentMessage));
+    EXPECT_EQ(gFakeDialog.statusTexts[2], "Sending: Invoice 1042 for Acme Ltd");
+}
+
+TEST_F(Conversation, ANegativeReplyNamesItsStateStopsAndWaitsForTheUser)
+{
+    struct Row {
+        const char *step;       // the command whose reply is negative ("" for the greeting)
+        const char *box;
+        size_t commandsSent;    // how many commands went out in all
+        bool fileKept;
+    } rows[] = {
+        {"", "State=CONNECTING. Error: 554 5.7.1 Refused\r\n", 0, true},
+        {"HELO", "State=HELO. Error: 554 5.7.1 Refused\r\n", 1, true},
+        {"RSET", "State=MAIL FROM. Error: 554 5.7.1 Refused\r\n", 2, true},
+        {"MAIL", "State=RCPT TO. Error: 554 5.7.1 Refused\r\n", 3, true},
+        {"RCPT", "State=DATA. Error: 554 5.7.1 Refused\r\n", 4, true},
+        {"DATA", "State=SEND MSG. Error: 554 5.7.1 Refused\r\n", 5, true},
+        {"Subject", "State=QUIT. Error: 554 5.7.1 Refused\r\n", 6, true},
+        // The message had been accepted: it must not go out again.
+        {"QUIT", "State=SENT. Error: 554 5.7.1 Refused\r\n", 7, false},
+    };
+    const char *commands[] = {"HELO", "RSET", "MAIL FROM", "RCPT TO", "DATA", "Subject", "QUIT"};
+    for (const Row &row : rows) {
+        SetUp();
+        Run([&] {
+            if (row.step[0] == '\0')
+                Converse(Accept, "554 5.7.1 Refused\r\n");
+            else
+                Converse(AcceptExcept(row.step, "554 5.7.1 Refused\r\n"));
+            // Nothing more goes out; the window waits for the user.
+            EXPECT_FALSE(gFakeDialog.ended) << row.box;
+            EXPECT_EQ(gSmtpState, kStateQuit) << row.box;
+            EXPECT_EQ(LastStatus(), "Disconnecting") << row.box;
+        });
+        ASSERT_EQ(gFake.messageBoxes.size(), 1u) << row.box;
+        EXPECT_EQ(gFake.messageBoxes[0].text, row.box);
+        EXPECT_EQ(gFake.messageBoxes[0].owner, (PlatWindow)0x5E01);
+        EXPECT_EQ(gFake.messageBoxes[0].caption, "Error");
+        EXPECT_EQ(gFake.messageBoxes[0].style, 0x40u);
+        for (size_t i = 0; i < 7; i++)
+            EXPECT_EQ(gFakeNet.sent.find(std::string("\n") + commands[i]) != std::string::npos ||
+                          gFakeNet.sent.compare(0, strlen(commands[i]), commands[i]) == 0,
+                      i < row.commandsSent)
+                << row.box << " " << commands[i];
+        EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.box;
+        EXPECT_EQ(gBatchContinue, 0) << row.box;  // the user's Cancel
+    }
+}
+
+TEST_F(Conversation, TemporaryAndUnexpectedCodesAreNegativeTooAndAnyOfTheFourIsPositive)
+{
+    struct Row {
+        const char *step;
+        const char *reply;
+        const char *box;  // "" when the reply counts as positive
+    } rows[] = {
+        {"RCPT", "451 4.3.0 Try again later\r\n", "State=DATA. Error: 451 4.3.0 Try again later\r\n"},
+        {"RCPT", "251 User not local\r\n", "State=DATA. Error: 251 User not local\r\n"},
+        {"MAIL", "334 VXNlcm5hbWU6\r\n", "State=RCPT TO. Error: 334 VXNlcm5hbWU6\r\n"},
+        {"HELO", "25\r\n", "State=HELO. Error: 25\r\n"},
+        {"HELO", "\r\n", "State=HELO. Error: \r\n"},
+        {"HELO", "221 odd but positive\r\n", ""},
+        {"MAIL", "354 odd but positive\r\n", ""},
+        {"RSET", "220 odd but positive\r\n", ""},
+    };
+    for (const Row &row : rows) {
+        SetUp();
+        Run([&] { Converse(AcceptExcept(row.step, row.reply)); });
+        if (row.box[0] == '\0') {
+            EXPECT_TRUE(gFake.messageBoxes.empty()) << row.reply;
+            EXPECT_FALSE(FakeFileExists(kPath)) << row.reply;
+        } else {
+            ASSERT_EQ(gFake.messageBoxes.size(), 1u) << row.reply;
+            EXPECT_EQ(gFake.messageBoxes[0].text, row.box);
+            EXPECT_TRUE(FakeFileExists(kPath)) << row.reply;
+        }
+    }
+}
+
+TEST_F(Conversation, OnlyTheLastLineOfAMultiLineReplyMovesTheConversation)
+{
+    std::vector<std::string> received;
+    Run([&] {
+        Converse(
+            [&](const std::string &r) {
+                received.push_back(r);
+                if (r.compare(0, 4, "HELO") == 0)
+                    return std::string("250-mx.example.org\r\n250-PIPELINING\r\n250 8BITMIME\r\n");
+                return Accept(r);
+            },
+            "220-mx.example.org ESMTP\r\n220-No UCE\r\n220 Ready\r\n");
+    });
+    // Exactly one command per reply: HELO alone after the greeting, RSET alone after the
+    // three-line answer to HELO.
+    ASSERT_GE(received.size(), 2u);
+    EXPECT_EQ(received[0], "HELO accounts.acme.test\r\n");
+    EXPECT_EQ(received[1], "RSET\r\n");
+    EXPECT_EQ(gFakeNet.sent, ExpectedExchange(kGreetingName, kSender, kRecipient, MessageText()));
+    EXPECT_FALSE(FakeFileExists(kPath));
+}
+
+TEST_F(Conversation, ANegativeMultiLineReplyShowsItsLastLine)
+{
+    Run([] { Converse(AcceptExcept("RCPT", "550-5.1.1 No such user\r\n550 5.1.1 Try another\r\n")); });
+    ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+    EXPECT_EQ(gFake.messageBoxes[0].text, "State=DATA. Error: 550 5.1.1 Try another\r\n");
+}
+
+TEST_F(Conversation, ALineSplitOverReceivesIsHandledOnceWhenItsLineFeedArrives)
+{
+    Run([] {
+        FakeHostFound("127.0.0.1");
+        for (const char *piece : {"22", "0 mx", " ready\r"}) {
+            FakeServerSays(piece);
+            EXPECT_EQ(gFakeNet.sent, "") << piece;
+        }
+        FakeServerSays("\n250 ok\r\n2");  // the greeting ends; the HELO reply arrives too early
+        EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\nRSET\r\n");
+        FakeServerSays("50 ok\r\n");
+        EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\nRSET\r\nMAIL FROM:<accounts@acme.test>\r\n");
+    });
+}
+
+TEST_F(Conversation, LinesInStatesWithoutAStepChangeOnlyTheLastStep)
+{
+    struct Row {
+        int state;
+        const char *line;
+        int lastStep;
+    } rows[] = {
+        {kStateIdle, "250 ok", kStateIdle},
+        {kStateRset, "250 ok", kStateRset},
+        {kStateDone, "250 ok", kStateDone},
+        {kStateIdle, "550 no", -1},  // nothing to report before the connect
+        {kStateDone, "550 no", -1},  // nor after delivery
+    };
+    for (const Row &row : rows) {
+        FakeReset();
+        ResetConversation();
+        gSmtpState = row.state;
+        HandleReplyLine(0x5E01, row.line);
+        EXPECT_EQ(gFakeNet.sent, "") << row.line;
+        EXPECT_EQ(gSmtpState, row.state) << row.line;
+        EXPECT_EQ(gLastStepState, row.lastStep) << row.line;
+        EXPECT_TRUE(gFake.messageBoxes.empty()) << row.line;
+    }
+}
+
+TEST_F(Conversation, AFullPendingReplyTextDropsTheBytesAndGoesOn)
+{
+    Run([] {
+        FakeHostFound("127.0.0.1");
+        FakeServerSays("220 ready\r\n");  // state 2: awaiting the reply to HELO
+        FakeServerSays(std::string(255, 'x'));
+        FakeServerSays(std::string(255, 'y'));
+        FakeServerSays("z");  // 511: still fits
+        EXPECT_TRUE(gFake.messageBoxes.empty());
+        FakeServerSays("!");  // 512: too much
+        ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+        EXPECT_EQ(gFake.messageBoxes[0].text, "Buffer overrun\n");
+        EXPECT_EQ(gFake.messageBoxes[0].owner, (PlatWindow)0x5E01);
+        EXPECT_EQ(gSmtpState, kStateHelo);
+        FakeServerSays("250 ok\r\n");  // the conversation goes on from where it was
+        EXPECT_EQ(gSmtpState, kStateMailFrom);
+        EXPECT_FALSE(gFakeDialog.ended);
+    });
+}
+
+TEST_F(Conversation, AClosedOrBrokenConnectionEndsTheWindowAndTheBatch)
+{
+    struct Row {
+        const char *name;
+        int repliesFirst;  // positive replies before the failure
+        bool closed;       // else a receive error
+        const char *box;
+        bool fileKept;
+    } rows[] = {
+        {"closed after greeting", 1, true, "Connection closed unexpectedly\n", true},
+        {"receive error", 3, false, "Error receiving data (-1)\n\n", true},
+        {"closed before the greeting", 0, true, "Connection closed unexpectedly\n", true},
+        // QUIT went out after the message was accepted: the file goes.
+        {"closed instead of answering QUIT", 7, true, "Connection closed unexpectedly\n", false},
+    };
+    for (const Row &row : rows) {
+        SetUp();
+        Run([&] {
+            int answered = 0;
+            Converse([&](const std::string &r) -> std::string {
+                if (++answered < row.repliesFirst)
+                    return Accept(r);
+                return "";
+            }, row.repliesFirst > 0 ? "220 ready\r\n" : "");
+            if (row.closed)
+                gFakeNet.peerClosed = true;
+            else
+                gFakeNet.receiveError = 10054;
+            FakeSocketEvent(PLAT_FD_READ);
+            EXPECT_TRUE(gFakeDialog.ended) << row.name;
+        });
+        ASSERT_EQ(gFake.messageBoxes.size(), 1u) << row.name;
+        EXPECT_EQ(gFake.messageBoxes[0].text, row.box) << row.name;
+        EXPECT_EQ(gFake.messageBoxes[0].owner, (PlatWindow)0x5E01) << row.name;
+        EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.name;
+        EXPECT_EQ(gBatchContinue, 0) << row.name;
+        EXPECT_EQ(gSelfClose, 1) << row.name;
+    }
+}
+
+TEST_F(Conversation, TheCloseNotificationAndAnEmptyReadEventAreNoFailure)
+{
+    Run([] {
+        FakeHostFound("127.0.0.1");
+        FakeServerSays("220 ready\r\n");
+        FakeSocketEvent(PLAT_FD_READ);  // nothing waiting: would block
+        gFakeNet.peerClosed = true;
+        FakeSocketEvent(PLAT_FD_CLOSE);
+        FakeSocketEvent(PLAT_FD_WRITE);
+        FakeSocketEvent(PLAT_FD_CONNECT);
+        EXPECT_TRUE(gFake.messageBoxes.empty());
+        EXPECT_FALSE(gFakeDialog.ended);
+    });
+    EXPECT_EQ(gBatchContinue, 0);  // the user's Cancel at the end
+}
+
+TEST_F(Conversation, ACommandTakenInPartIsFinishedBeforeAnyReplyCounts)
+{
+    Run([] {
+        FakeHostFound("127.0.0.1");
+        gFakeNet.sendLimits = {5, 0};  // "HELO " taken, then the socket is full
+        FakeServerSays("220 ready\r\n");
+        EXPECT_EQ(gFakeNet.sent, "HELO ");
+        FakeServerSays("250 early\r\n");  // cannot answer a command not yet sent: held
+        EXPECT_EQ(gFakeNet.sent, "HELO ");
+        EXPECT_EQ(gSmtpState, kStateHelo);
+        FakeSocketEvent(PLAT_FD_WRITE);  // room again: the rest, then the held reply
+        EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\nRSET\r\n");
+        EXPECT_EQ(gSmtpState, kStateMailFrom);
+    });
+}
+
+TEST_F(Conversation, AMessageOfManyPiecesGoesOutWholeAndInOrder)
+{
+    // 300 KB with dot lines and bare line ends, through a socket that takes 1000 bytes at a
+    // time and is then full until the next write event.
+    std::string body;
+    for (int i = 0; body.size() < 300000; i++)
+        body += (i % 5 == 0 ? ".dot line " : "line ") + std::to_string(i) + (i % 7 == 0 ? "\n" : "\r\n");
+    std::string file = MessageText("<bob@example.org>", "<accounts@acme.test>", "", "", body);
+    size_t position = 0;
+    int lineStart = 1;
+    std::string encoded(2 * file.size() + 16, '\0');
+    encoded.resize(EncodeTransparent(file.data(), file.size(), &position, &lineStart, &encoded[0], encoded.size()));
+
+    Run([&] {
+        Converse([&](const std::string &r) -> std::string {
+            if (r.compare(0, 4, "DATA") != 0)
+                return Accept(r);
+            for (int i = 0; i < 2000; i++) {
+                gFakeNet.sendLimits.push_back(1000);
+                gFakeNet.sendLimits.push_back(0);
+            }
+            FakeServerSays("354 go ahead\r\n");
+            auto complete = [] {
+                const std::string &s = gFakeNet.sent;
+                return s.size() >= 5 && s.compare(s.size() - 5, 5, "\r\n.\r\n") == 0;
+            };
+            for (int i = 0; i < 1000 && !complete(); i++)
+                FakeSocketEvent(PLAT_FD_WRITE);
+            EXPECT_TRUE(complete());
+            EXPECT_GT(gFakeNet.sendCalls, 600);  // many pieces, many write events
+            gFakeNet.sendLimits.clear();
+            return "250 queued\r\n";
+        });
+    }, file);
+    std::string data = gFakeNet.sent.substr(gFakeNet.sent.find("DATA\r\n") + 6);
+    EXPECT_EQ(data.size(), encoded.size() + 11);
+    EXPECT_TRUE(data == encoded + "\r\n.\r\nQUIT\r\n");  // compared whole, not printed
+    EXPECT_FALSE(FakeFileExists(kPath));
+}
+
+TEST_F(Conversation, ASendThatFailsMidMessageLeavesTheReplyToDecide)
+{
+    Run([] {
+        Converse([](const std::string &r) -> std::string {
+            if (r.compare(0, 4, "DATA") == 0) {
+                gFakeNet.sendLimits = {100, -1};
+                return "354 go ahead\r\n";
+            }
+            if (r.compare(0, 7, "Subject") == 0)
+                return "552 5.3.4 Message too big\r\n";
+            return Accept(r);
+        });
+    });
+    ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+    EXPECT_EQ(gFake.messageBoxes[0].text, "State=QUIT. Error: 552 5.3.4 Message too big\r\n");
+    EXPECT_TRUE(FakeFileExists(kPath));
+}
+
+}  // namespace
