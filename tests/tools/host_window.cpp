@@ -1,5 +1,5 @@
 // host_window.exe: a stand-in for the host application's main window. It takes its title
-// from its command line, records its own handle as "hWnd" in section "Microsoft Access" of
+// from its command line (one pair of enclosing quotes removed), records its own handle as "hWnd" in section "Microsoft Access" of
 // Tillwick.ini (as the host application does), and logs what happens to it, one JSON line
 // per event, so a test can tell that it was brought to the front, maximised, and which keys
 // arrived when.
@@ -215,8 +215,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     windowClass.lpszClassName = "TillwickHostStandIn";
     RegisterClassA(&windowClass);
 
-    const char *title = SkipProgramName(GetCommandLineA());
-    gWindow = CreateWindowA("TillwickHostStandIn", title, WS_OVERLAPPEDWINDOW, 40, 40, 400,
+    // A starter that quotes an argument with blanks (wine does) gives the title in quotes.
+    std::string title = SkipProgramName(GetCommandLineA());
+    if (title.size() >= 2 && title.front() == '"' && title.back() == '"')
+        title = title.substr(1, title.size() - 2);
+    gWindow = CreateWindowA("TillwickHostStandIn", title.c_str(), WS_OVERLAPPEDWINDOW, 40, 40, 400,
                             300, nullptr, nullptr, instance, nullptr);
     if (!gWindow)
         return 2;
@@ -231,7 +234,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     gWasForeground = GetForegroundWindow() == gWindow;
     std::string line = Begin("ready");
     ToolJsonAddNumber(line, "hwnd", (long long)(UINT_PTR)gWindow);
-    ToolJsonAddText(line, "title", ToolAnsiToUtf8(title));
+    ToolJsonAddText(line, "title", ToolAnsiToUtf8(title.c_str()));
     ToolJsonAddBool(line, "zoomed", IsZoomed(gWindow) != 0);
     ToolJsonAddBool(line, "foreground", gWasForeground);
     ToolJsonAddBool(line, "minimized", IsIconic(gWindow) != 0);
