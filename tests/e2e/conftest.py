@@ -1,0 +1,691 @@
+"""End-to-end harness: runs the real Tillwick.exe under Wine and shows what a user would see.
+
+One session: a temporary folder, an Xvfb display, a Wine prefix (copied from a booted
+template cached under build/), a persistent wineserver, Tillwick.exe installed in
+"C:\\Program Files\\Tillwick Orvenda" (a blank in the name) and the test tools. Per test the
+fixture `tw` resets the host settings file and gives helpers to run the program with an exact
+command line while the UI driver records and answers its message boxes.
+
+Environment: TILLWICK_BUILD (win64 build directory, default <repo>/build/win64),
+TILLWICK_E2E_FRESH_PREFIX=1 (boot a new prefix instead of copying the cached template),
+TILLWICK_E2E_KEEP=1 (keep the session folder for inspection).
+
+Run with /usr/bin/python3 -m pytest tests/e2e. See tests/e2e/README.md for the API.
+"""
+import fcntl
+import json
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path, PureWindowsPath
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("TILLWICK_BUILD", str(REPO / "build" / "win64"))).resolve()
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+PROGRAM_DIR_WIN = r"C:\Program Files\Tillwick Orvenda"
+TOOLS_DIR_WIN = r"C:\TillwickTest\tools"
+HELP_FILE_WIN = PROGRAM_DIR_WIN + r"\Tillwick.hlp"
+TOOL_NAMES = ("uidriver.exe", "recorder.exe", "launch.exe", "msgbox.exe")
+
+# Every subprocess gets a time-out; these are the defaults.
+WINE_CMD_TIMEOUT = 30
+PREFIX_BOOT_TIMEOUT = 180
+
+
+class HarnessError(Exception):
+    pass
+
+
+def _kill_group(proc):
+    """Kills a process we started (and its process group) by pid."""
+    if proc.poll() is not None:
+        return
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except (ProcessLookupError, PermissionError):
+        try:
+            proc.kill()
+        except ProcessLookupError:
+            pass
+    try:
+        proc.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+def _run(cmd, env, timeout, check=False, **kw):
+    """subprocess.run with a hard time-out: on expiry the process group is killed by pid.
+    Output goes through files, not pipes: Wine's background processes (services, explorer)
+    inherit the descriptors and would keep a pipe open long after the command ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                start_new_session=True, **kw)
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            _kill_group(proc)
+            raise HarnessError("timed out after %ss: %r" % (timeout, cmd))
+        out.seek(0)
+        err.seek(0)
+        result = subprocess.CompletedProcess(cmd, proc.returncode, out.read(), err.read())
+    if check and proc.returncode != 0:
+        raise HarnessError("%r failed (%d): %s" % (cmd, proc.returncode,
+                                                   result.stderr.decode("utf-8", "replace")))
+    return result
+
+
+def _wine_env(prefix, display):
+    env = dict(os.environ)
+    for name in list(env):
+        if name.startswith("WINE") or name == "TW_RECORD_LOG":
+            del env[name]
+    env.update({
+        "WINEPREFIX": str(prefix),
+        "DISPLAY": display,
+        "WINEDEBUG": "-all",
+        "WINELOADER": WINE,
+        "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe=d",
+        "WINEARCH": "win64",
+    })
+    return env
+
+
+def _start_xvfb(workdir):
+    """Starts Xvfb on a display it picks itself (-displayfd); returns (proc, ':N')."""
+    read_fd, write_fd = os.pipe()
+    log = open(workdir / "xvfb.log", "wb")
+    proc = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        pass_fds=(write_fd,), stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+    os.close(write_fd)
+    log.close()
+    number = b""
+    deadline = time.monotonic() + 15
+    while not number.endswith(b"\n"):
+        remaining = deadline - time.monotonic()
+        ready, _, _ = select.select([read_fd], [], [], max(remaining, 0))
+        if not ready:
+            os.close(read_fd)
+            _kill_group(proc)
+            raise HarnessError("Xvfb did not report a display")
+        chunk = os.read(read_fd, 16)
+        if not chunk:
+            os.close(read_fd)
+            _kill_group(proc)
+            raise HarnessError("Xvfb ended: see xvfb.log")
+        number += chunk
+    os.close(read_fd)
+    return proc, ":" + number.decode().strip()
+
+
+def _wine_version():
+    result = _run([WINE, "--version"], dict(os.environ), 30)
+    return result.stdout.decode().strip() or "unknown"
+
+
+def _boot_prefix(prefix, display):
+    """Creates a prefix, sets Managed=N, and shuts its wineserver down so all is on disk."""
+    env = _wine_env(prefix, display)
+    _run([WINE, "wineboot", "-i"], env, PREFIX_BOOT_TIMEOUT, check=True)
+    # Unmanaged windows: otherwise every closing dialog stalls about two seconds.
+    _run([WINE, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/t",
+          "REG_SZ", "/d", "N", "/f"], env, WINE_CMD_TIMEOUT, check=True)
+    _run([WINESERVER, "-k"], env, WINE_CMD_TIMEOUT)
+    _run([WINESERVER, "-w"], env, WINE_CMD_TIMEOUT)
+
+
+def _prepare_prefix(prefix, display, timings):
+    """Copies the cached booted template (making it first if needed), or boots afresh."""
+    start = time.monotonic()
+    if os.environ.get("TILLWICK_E2E_FRESH_PREFIX") == "1":
+        _boot_prefix(prefix, display)
+        timings["prefix_boot_s"] = time.monotonic() - start
+        return
+    cache_root = REPO / "build" / "e2e-prefix-cache"
+    cache_root.mkdir(parents=True, exist_ok=True)
+    tag = re.sub(r"[^A-Za-z0-9.-]", "_", _wine_version()) + "-uid%d" % os.getuid()
+    template = cache_root / tag
+    with open(cache_root / (tag + ".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)  # another session may be making it right now
+        if not (template / ".complete").exists():
+            partial = cache_root / (tag + ".partial")
+            shutil.rmtree(partial, ignore_errors=True)
+            shutil.rmtree(template, ignore_errors=True)
+            _boot_prefix(partial, display)
+            (partial / ".complete").write_text("booted\n")
+            partial.rename(template)
+            timings["prefix_boot_s"] = time.monotonic() - start
+        copy_start = time.monotonic()
+        _run(["cp", "-a", str(template), str(prefix)], dict(os.environ), 120, check=True)
+        timings["prefix_copy_s"] = time.monotonic() - copy_start
+
+
+def _win_to_unix(drive_c, path):
+    """Maps a Windows path of the prefix to the unix side, resolving names without regard
+    to case as Windows would (an existing entry whose name differs only in case wins)."""
+    p = PureWindowsPath(path)
+    drive = p.drive.upper()
+    if drive == "C:":
+        base = Path(drive_c)
+    elif drive == "Z:":
+        base = Path("/")
+    else:
+        raise ValueError("no unix mapping for %r" % path)
+    current = base
+    for part in p.parts[1:]:
+        candidate = current / part
+        if not candidate.exists() and current.is_dir():
+            lowered = part.lower()
+            for entry in os.listdir(current):
+                if entry.lower() == lowered:
+                    candidate = current / entry
+                    break
+        current = candidate
+    return current
+
+
+def _unix_to_win(drive_c, path):
+    path = Path(os.path.abspath(str(path)))
+    drive_c = Path(drive_c)
+    try:
+        rel = path.relative_to(drive_c)
+        return "C:\\" + "\\".join(rel.parts)
+    except ValueError:
+        return "Z:" + str(path).replace("/", "\\")
+
+
+class WineSession:
+    """The session's display, prefix and wineserver, shared by all tests."""
+
+    def __init__(self):
+        self.workdir = Path(tempfile.mkdtemp(prefix="tillwick-e2e-"))
+        self.timings = {}
+        self.xvfb = None
+        self.display = None
+        self.prefix = self.workdir / "prefix"
+        self.env = None
+        self._server = None
+
+    def start(self):
+        exe = BUILD / "Tillwick.exe"
+        missing = [str(p) for p in [exe] + [BUILD / "tools" / t for t in TOOL_NAMES]
+                   if not p.exists()]
+        if missing:
+            raise HarnessError("build first (TILLWICK_BUILD=%s): missing %s" % (BUILD, missing))
+        start = time.monotonic()
+        self.xvfb, self.display = _start_xvfb(self.workdir)
+        _prepare_prefix(self.prefix, self.display, self.timings)
+        self.env = _wine_env(self.prefix, self.display)
+        # A persistent server: every later wine call finds it up.
+        self._server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        start_new_session=True)
+        self.drive_c = self.prefix / "drive_c"
+        self.install_program()
+        tools = self.unix_path(TOOLS_DIR_WIN)
+        tools.mkdir(parents=True, exist_ok=True)
+        for name in TOOL_NAMES:
+            shutil.copy2(BUILD / "tools" / name, tools / name)
+        # The first process starts the prefix's services; do it once here, timed apart.
+        boot = time.monotonic()
+        self.wine(["cmd", "/c", "exit"], timeout=60)
+        self.timings["first_process_s"] = time.monotonic() - boot
+        self.timings["session_setup_s"] = time.monotonic() - start
+
+    def install_program(self):
+        progdir = self.unix_path(PROGRAM_DIR_WIN)
+        progdir.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(BUILD / "Tillwick.exe", progdir / "Tillwick.exe")
+
+    def stop(self):
+        if self.env is not None:
+            try:
+                _run([WINESERVER, "-k"], self.env, 30)
+            except HarnessError:
+                pass
+        if self._server is not None:
+            _kill_group(self._server)
+        if self.xvfb is not None:
+            _kill_group(self.xvfb)
+        if os.environ.get("TILLWICK_E2E_KEEP") != "1":
+            shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def restart_server(self):
+        """Last resort after a hang: kill every process of the prefix, start a new server."""
+        _run([WINESERVER, "-k"], self.env, 30)
+        if self._server is not None:
+            _kill_group(self._server)
+        self._server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        start_new_session=True)
+
+    def unix_path(self, win):
+        return _win_to_unix(self.drive_c, win)
+
+    def win_path(self, unix):
+        return _unix_to_win(self.drive_c, unix)
+
+    def wine(self, args, timeout=WINE_CMD_TIMEOUT, env=None, check=False):
+        """Runs a Windows program (name or path, then its arguments) in the prefix. Wine
+        quotes arguments that contain blanks, tabs or quotes, the usual way."""
+        try:
+            return _run([WINE] + [str(a) for a in args], env or self.env, timeout, check=check)
+        except HarnessError:
+            self.restart_server()
+            raise
+
+
+@pytest.fixture(scope="session")
+def wine_session(request):
+    session = WineSession()
+    request.config._tillwick_session = session
+    try:
+        session.start()
+    except Exception:
+        session.stop()
+        raise
+    yield session
+    session.stop()
+
+
+# ---------------------------------------------------------------- host settings file
+
+def ini_parse(text):
+    """Parses INI text the way the private-profile functions read it: section and key
+    names without regard to case (first occurrence wins), the value after the first '='
+    with blanks around it removed and one pair of enclosing quotes removed.
+    Returns {section_lower: {key_lower: value}}."""
+    result = {}
+    section = None
+    for raw in text.splitlines():
+        line = raw.strip()
+        if not line or line.startswith(";"):
+            continue
+        if line.startswith("["):
+            end = line.find("]")
+            name = line[1:end if end >= 0 else len(line)].strip().lower()
+            section = result.setdefault(name, {})
+            continue
+        if section is None or "=" not in line:
+            continue
+        key, value = line.split("=", 1)
+        key = key.strip().lower()
+        value = value.strip()
+        if len(value) >= 2 and value[0] == value[-1] and value[0] in "\"'":
+            value = value[1:-1]
+        section.setdefault(key, value)
+    return result
+
+
+class RunResult:
+    def __init__(self, rc, events, elapsed, cmdline):
+        self.rc = rc
+        self.events = events
+        self.boxes = [e for e in events if e.get("event") == "msgbox"]
+        self.dialogs = [e for e in events if e.get("event") == "dialog"]
+        self.elapsed = elapsed
+        self.cmdline = cmdline
+
+    def __repr__(self):
+        return "RunResult(rc=%r, boxes=%r, dialogs=%r, elapsed=%.2f)" % (
+            self.rc, self.boxes, self.dialogs, self.elapsed)
+
+
+class Running:
+    """A started Tillwick.exe (see Tillwick.start); wait() ends the watch and returns."""
+
+    def __init__(self, tw, cmdline, proc, ui_proc, ui_log, timeout, started, errors):
+        self.errors = errors
+        self.tw = tw
+        self.cmdline = cmdline
+        self.proc = proc
+        self.ui_proc = ui_proc
+        self.ui_log = ui_log
+        self.timeout = timeout
+        self.started = started
+
+    def wait(self):
+        try:
+            self.proc.wait(timeout=self.timeout + 15)
+        except subprocess.TimeoutExpired:
+            _kill_group(self.proc)
+            self._stop_watch()
+            self.tw.session.restart_server()
+            pytest.fail("launcher did not return: %r" % self.cmdline)
+        elapsed = time.monotonic() - self.started
+        rc = self.proc.returncode
+        stderr = self.errors.read_bytes().decode("utf-8", "replace")
+        events = self._stop_watch()
+        if rc == 124:
+            pytest.fail("Tillwick.exe did not end within %ss (killed): %r; seen: %r" % (
+                self.timeout, self.cmdline, events))
+        if rc == 125:
+            pytest.fail("Tillwick.exe could not be started: %s" % stderr)
+        return RunResult(rc, events, elapsed, self.cmdline)
+
+    def _stop_watch(self):
+        stop = Path(str(self.ui_log) + ".stop")
+        stop.write_text("stop\n")
+        try:
+            self.ui_proc.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            _kill_group(self.ui_proc)
+        return self.tw.ui_events(self.ui_log)
+
+
+class Tillwick:
+    """The per-test helper (fixture `tw`)."""
+
+    def __init__(self, session, testdir):
+        self.session = session
+        self.testdir = testdir
+        self.progdir_win = PROGRAM_DIR_WIN
+        self.progdir_unix = session.unix_path(PROGRAM_DIR_WIN)
+        self.exe_win = PROGRAM_DIR_WIN + r"\Tillwick.exe"
+        self.tools_win = TOOLS_DIR_WIN
+        self.record_log = testdir / "records.log"
+        self.env = dict(session.env)
+        self.env["TW_RECORD_LOG"] = session.win_path(self.record_log)
+        self._cleanups = []
+        self._runs = 0
+
+    # -- paths
+    def win_path(self, unix):
+        return self.session.win_path(unix)
+
+    def unix_path(self, win):
+        return self.session.unix_path(win)
+
+    @property
+    def windows_dir(self):
+        return self.session.drive_c / "windows"
+
+    # -- cleanup
+    def on_cleanup(self, fn):
+        """Registers fn() to run when the test ends (last registered runs first)."""
+        self._cleanups.append(fn)
+
+    def cleanup(self):
+        errors = []
+        while self._cleanups:
+            fn = self._cleanups.pop()
+            try:
+                fn()
+            except Exception as exc:  # keep cleaning; report at the end
+                errors.append(exc)
+        if errors:
+            raise errors[0]
+
+    # -- host settings file
+    def ini_path(self):
+        """The host settings file on the unix side, whatever the case of its name, or None."""
+        for entry in os.listdir(self.windows_dir):
+            if entry.lower() == "tillwick.ini":
+                return self.windows_dir / entry
+        return None
+
+    def ini_delete(self):
+        while self.ini_path() is not None:
+            self.ini_path().unlink()
+
+    def ini_raw(self):
+        """The file's text (cp1252), or None when there is no file."""
+        path = self.ini_path()
+        return path.read_bytes().decode("cp1252") if path else None
+
+    def ini_write_raw(self, text, name="Tillwick.ini"):
+        """Replaces the file with exactly this text (lines should end in CRLF)."""
+        self.ini_delete()
+        (self.windows_dir / name).write_bytes(text.encode("cp1252"))
+
+    def ini_dict(self):
+        raw = self.ini_raw()
+        return ini_parse(raw) if raw is not None else {}
+
+    def ini_get(self, section, key):
+        return self.ini_dict().get(section.lower(), {}).get(key.lower())
+
+    def ini_set(self, section, key, value):
+        """Sets key=value (written as given) in the section, creating file and section as
+        needed; names are matched without regard to case, like the platform does."""
+        raw = self.ini_raw() or ""
+        lines = raw.splitlines()
+        out, in_section, done, seen_section = [], False, False, False
+        for line in lines:
+            stripped = line.strip()
+            if stripped.startswith("["):
+                if in_section and not done:
+                    out.append("%s=%s" % (key, value))
+                    done = True
+                name = stripped[1:stripped.find("]") if "]" in stripped else None].strip()
+                in_section = name.lower() == section.lower() and not seen_section
+                seen_section = seen_section or in_section
+                out.append(line)
+                continue
+            if in_section and not done and "=" in line and \
+                    line.split("=", 1)[0].strip().lower() == key.lower():
+                out.append("%s=%s" % (key, value))
+                done = True
+                continue
+            out.append(line)
+        if in_section and not done:
+            out.append("%s=%s" % (key, value))
+            done = True
+        if not done:
+            out += ["[%s]" % section, "%s=%s" % (key, value)]
+        path = self.ini_path() or (self.windows_dir / "Tillwick.ini")
+        path.write_bytes(("\r\n".join(out) + "\r\n").encode("cp1252"))
+
+    def reset_ini(self):
+        """The state every test starts from: only "HelpFile" naming the install folder."""
+        self.ini_delete()
+        self.ini_set("Run-Time Options", "HelpFile", HELP_FILE_WIN)
+
+    # -- running the program
+    def cmdline_for(self, args=""):
+        """The command line the host would use: the quoted program path, one blank and the
+        arguments exactly as given (a list is joined with single blanks, never quoted)."""
+        if isinstance(args, (list, tuple)):
+            args = " ".join(args)
+        line = '"%s"' % self.exe_win
+        return line + (" " + args if args else "")
+
+    def start(self, args="", answers=None, text_answers=None, timeout=30, delay_ms=0):
+        return self.start_raw(self.cmdline_for(args), answers, text_answers, timeout, delay_ms)
+
+    def start_raw(self, cmdline, answers=None, text_answers=None, timeout=30, delay_ms=0):
+        """Starts the UI driver, then the program with exactly this command line (through
+        launch.exe, so no quoting is added). answers: {caption part: button} and
+        text_answers: {text part: button}, button a number or ok/cancel/yes/no/none."""
+        self._runs += 1
+        ui_log = self.testdir / ("ui-%d.log" % self._runs)
+        ui_args = [TOOLS_DIR_WIN + r"\uidriver.exe", "watch", self.win_path(ui_log),
+                   "--timeout", str(timeout + 10)]
+        for part, button in (answers or {}).items():
+            ui_args += ["--answer", "%s=%s" % (part, button)]
+        for part, button in (text_answers or {}).items():
+            ui_args += ["--answer-text", "%s=%s" % (part, button)]
+        if delay_ms:
+            ui_args += ["--delay", str(delay_ms)]
+        ui_proc = subprocess.Popen([WINE] + ui_args, env=self.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        deadline = time.monotonic() + 15
+        while not any(e.get("event") == "ready" for e in self.ui_events(ui_log)):
+            if ui_proc.poll() is not None or time.monotonic() > deadline:
+                _kill_group(ui_proc)
+                pytest.fail("UI driver did not start")
+            time.sleep(0.01)
+        raw = cmdline.encode("cp1252")
+        errors = self.testdir / ("launch-%d.err" % self._runs)
+        started = time.monotonic()
+        with open(errors, "wb") as err:
+            proc = subprocess.Popen(
+                [WINE, TOOLS_DIR_WIN + r"\launch.exe", "--timeout", str(timeout), "--hex",
+                 raw.hex()],
+                env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
+                start_new_session=True)
+        return Running(self, cmdline, proc, ui_proc, ui_log, timeout, started, errors)
+
+    def run(self, args="", answers=None, text_answers=None, timeout=30, delay_ms=0):
+        """Runs Tillwick.exe with the arguments after its quoted path; waits for its end."""
+        return self.start(args, answers, text_answers, timeout, delay_ms).wait()
+
+    def run_raw(self, cmdline, answers=None, text_answers=None, timeout=30, delay_ms=0):
+        """Runs a byte-exact command line (it names the program itself)."""
+        return self.start_raw(cmdline, answers, text_answers, timeout, delay_ms).wait()
+
+    @staticmethod
+    def ui_events(path):
+        events = []
+        try:
+            text = Path(path).read_bytes().decode("utf-8", "replace")
+        except FileNotFoundError:
+            return events
+        for line in text.splitlines():
+            if line.strip():
+                try:
+                    events.append(json.loads(line))
+                except ValueError:
+                    pass  # a line being written right now
+        return events
+
+    # -- other programs in the prefix
+    def wine(self, args, timeout=WINE_CMD_TIMEOUT, check=False):
+        return self.session.wine(args, timeout=timeout, env=self.env, check=check)
+
+    def uidriver(self, *args, timeout=WINE_CMD_TIMEOUT):
+        return self.wine([TOOLS_DIR_WIN + r"\uidriver.exe"] + list(args), timeout=timeout)
+
+    def processes(self):
+        """Every process of the prefix: [{pid, ppid, exe}]."""
+        out = self.uidriver("procs").stdout.decode("utf-8", "replace")
+        return [json.loads(line) for line in out.splitlines() if line.strip()]
+
+    # -- stand-ins
+    def install_stand_in(self, win_path):
+        """Copies recorder.exe to win_path (folders made as needed); removed after the test."""
+        target = self.unix_path(win_path)
+        created = []
+        parent = target.parent
+        while not parent.exists():
+            created.append(parent)
+            parent = parent.parent
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(BUILD / "tools" / "recorder.exe", target)
+
+        def remove():
+            if target.exists():
+                target.unlink()
+            for folder in created:
+                shutil.rmtree(folder, ignore_errors=True)
+        self.on_cleanup(remove)
+        return target
+
+    def records(self):
+        """What the stand-ins recorded so far in this test, in order."""
+        return self.ui_events(self.record_log)
+
+    def wait_records(self, count=1, timeout=10):
+        """Waits until at least count records are there; returns all of them."""
+        deadline = time.monotonic() + timeout
+        while True:
+            records = self.records()
+            if len(records) >= count or time.monotonic() > deadline:
+                return records
+            time.sleep(0.05)
+
+    def make_file(self, win_path, data=b""):
+        """Creates a file in the prefix (folders made as needed); removed after the test."""
+        target = self.unix_path(win_path)
+        created = []
+        parent = target.parent
+        while not parent.exists():
+            created.append(parent)
+            parent = parent.parent
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data)
+
+        def remove():
+            if target.exists():
+                target.unlink()
+            for folder in created:
+                shutil.rmtree(folder, ignore_errors=True)
+        self.on_cleanup(remove)
+        return target
+
+    # -- registry
+    def reg_query(self, key, name=None):
+        """(type, data) of a value (name None: the default value), or None when absent.
+        Data is the text reg.exe shows (a REG_DWORD as 0x...)."""
+        args = ["reg", "query", key] + (["/ve"] if name is None else ["/v", name])
+        result = self.wine(args)
+        if result.returncode != 0:
+            return None
+        text = result.stdout.decode("utf-8", "replace")
+        shown = "(Default)" if name is None else name
+        for line in text.splitlines():
+            m = re.match(r"^\s+(.*?)\s+(REG_[A-Z_]+)(?:\s+(.*))?$", line)
+            if m and m.group(1).lower() == shown.lower():
+                return m.group(2), (m.group(3) or "")
+        return None
+
+    def reg_key_exists(self, key):
+        return self.wine(["reg", "query", key]).returncode == 0
+
+    def reg_set(self, key, name, data, type="REG_SZ"):
+        """Sets a value (name None: the default value); the old state is restored after
+        the test (the value put back or deleted, a key that did not exist deleted)."""
+        # Find the first missing key on the path: it is deleted afterwards.
+        parts = key.split("\\")
+        first_missing = None
+        if not self.reg_key_exists(key):
+            for i in range(2, len(parts) + 1):
+                sub = "\\".join(parts[:i])
+                if not self.reg_key_exists(sub):
+                    first_missing = sub
+                    break
+        old = None if first_missing else self.reg_query(key, name)
+        args = ["reg", "add", key] + (["/ve"] if name is None else ["/v", name]) + \
+            ["/t", type, "/d", str(data), "/f"]
+        self.wine(args, check=True)
+
+        def restore():
+            if first_missing:
+                self.wine(["reg", "delete", first_missing, "/f"])
+            elif old is None:
+                self.wine(["reg", "delete", key] + (["/ve"] if name is None else ["/v", name]) +
+                          ["/f"])
+            else:
+                self.wine(["reg", "add", key] + (["/ve"] if name is None else ["/v", name]) +
+                          ["/t", old[0], "/d", old[1], "/f"], check=True)
+        self.on_cleanup(restore)
+
+
+@pytest.fixture
+def tw(wine_session, request):
+    testdir = Path(tempfile.mkdtemp(prefix=re.sub(r"[^A-Za-z0-9_]", "_", request.node.name)[:60],
+                                    dir=wine_session.workdir))
+    helper = Tillwick(wine_session, testdir)
+    helper.reset_ini()
+    yield helper
+    helper.cleanup()
+
+
+def pytest_report_header(config):
+    return "tillwick e2e: TILLWICK_BUILD=%s" % BUILD
+
+
+def pytest_terminal_summary(terminalreporter):
+    session = getattr(terminalreporter.config, "_tillwick_session", None)
+    if session is not None:
+        terminalreporter.write_line("tillwick e2e timings: %r" % session.timings)
