@@ -34,7 +34,7 @@ WINESERVER = "/usr/lib/wine/wineserver"
 PROGRAM_DIR_WIN = r"C:\Program Files\Tillwick Orvenda"
 TOOLS_DIR_WIN = r"C:\TillwickTest\tools"
 HELP_FILE_WIN = PROGRAM_DIR_WIN + r"\Tillwick.hlp"
-TOOL_NAMES = ("uidriver.exe", "recorder.exe", "launch.exe", "msgbox.exe")
+TOOL_NAMES = ("uidriver.exe", "recorder.exe", "launch.exe", "msgbox.exe", "regtool.exe")
 
 # Every subprocess gets a time-out; these are the defaults.
 WINE_CMD_TIMEOUT = 30
@@ -372,6 +372,23 @@ class Running:
             pytest.fail("Tillwick.exe could not be started: %s" % stderr)
         return RunResult(rc, events, elapsed, self.cmdline)
 
+    def events(self):
+        """What the UI driver has recorded so far."""
+        return self.tw.ui_events(self.ui_log)
+
+    def wait_window(self, caption_part, timeout=10):
+        """Waits until the UI driver has recorded a message box or dialog whose caption
+        contains caption_part; returns its event (fails the test after timeout seconds).
+        Wait for this before acting on a window the driver leaves open ("none")."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for e in self.events():
+                if e.get("event") in ("msgbox", "dialog") and caption_part in e.get("caption", ""):
+                    return e
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                pytest.fail("no window %r appeared; seen: %r" % (caption_part, self.events()))
+            time.sleep(0.02)
+
     def _stop_watch(self):
         stop = Path(str(self.ui_log) + ".stop")
         stop.write_text("stop\n")
@@ -644,31 +661,50 @@ class Tillwick:
 
     def reg_set(self, key, name, data, type="REG_SZ"):
         """Sets a value (name None: the default value); the old state is restored after
-        the test (the value put back or deleted, a key that did not exist deleted)."""
-        # Find the first missing key on the path: it is deleted afterwards.
-        parts = key.split("\\")
-        first_missing = None
-        if not self.reg_key_exists(key):
-            for i in range(2, len(parts) + 1):
-                sub = "\\".join(parts[:i])
-                if not self.reg_key_exists(sub):
-                    first_missing = sub
-                    break
-        old = None if first_missing else self.reg_query(key, name)
-        args = ["reg", "add", key] + (["/ve"] if name is None else ["/v", name]) + \
-            ["/t", type, "/d", str(data), "/f"]
-        self.wine(args, check=True)
+        the test, byte for byte (the value put back or deleted; the first key of the path
+        that did not exist deleted with all below it). type: "REG_SZ", "REG_EXPAND_SZ",
+        "REG_DWORD" (data a number or its text), "REG_BINARY" (bytes) or "REG_MULTI_SZ"
+        (a list of texts). Strings are stored as RegSetValueExA stores them, terminated."""
+        raw = _reg_bytes(type, data)
+        result = self.wine([TOOLS_DIR_WIN + r"\regtool.exe", "set", key,
+                            "-" if name is None else name, str(REG_TYPES[type]), raw.hex()],
+                           check=True)
+        before = json.loads(result.stdout.decode("utf-8").strip().splitlines()[0])
 
         def restore():
-            if first_missing:
-                self.wine(["reg", "delete", first_missing, "/f"])
-            elif old is None:
-                self.wine(["reg", "delete", key] + (["/ve"] if name is None else ["/v", name]) +
-                          ["/f"])
+            tool = TOOLS_DIR_WIN + r"\regtool.exe"
+            value = "-" if name is None else name
+            if before["missing"]:
+                self.wine([tool, "delkey", before["missing"]], check=True)
+            elif before["old"] is None:
+                self.wine([tool, "delvalue", key, value], check=True)
             else:
-                self.wine(["reg", "add", key] + (["/ve"] if name is None else ["/v", name]) +
-                          ["/t", old[0], "/d", old[1], "/f"], check=True)
+                self.wine([tool, "restore", key, value, str(before["old"]["type"]),
+                           before["old"]["hex"]], check=True)
         self.on_cleanup(restore)
+
+    def reg_get_raw(self, key, name=None):
+        """(type number, bytes) of a value as stored, or None when absent."""
+        result = self.wine([TOOLS_DIR_WIN + r"\regtool.exe", "get", key,
+                            "-" if name is None else name], check=True)
+        found = json.loads(result.stdout.decode("utf-8").strip())
+        return None if found is None else (found["type"], bytes.fromhex(found["hex"]))
+
+
+REG_TYPES = {"REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "REG_DWORD": 4,
+             "REG_MULTI_SZ": 7}
+
+
+def _reg_bytes(type, data):
+    if type in ("REG_SZ", "REG_EXPAND_SZ"):
+        return str(data).encode("cp1252") + b"\0"
+    if type == "REG_DWORD":
+        return (int(data, 0) if isinstance(data, str) else int(data)).to_bytes(4, "little")
+    if type == "REG_BINARY":
+        return bytes(data)
+    if type == "REG_MULTI_SZ":
+        return b"".join(s.encode("cp1252") + b"\0" for s in data) + b"\0"
+    raise ValueError("unknown registry type %r" % type)
 
 
 @pytest.fixture
