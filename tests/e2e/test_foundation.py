@@ -328,3 +328,47 @@ def test_start_up_rule_unquoted_program_path(tw):
     result = tw.run_raw(exe + "\t/checklargefonts")
     assert result.rc == 0 and result.boxes == []
     assert tw.ini_get("Microsoft Access", "DPILogicalX") == "96"
+
+
+# ---------------------------------------------------------------- reading the settings file
+# The program directory is the folder of "HelpFile"; the host launch of an empty command
+# line (msarn200.exe in that folder) shows which folder the program took.
+
+LAUNCHER = conftest.PROGRAM_DIR_WIN + r"\msarn200.exe"
+HELP = conftest.HELP_FILE_WIN
+
+
+@pytest.mark.parametrize("ini_text", [
+    "[Run-Time Options]\r\nHelpFile=%s\r\n" % HELP,
+    '[Run-Time Options]\r\nHelpFile="%s"\r\n' % HELP,
+    "[Run-Time Options]\r\n  HelpFile   =   %s   \r\n" % HELP,
+    '[Run-Time Options]\r\nHelpFile = "%s" \r\n' % HELP,
+    "[RUN-TIME OPTIONS]\r\nhelpfile=%s\r\n" % HELP,
+    "[Microsoft Access]\r\nHelpFile=C:\\Elsewhere\\x.hlp\r\n[Run-Time Options]\r\n"
+    "HelpFile=%s\r\n" % HELP,
+    # A value longer than 254 characters arrives cut: here the cut falls inside a folder
+    # name that does not exist, and what is left names the program directory.
+    "[Run-Time Options]\r\nHelpFile=%s\\%s\\Tillwick.hlp\r\n" %
+    (conftest.PROGRAM_DIR_WIN, "a" * 230),
+], ids=["plain", "quoted", "blanks-around", "quoted-and-blanks", "other-case",
+        "key-in-other-section", "cut-at-254"])
+def test_program_directory_follows_the_reading_rules(tw, ini_text):
+    tw.install_stand_in(LAUNCHER)
+    tw.ini_write_raw(ini_text)
+    result = tw.run("")
+    assert result.rc == 0 and result.boxes == []
+    records = tw.wait_records(1)
+    assert [r["path"].lower() for r in records] == [LAUNCHER.lower()]
+    assert records[0]["cwd"].rstrip("\\").lower() == conftest.PROGRAM_DIR_WIN.lower()
+
+
+def test_program_directory_from_a_help_file_elsewhere(tw):
+    """The control for the rows above: the launch follows "HelpFile" to another folder."""
+    other = r"C:\Other Place"
+    tw.install_stand_in(LAUNCHER)
+    tw.install_stand_in(other + r"\msarn200.exe")
+    tw.ini_write_raw("[Run-Time Options]\r\nHelpFile=%s\\Tillwick.hlp\r\n" % other)
+    result = tw.run("")
+    assert result.rc == 0
+    records = tw.wait_records(1)
+    assert [r["path"].lower() for r in records] == [(other + r"\msarn200.exe").lower()]
