@@ -1,26 +1,26 @@
-// The UI driver's subcommands for the common dialogs of another process: it finds the
-// open-file dialog or the folder browser by its window title, reports what it shows, then
-// chooses a file, a folder or a tree item, or cancels. One JSON line goes to stdout.
+// The UI driver's subcommands for the common dialogs of another process: they find the
+// open-file dialog or the folder browser by its caption, report what it shows, then choose a
+// file, a folder or a tree item, or cancel. One JSON line goes to stdout.
 //
-//   uidriver.exe filedialog <title> <seconds> cancel
-//   uidriver.exe filedialog <title> <seconds> choose <path>
-//       Reports: title, owner (handle, title), the file-type combo's entries and selection,
-//       the names the file list shows. "choose" puts path into the file-name field and posts
-//       IDOK; a message box the dialog then shows (a missing file) is recorded and answered,
-//       and a dialog still open after it is cancelled ("cancelled_after_box").
-//   uidriver.exe folderdialog <title> <seconds> cancel
-//   uidriver.exe folderdialog <title> <seconds> path <path>
-//   uidriver.exe folderdialog <title> <seconds> item <tree item text>
-//       Reports: title, owner, the instruction text (control 0x3742), the tree's top items,
-//       the selected item and whether OK is enabled. "path" selects through
-//       BFFM_SETSELECTIONA (the path is written into the other process first, where the
-//       message needs it); "item" selects the first tree item with that text (depth <= 2).
-//       Then IDOK is posted (to the dialog itself, so a greyed OK button does not stop it).
+//   uidriver.exe filedialog CAPTION_PART SECONDS cancel
+//   uidriver.exe filedialog CAPTION_PART SECONDS choose PATH
+//       Reports: title, owner (handle, title), pid, the file-type combo's entries and the
+//       selected one, the names the file list shows, whether a read-only check box shows.
+//       "choose" puts PATH into the file-name field (the edit inside control 0x47c) and posts
+//       IDOK. A message box the dialog then shows (a missing file) is recorded and answered
+//       with OK; a dialog still open a moment after the choice is cancelled
+//       ("cancelled_after_choice").
+//   uidriver.exe folderdialog CAPTION_PART SECONDS cancel
+//   uidriver.exe folderdialog CAPTION_PART SECONDS path PATH
+//   uidriver.exe folderdialog CAPTION_PART SECONDS item TEXT
+//       Reports: title, owner, pid, the instruction text (control 0x3742), the tree's items
+//       two levels deep, the selected item and whether OK is enabled. "path" selects through
+//       BFFM_SETSELECTIONA, whose path must lie in the browser's own process: it is written
+//       there first. "item" selects the first tree item with that text. Then IDOK is posted
+//       to the dialog itself, so that a greyed OK button does not stop the choice.
 //
-// A title of "*" takes the first dialog of the kind. Exit code 0 when the dialog was found
-// and closed, 2 when none appeared in time, 3 when it did not close.
-#include "uidriver_dialogs.h"
-
+// Captions match as substrings ("" takes any dialog of the kind). Exit codes as in
+// uidriver.h: 0 done, 1 the dialog did not close in time, 2 no such dialog (or tree item).
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
@@ -32,59 +32,28 @@
 #include <vector>
 
 #include "tool_json.h"
+#include "uidriver.h"
 
-static const int kFileNameCombo = 0x47c;  // cmb13
-static const int kFileTypeCombo = 0x470;  // cmb1
+static const int kFileNameCombo = 0x47c;  // cmb13: the file-name field
+static const int kFileTypeCombo = 0x470;  // cmb1: the file types
+static const int kReadOnlyBox = 0x410;    // chx1: the read-only check box
 static const int kFolderTree = 0x3741;
 static const int kFolderPrompt = 0x3742;
+static const size_t kRemoteText = 520;    // characters of one item text read remotely
 
 // ---- finding windows ----------------------------------------------------------------------
 
-struct DialogSearch {
-    const char *title;
-    int requiredControl;
-    HWND found;
-};
-
-static std::string WindowText(HWND hwnd)
-{
-    char text[1024];
-    text[0] = '\0';
-    GetWindowTextA(hwnd, text, sizeof text);
-    return text;
-}
-
-static std::string ClassName(HWND hwnd)
-{
-    char name[256];
-    name[0] = '\0';
-    GetClassNameA(hwnd, name, sizeof name);
-    return name;
-}
-
-static BOOL CALLBACK FindDialogProc(HWND hwnd, LPARAM lParam)
-{
-    DialogSearch *search = (DialogSearch *)lParam;
-    if (!IsWindowVisible(hwnd) || ClassName(hwnd) != "#32770")
-        return TRUE;
-    if (strcmp(search->title, "*") != 0 && WindowText(hwnd) != search->title)
-        return TRUE;
-    if (!GetDlgItem(hwnd, search->requiredControl))
-        return TRUE;
-    search->found = hwnd;
-    return FALSE;
-}
-
-static HWND WaitForDialog(const char *title, int requiredControl, DWORD deadline)
+// The first visible dialog whose caption contains captionPart and that has the control,
+// waiting until the deadline.
+static HWND WaitForCommonDialog(const char *captionPart, int requiredControl, DWORD deadline)
 {
     for (;;) {
-        DialogSearch search = {title, requiredControl, nullptr};
-        EnumWindows(FindDialogProc, (LPARAM)&search);
-        if (search.found)
-            return search.found;
+        for (HWND dialog : UiFindDialogs(captionPart))
+            if (IsWindowVisible(dialog) && GetDlgItem(dialog, requiredControl))
+                return dialog;
         if ((int)(GetTickCount() - deadline) >= 0)
             return nullptr;
-        Sleep(50);
+        Sleep(30);
     }
 }
 
@@ -96,7 +65,7 @@ struct ChildSearch {
 static BOOL CALLBACK FindChildProc(HWND hwnd, LPARAM lParam)
 {
     ChildSearch *search = (ChildSearch *)lParam;
-    if (ClassName(hwnd) == search->className) {
+    if (UiClassName(hwnd) == search->className) {
         search->found = hwnd;
         return FALSE;
     }
@@ -108,7 +77,7 @@ static HWND FindDescendant(HWND parent, const char *className)
 {
     if (!parent)
         return nullptr;
-    if (ClassName(parent) == className)
+    if (UiClassName(parent) == className)
         return parent;
     ChildSearch search = {className, nullptr};
     EnumChildWindows(parent, FindChildProc, (LPARAM)&search);
@@ -117,6 +86,8 @@ static HWND FindDescendant(HWND parent, const char *className)
 
 // ---- memory in the other process ------------------------------------------------------------
 
+// Controls of another process read and write their item records at addresses of their own
+// process: the records and texts are placed there with VirtualAllocEx.
 struct RemoteBlock {
     HANDLE process;
     char *base;
@@ -125,11 +96,9 @@ struct RemoteBlock {
 
 static bool RemoteOpen(HWND window, size_t size, RemoteBlock &block)
 {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
     block.process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
                                     PROCESS_QUERY_INFORMATION,
-                                FALSE, pid);
+                                FALSE, UiWindowPid(window));
     block.base = nullptr;
     block.size = size;
     if (!block.process)
@@ -160,7 +129,7 @@ static bool RemoteRead(RemoteBlock &block, size_t offset, void *data, size_t siz
            done == size;
 }
 
-// Leaves the block allocated on purpose when the other side may still read it.
+// release false leaves the memory to the other process (it may still read it).
 static void RemoteClose(RemoteBlock &block, bool release)
 {
     if (release && block.base)
@@ -173,20 +142,19 @@ static void RemoteClose(RemoteBlock &block, bool release)
 
 // ---- reading controls ---------------------------------------------------------------------
 
-// A JSON array of texts; utf8 says whether they are UTF-8 already or ANSI.
-static std::string JsonList(const std::vector<std::string> &items, bool utf8 = false)
+static std::string JsonList(const std::vector<std::string> &utf8Items)
 {
     std::string out = "[";
-    for (size_t i = 0; i < items.size(); i++) {
+    for (size_t i = 0; i < utf8Items.size(); i++) {
         if (i)
             out += ',';
-        ToolJsonQuote(out, utf8 ? items[i] : ToolAnsiToUtf8(items[i].c_str()));
+        ToolJsonQuote(out, utf8Items[i]);
     }
     return out + "]";
 }
 
-// The entries of a combo box, in UTF-8. The wide messages are used because the system
-// carries a combo box's texts across processes reliably only in the control's own form.
+// The entries of a combo box. The wide messages: the system carries a combo box's texts
+// across processes faithfully only in the control's own (wide) form.
 static std::vector<std::string> ComboEntries(HWND combo)
 {
     std::vector<std::string> out;
@@ -202,15 +170,12 @@ static std::vector<std::string> ComboEntries(HWND combo)
     return out;
 }
 
-// The item texts of a list view in another process.
+// The item texts of a list view of another process.
 static std::vector<std::string> ListViewItems(HWND list)
 {
     std::vector<std::string> out;
-    if (!list)
-        return out;
     RemoteBlock block;
-    const size_t textSize = 520;
-    if (!RemoteOpen(list, sizeof(LVITEMA) + textSize, block))
+    if (!list || !RemoteOpen(list, sizeof(LVITEMA) + kRemoteText, block))
         return out;
     LRESULT count = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
     for (LRESULT i = 0; i < count && i < 500; i++) {
@@ -219,32 +184,32 @@ static std::vector<std::string> ListViewItems(HWND list)
         item.mask = LVIF_TEXT;
         item.iItem = (int)i;
         item.pszText = block.base + sizeof(LVITEMA);
-        item.cchTextMax = (int)textSize;
-        char text[520];
+        item.cchTextMax = (int)kRemoteText;
+        char text[kRemoteText];
         text[0] = '\0';
         if (RemoteWrite(block, 0, &item, sizeof item)) {
             SendMessageA(list, LVM_GETITEMTEXTA, (WPARAM)i, (LPARAM)block.base);
             RemoteRead(block, sizeof(LVITEMA), text, sizeof text);
             text[sizeof text - 1] = '\0';
         }
-        out.push_back(text);
+        out.push_back(ToolAnsiToUtf8(text));
     }
     RemoteClose(block, true);
     return out;
 }
 
+// The block holds a TVITEMA and its text first.
 static std::string TreeItemText(HWND tree, HTREEITEM handle, RemoteBlock &block)
 {
-    const size_t textSize = 520;
     TVITEMA item;
     memset(&item, 0, sizeof item);
     item.mask = TVIF_TEXT;
     item.hItem = handle;
     item.pszText = block.base + sizeof(TVITEMA);
-    item.cchTextMax = (int)textSize;
-    char text[520];
+    item.cchTextMax = (int)kRemoteText;
+    char text[kRemoteText];
     text[0] = '\0';
-    if (RemoteWrite(block, 0, &item, sizeof item) &&
+    if (handle && RemoteWrite(block, 0, &item, sizeof item) &&
         SendMessageA(tree, TVM_GETITEMA, 0, (LPARAM)block.base)) {
         RemoteRead(block, sizeof(TVITEMA), text, sizeof text);
         text[sizeof text - 1] = '\0';
@@ -252,8 +217,8 @@ static std::string TreeItemText(HWND tree, HTREEITEM handle, RemoteBlock &block)
     return text;
 }
 
-// The tree's items up to the given depth, as "text" or "parent/child"; the handle of the
-// first whose text is want (when want is not null) goes to match.
+// The tree's items down to depth levels, each as "parent/child" (ANSI); the first whose
+// text is want (when want is not null) goes to match.
 static void WalkTree(HWND tree, HTREEITEM first, int depth, const std::string &prefix,
                      RemoteBlock &block, const char *want, HTREEITEM *match,
                      std::vector<std::string> &seen)
@@ -261,7 +226,7 @@ static void WalkTree(HWND tree, HTREEITEM first, int depth, const std::string &p
     for (HTREEITEM h = first; h && seen.size() < 200;
          h = (HTREEITEM)SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)h)) {
         std::string text = TreeItemText(tree, h, block);
-        seen.push_back(prefix + text);
+        seen.push_back(ToolAnsiToUtf8((prefix + text).c_str()));
         if (want && !*match && text == want)
             *match = h;
         if (depth > 1) {
@@ -271,14 +236,19 @@ static void WalkTree(HWND tree, HTREEITEM first, int depth, const std::string &p
     }
 }
 
-static void AddOwner(std::string &json, HWND dialog)
+static std::string SelectedTreeText(HWND tree, RemoteBlock &block)
 {
+    HTREEITEM caret = (HTREEITEM)SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    return caret ? TreeItemText(tree, caret, block) : std::string();
+}
+
+static void AddWindowFacts(std::string &json, HWND dialog)
+{
+    ToolJsonAddText(json, "title", UiWindowText(dialog));
     HWND owner = GetWindow(dialog, GW_OWNER);
     ToolJsonAddNumber(json, "owner", (long long)(uintptr_t)owner);
-    ToolJsonAddText(json, "owner_title", owner ? ToolAnsiToUtf8(WindowText(owner).c_str()) : "");
-    DWORD pid = 0;
-    GetWindowThreadProcessId(dialog, &pid);
-    ToolJsonAddNumber(json, "pid", (long long)pid);
+    ToolJsonAddText(json, "owner_title", owner ? UiWindowText(owner) : "");
+    ToolJsonAddNumber(json, "pid", (long long)UiWindowPid(dialog));
 }
 
 // ---- after the choice ---------------------------------------------------------------------
@@ -291,35 +261,36 @@ struct OwnedBoxSearch {
 static BOOL CALLBACK FindOwnedBoxProc(HWND hwnd, LPARAM lParam)
 {
     OwnedBoxSearch *search = (OwnedBoxSearch *)lParam;
-    if (IsWindowVisible(hwnd) && ClassName(hwnd) == "#32770" &&
-        GetWindow(hwnd, GW_OWNER) == search->owner && GetDlgItem(hwnd, 0xFFFF)) {
+    if (IsWindowVisible(hwnd) && GetWindow(hwnd, GW_OWNER) == search->owner &&
+        UiClassName(hwnd) == "#32770" && UiIsMessageBox(hwnd)) {
         search->found = hwnd;
         return FALSE;
     }
     return TRUE;
 }
 
-// Waits for the dialog to close. Message boxes it shows meanwhile are recorded and answered
-// with OK; when the dialog is still open after one, it is cancelled. Returns true when the
-// dialog closed in time.
-static bool WaitForClose(HWND dialog, DWORD deadline, std::vector<std::string> &boxes,
-                         bool &cancelledAfterBox)
+// Waits for the dialog to close. Message boxes it shows meanwhile are recorded ("caption|
+// text") and answered with OK. A dialog still open settleMs after the last box (or after the
+// start, when none showed) is cancelled once: the choice was refused. Returns true when the
+// dialog closed before the deadline.
+static bool WaitForClose(HWND dialog, DWORD deadline, DWORD settleMs,
+                         std::vector<std::string> &boxes, bool &cancelled)
 {
-    cancelledAfterBox = false;
-    DWORD boxAnsweredAt = 0;
+    cancelled = false;
+    DWORD quietSince = GetTickCount();
     while (IsWindow(dialog)) {
         OwnedBoxSearch search = {dialog, nullptr};
         EnumWindows(FindOwnedBoxProc, (LPARAM)&search);
         if (search.found) {
-            boxes.push_back(WindowText(search.found) + "|" +
-                            WindowText(GetDlgItem(search.found, 0xFFFF)));
-            PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            boxAnsweredAt = GetTickCount();
+            boxes.push_back(UiWindowText(search.found) + "|" +
+                            UiWindowText(GetDlgItem(search.found, 0xFFFF)));
+            UiPressButton(search.found, IDOK);
             while (IsWindow(search.found) && (int)(GetTickCount() - deadline) < 0)
                 Sleep(20);
-        } else if (boxAnsweredAt && GetTickCount() - boxAnsweredAt > 500 && !cancelledAfterBox) {
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-            cancelledAfterBox = true;
+            quietSince = GetTickCount();
+        } else if (!cancelled && GetTickCount() - quietSince >= settleMs) {
+            UiPressButton(dialog, IDCANCEL);
+            cancelled = true;
         }
         if ((int)(GetTickCount() - deadline) >= 0)
             return false;
@@ -328,160 +299,175 @@ static bool WaitForClose(HWND dialog, DWORD deadline, std::vector<std::string> &
     return true;
 }
 
-// ---- the subcommands ----------------------------------------------------------------------
-
-static int Usage(void)
+static void Print(std::string &json)
 {
-    fprintf(stderr,
-            "usage: uidriver.exe filedialog <title> <seconds> cancel|choose <path>\n"
-            "       uidriver.exe folderdialog <title> <seconds> cancel|path <path>|item <text>\n");
-    return 1;
+    ToolJsonClose(json);
+    printf("%s\n", json.c_str());
+    fflush(stdout);
 }
 
-static int RunFileDialog(const char *title, int seconds, const char *action, const char *arg)
+// ---- the subcommands ----------------------------------------------------------------------
+
+// argv[0] is the subcommand's name: CAPTION_PART SECONDS ACTION [ARG] follow.
+static bool ParseDialogArgs(int argc, char **argv, bool (*validAction)(const char *),
+                            DWORD &deadline)
 {
-    DWORD deadline = GetTickCount() + (DWORD)seconds * 1000u;
+    if (argc < 4 || !validAction(argv[3]))
+        return false;
+    if (strcmp(argv[3], "cancel") != 0 && argc < 5)
+        return false;
+    double seconds = atof(argv[2]);
+    if (seconds <= 0)
+        return false;
+    deadline = GetTickCount() + (DWORD)(seconds * 1000.0);
+    return true;
+}
+
+static bool IsFileAction(const char *action)
+{
+    return strcmp(action, "cancel") == 0 || strcmp(action, "choose") == 0;
+}
+
+static bool IsFolderAction(const char *action)
+{
+    return strcmp(action, "cancel") == 0 || strcmp(action, "path") == 0 ||
+           strcmp(action, "item") == 0;
+}
+
+static int RunFileDialog(int argc, char **argv)
+{
+    DWORD deadline;
+    if (!ParseDialogArgs(argc, argv, IsFileAction, deadline))
+        return 126;
+    const char *action = argv[3];
     std::string json;
     ToolJsonOpen(json);
     ToolJsonAddText(json, "kind", "filedialog");
-    HWND dialog = WaitForDialog(title, kFileNameCombo, deadline);
+    HWND dialog = WaitForCommonDialog(argv[1], kFileNameCombo, deadline);
     ToolJsonAddBool(json, "found", dialog != nullptr);
     if (!dialog) {
-        ToolJsonClose(json);
-        printf("%s\n", json.c_str());
+        Print(json);
         return 2;
     }
-    // The dialog fills its list after it appears: give it a moment.
+    // The dialog fills its file list after it shows.
     Sleep(400);
-    ToolJsonAddText(json, "title", ToolAnsiToUtf8(WindowText(dialog).c_str()));
-    AddOwner(json, dialog);
+    AddWindowFacts(json, dialog);
     HWND types = GetDlgItem(dialog, kFileTypeCombo);
-    ToolJsonAddRaw(json, "filters", JsonList(ComboEntries(types), true));
-    ToolJsonAddNumber(json, "filter_index", types ? (long long)SendMessageA(types, CB_GETCURSEL, 0, 0) : -1);
+    ToolJsonAddRaw(json, "filters", JsonList(ComboEntries(types)));
+    ToolJsonAddNumber(json, "filter_index",
+                      types ? (long long)SendMessageW(types, CB_GETCURSEL, 0, 0) : -1);
     ToolJsonAddRaw(json, "items", JsonList(ListViewItems(FindDescendant(dialog, "SysListView32"))));
-    ToolJsonAddBool(json, "readonly_box_visible",
-                    GetDlgItem(dialog, 0x410) && IsWindowVisible(GetDlgItem(dialog, 0x410)));
+    HWND readOnly = GetDlgItem(dialog, kReadOnlyBox);
+    ToolJsonAddBool(json, "readonly_box_visible", readOnly && IsWindowVisible(readOnly));
 
     if (strcmp(action, "choose") == 0) {
         HWND name = FindDescendant(GetDlgItem(dialog, kFileNameCombo), "Edit");
         ToolJsonAddBool(json, "name_field", name != nullptr);
         if (name)
-            SendMessageA(name, WM_SETTEXT, 0, (LPARAM)arg);
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            SendMessageA(name, WM_SETTEXT, 0, (LPARAM)argv[4]);
+        UiPressButton(dialog, IDOK);
     } else {
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        UiPressButton(dialog, IDCANCEL);
     }
     std::vector<std::string> boxes;
-    bool cancelledAfterBox = false;
-    bool closed = WaitForClose(dialog, deadline, boxes, cancelledAfterBox);
+    bool cancelled = false;
+    bool closed = WaitForClose(dialog, deadline, 1500, boxes, cancelled);
     ToolJsonAddRaw(json, "boxes", JsonList(boxes));
-    ToolJsonAddBool(json, "cancelled_after_box", cancelledAfterBox);
+    ToolJsonAddBool(json, "cancelled_after_choice", cancelled);
     ToolJsonAddBool(json, "closed", closed);
-    ToolJsonClose(json);
-    printf("%s\n", json.c_str());
-    return closed ? 0 : 3;
+    Print(json);
+    return closed ? 0 : 1;
 }
 
-static int RunFolderDialog(const char *title, int seconds, const char *action, const char *arg)
+// The last element of a path ("" for a drive root), to compare with the tree's selection.
+static std::string LastElement(const char *path)
 {
-    DWORD deadline = GetTickCount() + (DWORD)seconds * 1000u;
+    std::string p = path;
+    while (!p.empty() && p.back() == '\\')
+        p.pop_back();
+    size_t slash = p.rfind('\\');
+    if (slash == std::string::npos)
+        return p.size() == 2 && p[1] == ':' ? std::string() : p;
+    return p.substr(slash + 1);
+}
+
+static int RunFolderDialog(int argc, char **argv)
+{
+    DWORD deadline;
+    if (!ParseDialogArgs(argc, argv, IsFolderAction, deadline))
+        return 126;
+    const char *action = argv[3];
+    const char *arg = argc > 4 ? argv[4] : "";
     std::string json;
     ToolJsonOpen(json);
     ToolJsonAddText(json, "kind", "folderdialog");
-    HWND dialog = WaitForDialog(title, kFolderTree, deadline);
+    HWND dialog = WaitForCommonDialog(argv[1], kFolderTree, deadline);
     ToolJsonAddBool(json, "found", dialog != nullptr);
     if (!dialog) {
-        ToolJsonClose(json);
-        printf("%s\n", json.c_str());
+        Print(json);
         return 2;
     }
     Sleep(400);
-    ToolJsonAddText(json, "title", ToolAnsiToUtf8(WindowText(dialog).c_str()));
-    AddOwner(json, dialog);
-    ToolJsonAddText(json, "prompt",
-                    ToolAnsiToUtf8(WindowText(GetDlgItem(dialog, kFolderPrompt)).c_str()));
+    AddWindowFacts(json, dialog);
+    ToolJsonAddText(json, "prompt", UiWindowText(GetDlgItem(dialog, kFolderPrompt)));
     HWND tree = GetDlgItem(dialog, kFolderTree);
 
+    const size_t pathOffset = sizeof(TVITEMA) + kRemoteText;
     RemoteBlock block;
-    bool remote = RemoteOpen(tree, sizeof(TVITEMA) + 520 + MAX_PATH, block);
+    bool remote = RemoteOpen(tree, pathOffset + MAX_PATH, block);
     ToolJsonAddBool(json, "remote_memory", remote);
     std::vector<std::string> seen;
     HTREEITEM match = nullptr;
     if (remote) {
         HTREEITEM root = (HTREEITEM)SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
-        const char *want = strcmp(action, "item") == 0 ? arg : nullptr;
-        WalkTree(tree, root, 2, "", block, want, &match, seen);
+        WalkTree(tree, root, 2, "", block, strcmp(action, "item") == 0 ? arg : nullptr, &match,
+                 seen);
     }
     ToolJsonAddRaw(json, "tree", JsonList(seen));
 
     bool selected = false;
-    if (remote && strcmp(action, "path") == 0) {
-        // BFFM_SETSELECTIONA reads its path in the browser's own process.
-        size_t length = strlen(arg) + 1;
-        size_t offset = sizeof(TVITEMA) + 520;
-        if (length <= MAX_PATH && RemoteWrite(block, offset, arg, length)) {
-            SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, (LPARAM)(block.base + offset));
-            selected = true;
+    if (remote && strcmp(action, "path") == 0 && strlen(arg) < MAX_PATH &&
+        RemoteWrite(block, pathOffset, arg, strlen(arg) + 1)) {
+        // The browser fills its tree lazily and may not take the first request right after
+        // it shows: ask again until the selection is the folder asked for.
+        std::string want = LastElement(arg);
+        for (int attempt = 0; attempt < 10 && !selected; attempt++) {
+            SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, (LPARAM)(block.base + pathOffset));
+            Sleep(150);
+            std::string now = SelectedTreeText(tree, block);
+            selected = want.empty() ? !now.empty() : lstrcmpiA(now.c_str(), want.c_str()) == 0;
         }
     } else if (remote && strcmp(action, "item") == 0 && match) {
         SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)match);
+        Sleep(150);
         selected = true;
     }
     ToolJsonAddBool(json, "selected", selected);
-    if (remote) {
-        Sleep(200);
-        HTREEITEM caret = (HTREEITEM)SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-        ToolJsonAddText(json, "selection",
-                        caret ? ToolAnsiToUtf8(TreeItemText(tree, caret, block).c_str()) : "");
-    }
+    if (remote)
+        ToolJsonAddText(json, "selection", ToolAnsiToUtf8(SelectedTreeText(tree, block).c_str()));
     ToolJsonAddBool(json, "ok_enabled", IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE);
 
-    bool choose = strcmp(action, "cancel") != 0 && selected;
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(choose ? IDOK : IDCANCEL, BN_CLICKED), 0);
+    bool choose = strcmp(action, "cancel") != 0;
+    if (choose && !selected) {
+        UiPressButton(dialog, IDCANCEL);  // never choose something else by accident
+    } else {
+        UiPressButton(dialog, choose ? IDOK : IDCANCEL);
+    }
     std::vector<std::string> boxes;
-    bool cancelledAfterBox = false;
-    bool closed = WaitForClose(dialog, deadline, boxes, cancelledAfterBox);
-    // The browser may read the path after the message returned; free it only once it closed.
+    bool cancelled = false;
+    bool closed = WaitForClose(dialog, deadline, 3000, boxes, cancelled);
+    // The browser may still read the path; free it only once the dialog is gone.
     RemoteClose(block, closed);
     ToolJsonAddRaw(json, "boxes", JsonList(boxes));
     ToolJsonAddBool(json, "closed", closed);
-    ToolJsonClose(json);
-    printf("%s\n", json.c_str());
+    Print(json);
     if (!closed)
-        return 3;
-    return strcmp(action, "cancel") == 0 || selected ? 0 : 4;
+        return 1;
+    return choose && !selected ? 2 : 0;
 }
 
-bool IsDialogCommand(const char *name)
-{
-    return strcmp(name, "filedialog") == 0 || strcmp(name, "folderdialog") == 0;
-}
-
-int RunDialogCommand(int argc, char **argv)
-{
-    if (argc < 5)
-        return Usage();
-    const char *command = argv[1];
-    const char *title = argv[2];
-    int seconds = atoi(argv[3]);
-    const char *action = argv[4];
-    const char *arg = argc > 5 ? argv[5] : "";
-    if (seconds <= 0)
-        seconds = 20;
-    bool needsArg = strcmp(action, "cancel") != 0;
-    if (needsArg && argc < 6)
-        return Usage();
-    int rc;
-    if (strcmp(command, "filedialog") == 0) {
-        if (strcmp(action, "cancel") != 0 && strcmp(action, "choose") != 0)
-            return Usage();
-        rc = RunFileDialog(title, seconds, action, arg);
-    } else {
-        if (strcmp(action, "cancel") != 0 && strcmp(action, "path") != 0 &&
-            strcmp(action, "item") != 0)
-            return Usage();
-        rc = RunFolderDialog(title, seconds, action, arg);
-    }
-    fflush(stdout);
-    return rc;
-}
+static UiCommandHook gFileDialogHook(
+    "filedialog", RunFileDialog, "filedialog CAPTION_PART SECONDS cancel|choose PATH");
+static UiCommandHook gFolderDialogHook(
+    "folderdialog", RunFolderDialog,
+    "folderdialog CAPTION_PART SECONDS cancel|path PATH|item TREE_ITEM_TEXT");
