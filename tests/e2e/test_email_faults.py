@@ -1,0 +1,202 @@
+"""Queued e-mail under Wine against a scripted fault server of our own, for what a real
+server cannot be made to do on demand: greetings and replies of several lines sent slowly and
+in pieces, a negative reply at every step, a connect refused, a server that never greets, one
+that stalls or closes mid-conversation (the 60-second time-out), and Cancel pressed by the UI
+driver after QUIT. Each checks the boxes, the last status line and which files remain."""
+import time
+
+import pytest
+
+from mail_support import (TAIL, Mail, assert_box, assert_walk, conversation, free_port,
+                          merge_boxes, message, transmitted)
+
+SENT = "Email Sent"
+
+
+@pytest.fixture
+def mail(tw):
+    return Mail(tw)
+
+
+def queue_two(mail):
+    mail.queue("S1.txt", message(to="<first@example.org>"))
+    mail.queue("S2.txt", message(to="<second@example.org>"))
+
+
+def test_multi_line_replies_in_pieces_get_one_command_each(mail):
+    """Postfix answers a client that talks before a reply is complete with "554 5.5.0 Error:
+    SMTP protocol synchronization"; this server does the same, and sends its greeting one byte
+    at a time."""
+    violations = []
+
+    def script(server, peer):
+        for byte in b"220-fault.test ESMTP\r\n220-Please wait\r\n":
+            peer.send(bytes([byte]))
+            time.sleep(0.002)
+        if peer.pending(wait=0.5):
+            violations.append("talked during the greeting")
+            peer.send("554 5.5.0 Error: SMTP protocol synchronization\r\n")
+            return
+        peer.send("220 fault.test ready\r\n")
+        assert peer.line().startswith("HELO ")
+        peer.send("250-fault.test\r\n")
+        if peer.pending(wait=0.5):
+            violations.append("talked during the reply to HELO")
+            peer.send("554 5.5.0 Error: SMTP protocol synchronization\r\n")
+            return
+        peer.send("250-PIPELINING\r\n250 8BITMIME\r\n")
+        conversation(server, peer, greeting="")
+
+    server = mail.scripted(script)
+    data = message(to="<multi@example.org>")
+    mail.queue("S1.txt", data)
+    result = mail.run(server.port)
+    assert server.errors == []
+    assert violations == []
+    assert result.boxes == []
+    assert_walk(result.windows[0], ["Connecting to: 127.0.0.1", "Connected to: 127.0.0.1",
+                                    "Sending Email", SENT])
+    assert "Sending Email" in result.windows[0]  # shown while the reply to HELO came slowly
+    assert server.bodies == [transmitted(data) + b"\r\n"]
+    assert server.peers[0].received[:4] == [
+        "HELO accounts.acme.test", "RSET", "MAIL FROM:<accounts@acme.test>",
+        "RCPT TO:<multi@example.org>"]
+    assert mail.queued() == []
+
+
+STEPS = [
+    ("greeting", "554 5.7.1 No service for you\r\n", "State=CONNECTING"),
+    ("HELO", "501 5.5.2 Syntax: HELO hostname\r\n", "State=HELO"),
+    ("RSET", "421 4.3.2 Service shutting down\r\n", "State=MAIL FROM"),
+    ("MAIL", "451 4.3.0 Temporary lookup failure\r\n", "State=RCPT TO"),
+    ("RCPT", "550 5.1.1 User unknown\r\n", "State=DATA"),
+    ("DATA", "452 4.3.1 Insufficient system storage\r\n", "State=SEND MSG"),
+    ("message", "552 5.3.4 Message too big\r\n", "State=QUIT"),
+    ("QUIT", "503 5.5.1 Bad sequence\r\n", "State=SENT"),
+]
+
+
+@pytest.mark.parametrize("step,reply,state", STEPS, ids=[s[0] for s in STEPS])
+def test_negative_reply_at_every_step(mail, step, reply, state):
+    server = mail.scripted(lambda server, peer: conversation(server, peer, step, reply))
+    queue_two(mail)
+    running = mail.start(server.port)
+    assert running.wait_status("Disconnecting")
+    mail.cancel()
+    result = running.wait()
+    assert result.rc == 0
+    assert len(result.boxes) == 1
+    # The line as received, its CR included, then the text's own line feed.
+    assert_box(result.boxes[0], "%s. Error: %s\n" % (state, reply[:-1]), True)
+    assert result.last_status == "Disconnecting"
+    assert len(result.windows) == 1  # the Cancel stopped the batch
+    if step == "QUIT":
+        # The server had accepted the message: it must not be sent again.
+        assert len(getattr(server, "bodies", [])) == 1
+        assert len(mail.queued()) == 1
+    else:
+        assert mail.queued() == ["S1.txt", "S2.txt"]
+
+
+def test_refused_connect_is_reported(mail):
+    queue_two(mail)
+    result = mail.run(free_port())  # nothing listens there
+    assert len(result.boxes) == 1
+    assert_box(result.boxes[0], "Error connecting\n", True)
+    assert_walk(result.windows[0], ["Connecting to: 127.0.0.1", "Connected to: 127.0.0.1"])
+    assert len(result.windows) == 1
+    assert mail.queued() == ["S1.txt", "S2.txt"]
+
+
+def test_cancel_after_quit_deletes_the_file(mail):
+    def script(server, peer):
+        peer.send("220 fault.test ESMTP\r\n")
+        while True:
+            line = peer.line(timeout=30)
+            if line is None:
+                return
+            if line == "QUIT":
+                server.reached.set()
+                server.release.wait(30)  # no reply to QUIT
+                return
+            if line == "DATA":
+                peer.send("354 go ahead\r\n")
+                server.bodies = [peer.data()]
+            peer.send("250 2.0.0 Ok\r\n")
+
+    server = mail.scripted(script)
+    queue_two(mail)
+    running = mail.start(server.port)
+    assert server.reached.wait(20)
+    mail.cancel()
+    result = running.wait()
+    assert result.boxes == []
+    assert len(result.windows) == 1
+    assert len(server.bodies) == 1
+    assert len(mail.queued()) == 1  # the accepted one is gone, the other stays queued
+
+
+def test_stalls_time_out_and_a_silent_server_waits_for_cancel(mail, tw):
+    """Four runs at once, each with a batch of two files in a folder of its own, so that one
+    60-second wait covers them all: a server that stalls after its greeting, one that closes
+    the connection after the reply to RSET, smtp-sink closing the connection at DATA (both
+    closes arrive only as the close notification, which the window passes over, so the
+    time-out ends them too), and a server that accepts the connection but never greets (no
+    time-out before the first reply: it waits for the user's Cancel)."""
+
+    def stall(server, peer):
+        peer.send("220 fault.test ESMTP\r\n")
+        peer.line(timeout=90)
+        server.release.wait(90)
+
+    def close_after_rset(server, peer):
+        peer.send("220 fault.test ESMTP\r\n")
+        for _ in range(2):
+            peer.line()
+            peer.send("250 2.0.0 Ok\r\n")
+        peer.line()  # MAIL FROM, never answered: the connection closes
+
+    def silent(server, peer):
+        server.release.wait(120)
+
+    runs = {
+        "stall": (mail.scripted(stall).port, "Request timed out (2) ." + TAIL, "Sending Email"),
+        "close": (mail.scripted(close_after_rset).port, "Request timed out (5) ." + TAIL,
+                  "Sending Email"),
+        "sink": (mail.smtp_sink("-q", "DATA").port, "Request timed out (7) ." + TAIL,
+                 "Sending Email"),
+        "silent": (mail.scripted(silent).port, None, "Connected to: 127.0.0.1"),
+    }
+    running = {}
+    windows = {}
+    for name, (port, _, _) in runs.items():
+        folder = "C:\\Mail%s" % name
+        tw.make_file(folder + "\\S1.txt", message(to="<%s1@example.org>" % name))
+        tw.make_file(folder + "\\S2.txt", message(to="<%s2@example.org>" % name))
+        mail.settings(port)
+        running[name] = mail.start(args="/email %s\\*.txt" % folder, timeout=100)
+        # The settings are read before the window opens; the next run may then change them.
+        windows[name] = running[name].wait_window(known=set(windows.values()))
+        assert windows[name] is not None, name
+
+    results = {name: running[name].wait() for name in ("stall", "close", "sink")}
+    # Still there, well past the others' time-out, without a box: the user decides.
+    mail.cancel()
+    results["silent"] = running["silent"].wait()
+    boxes = merge_boxes(results.values())
+    assert len(boxes) == 3
+    for name, (_, text, status) in runs.items():
+        mine = [b for b in boxes if b["owner"] == windows[name]]
+        statuses = [w for w in results[name].window_info if w["hwnd"] == windows[name]][0]
+        assert statuses["statuses"][-1] == status, name
+        if text is None:
+            assert mine == [], name
+        else:
+            assert len(mine) == 1, name
+            assert_box(mine[0], text, True)
+            assert 58 <= mine[0]["t"] / 1000.0 <= 75, name
+        folder = tw.unix_path("C:\\Mail%s" % name)
+        assert sorted(p.name for p in folder.iterdir()) == ["S1.txt", "S2.txt"], name
+        # One window per run: the failure stopped the batch.
+        assert len([w for w in results[name].window_info
+                    if w["pid"] == statuses["pid"]]) == 1, name
