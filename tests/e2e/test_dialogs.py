@@ -21,7 +21,7 @@ from conftest import BUILD, TOOLS_DIR_WIN, WINE, _kill_group
 DATA_DIR = r"C:\twdata"
 DEFAULT_FILTERS = ["Tillwick Files (*.tw)", "Old Tillwick Files (*.mdb)"]
 ACCESS = "Microsoft Access"
-DRIVER_SECONDS = 20
+DRIVER_SECONDS = 30
 
 
 def answer(tw, key):
@@ -40,7 +40,7 @@ def drive(tw, subcommand, caption, *action):
 def run_with_driver(tw, switch, subcommand, caption, *action):
     """Starts the program, drives its dialog, waits for its end. Returns the driver's
     report, its exit code (0: the dialog was found, acted on and closed) and the run."""
-    running = tw.start(switch, timeout=40)
+    running = tw.start(switch, timeout=DRIVER_SECONDS + 30)
     report, code = drive(tw, subcommand, caption, *action)
     result = running.wait()
     assert result.rc == 0, (report, result)
