@@ -34,7 +34,8 @@ WINESERVER = "/usr/lib/wine/wineserver"
 PROGRAM_DIR_WIN = r"C:\Program Files\Tillwick Orvenda"
 TOOLS_DIR_WIN = r"C:\TillwickTest\tools"
 HELP_FILE_WIN = PROGRAM_DIR_WIN + r"\Tillwick.hlp"
-TOOL_NAMES = ("uidriver.exe", "recorder.exe", "launch.exe", "msgbox.exe", "regtool.exe")
+TOOL_NAMES = ("uidriver.exe", "uihook.dll", "recorder.exe", "launch.exe", "msgbox.exe",
+              "regtool.exe")
 
 # Every subprocess gets a time-out; these are the defaults.
 WINE_CMD_TIMEOUT = 30
@@ -327,11 +328,18 @@ def ini_parse(text):
 
 
 class RunResult:
-    def __init__(self, rc, events, elapsed, cmdline):
+    """rc: the exit code; boxes: the message boxes the UI driver saw and answered, in
+    order; dialogs: the other dialogs (once each, as they first showed); events: everything
+    the driver logged (also "change" and "closed"); texts: every text the program gave a
+    control of one of its dialogs, in order, as {"top", "hwnd", "id", "text", "tick"} (from
+    inside the program, so texts replaced at once are there too); elapsed: seconds."""
+
+    def __init__(self, rc, events, elapsed, cmdline, texts=()):
         self.rc = rc
         self.events = events
         self.boxes = [e for e in events if e.get("event") == "msgbox"]
         self.dialogs = [e for e in events if e.get("event") == "dialog"]
+        self.texts = list(texts)
         self.elapsed = elapsed
         self.cmdline = cmdline
 
@@ -345,6 +353,7 @@ class Running:
 
     def __init__(self, tw, cmdline, proc, ui_proc, ui_log, timeout, started, errors):
         self.errors = errors
+        self.text_log = Path(str(ui_log) + ".text")
         self.tw = tw
         self.cmdline = cmdline
         self.proc = proc
@@ -370,11 +379,15 @@ class Running:
                 self.timeout, self.cmdline, events))
         if rc == 125:
             pytest.fail("Tillwick.exe could not be started: %s" % stderr)
-        return RunResult(rc, events, elapsed, self.cmdline)
+        return RunResult(rc, events, elapsed, self.cmdline, self.texts())
 
     def events(self):
         """What the UI driver has recorded so far."""
         return self.tw.ui_events(self.ui_log)
+
+    def texts(self):
+        """The control texts the program's dialogs were given so far (see RunResult)."""
+        return self.tw.ui_events(self.text_log)
 
     def wait_window(self, caption_part, timeout=10):
         """Waits until the UI driver has recorded a message box or dialog whose caption
@@ -533,6 +546,7 @@ class Tillwick:
             ui_args += ["--answer-text", "%s=%s" % (part, button)]
         if delay_ms:
             ui_args += ["--delay", str(delay_ms)]
+        ui_args.append("--hook")
         ui_proc = subprocess.Popen([WINE] + ui_args, env=self.env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL, start_new_session=True)
@@ -545,11 +559,13 @@ class Tillwick:
         raw = cmdline.encode("cp1252")
         errors = self.testdir / ("launch-%d.err" % self._runs)
         started = time.monotonic()
+        env = dict(self.env)
+        env["TW_UI_TEXT_LOG"] = self.win_path(str(ui_log) + ".text")
         with open(errors, "wb") as err:
             proc = subprocess.Popen(
                 [WINE, TOOLS_DIR_WIN + r"\launch.exe", "--timeout", str(timeout), "--hex",
                  raw.hex()],
-                env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
+                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
                 start_new_session=True)
         return Running(self, cmdline, proc, ui_proc, ui_log, timeout, started, errors)
 

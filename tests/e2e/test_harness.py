@@ -117,3 +117,14 @@ def test_ini_set_keeps_the_rest(tw):
     tw.ini_set("New Section", "Key", "v")
     assert tw.ini_raw() == ("; comment\r\n[Microsoft Access]\r\nHWND=2\r\n[Email Setup]\r\n"
                             "SMTPPort=25\r\nSMTPServer=mail\r\n[New Section]\r\nKey=v\r\n")
+
+
+def test_every_text_a_dialog_control_is_given_is_seen(tw):
+    """Texts replaced at once never show long enough to be polled; the hook sees them."""
+    texts = ["Connecting to: host", "Connected to: host", "Sending: x", "Email Sent"]
+    result = tw.run_raw('%s --texts "Sending Email" %s' % (
+        MSGBOX, " ".join('"%s"' % t for t in texts)))
+    assert result.rc == 0
+    assert [d["caption"] for d in result.dialogs] == ["Sending Email"]
+    assert [(t["id"], t["text"]) for t in result.texts] == [(1012, t) for t in texts]
+    assert {t["top"] for t in result.texts} == {result.dialogs[0]["hwnd"]}

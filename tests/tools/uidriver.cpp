@@ -3,7 +3,7 @@
 // caption and acts on them through control ids only, never through screen positions.
 //
 //   uidriver.exe watch LOGFILE [--answer CAPTION_PART=BUTTON]... [--answer-text TEXT_PART=BUTTON]...
-//                              [--timeout S] [--delay MS]
+//                              [--timeout S] [--delay MS] [--hook]
 //       Runs until LOGFILE.stop exists or S seconds (default 60) have passed, appending one
 //       JSON line per event to LOGFILE, flushed line by line:
 //         {"event":"ready"}                       the driver watches (written first)
@@ -21,6 +21,8 @@
 //       any control text of a dialog) decides; BUTTON is a number, a name (ok, cancel, yes,
 //       no, ...) or none (leave it open). --delay waits that long before pressing.
 //       "icon" is "information", "exclamation", "question", "error", "none" or "unknown".
+//       --hook installs uihook.dll for the watch's duration: programs started with
+//       TW_UI_TEXT_LOG set then log every text their dialogs' controls are given (uihook.cpp).
 //   uidriver.exe click CAPTION_PART CONTROL_ID [--timeout S]   press a button (default 10 s)
 //   uidriver.exe text CAPTION_PART CONTROL_ID [--timeout S]    print a control's text (id 0:
 //                                                              the caption)
@@ -595,6 +597,37 @@ static void ScanOnce(Watch &watch)
     }
 }
 
+// Installs uihook.dll (beside this program) as a window-procedure hook of every thread, so
+// that it runs inside the program under test (see uihook.cpp).
+static HHOOK InstallTextHook(void)
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return nullptr;
+    char *slash = strrchr(path, '\\');
+    if (!slash || (size_t)(slash + 1 - path) + sizeof "uihook.dll" > sizeof path)
+        return nullptr;
+    strcpy(slash + 1, "uihook.dll");
+    HMODULE module = LoadLibraryA(path);
+    if (!module)
+        return nullptr;
+    HOOKPROC proc = (HOOKPROC)(void *)GetProcAddress(module, "TwCallWndProcRet");
+    if (!proc)
+        return nullptr;
+    return SetWindowsHookExW(WH_CALLWNDPROCRET, proc, module, 0);
+}
+
+// Hooks of other threads may be delivered through this thread's queue.
+static void PumpMessages(void)
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
 static bool ParseRule(const char *spec, bool onText, AnswerRule &rule)
 {
     const char *equals = strrchr(spec, '=');
@@ -618,6 +651,7 @@ static int RunWatch(int argc, char **argv)
     watch.start = GetTickCount();
     watch.delayMs = 0;
     double timeoutSeconds = 60.0;
+    bool hookTexts = false;
     const char *logPath = argv[1];
     for (int i = 2; i < argc; i++) {
         bool hasValue = i + 1 < argc;
@@ -631,12 +665,19 @@ static int RunWatch(int argc, char **argv)
             i++;
         } else if (strcmp(argv[i], "--timeout") == 0 && hasValue) {
             timeoutSeconds = atof(argv[++i]);
+        } else if (strcmp(argv[i], "--hook") == 0) {
+            hookTexts = true;
         } else if (strcmp(argv[i], "--delay") == 0 && hasValue) {
             watch.delayMs = (DWORD)strtoul(argv[++i], nullptr, 10);
         } else {
             fprintf(stderr, "uidriver watch: bad argument %s\n", argv[i]);
             return 126;
         }
+    }
+    HHOOK hook = hookTexts ? InstallTextHook() : nullptr;
+    if (hookTexts && !hook) {
+        fprintf(stderr, "uidriver watch: cannot install the text hook (uihook.dll)\n");
+        return 2;
     }
     watch.log = fopen(logPath, "ab");
     if (!watch.log) {
@@ -664,8 +705,11 @@ static int RunWatch(int argc, char **argv)
                 reason = "timeout";
             break;
         }
+        PumpMessages();
         Sleep(15);
     }
+    if (hook)
+        UnhookWindowsHookEx(hook);
     std::string out;
     ToolJsonOpen(out);
     ToolJsonAddText(out, "event", "stopped");
@@ -822,7 +866,7 @@ static int RunProcs(int, char **)
 
 static UiCommandHook gWatchHook("watch", RunWatch,
                                 "watch LOGFILE [--answer CAPTION_PART=BUTTON]... "
-                                "[--answer-text TEXT_PART=BUTTON]... [--timeout S] [--delay MS]");
+                                "[--answer-text TEXT_PART=BUTTON]... [--timeout S] [--delay MS] [--hook]");
 static UiCommandHook gClickHook("click", RunClick, "click CAPTION_PART CONTROL_ID [--timeout S]");
 static UiCommandHook gTextHook("text", RunText, "text CAPTION_PART CONTROL_ID [--timeout S]");
 static UiCommandHook gSetTextHook("settext", RunSetText,
