@@ -604,6 +604,20 @@ class Tillwick:
         out = self.uidriver("procs").stdout.decode("utf-8", "replace")
         return [json.loads(line) for line in out.splitlines() if line.strip()]
 
+    def wait_no_process(self, names, timeout=10):
+        """Waits until no process with one of these executable names (any case) runs in the
+        prefix; returns True, or False when some still run after timeout seconds. The
+        session's wineserver stays up, so "wineserver -w" would never return: use this to
+        wait for programs the utility started."""
+        wanted = {n.lower() for n in ([names] if isinstance(names, str) else names)}
+        deadline = time.monotonic() + timeout
+        while True:
+            if not [p for p in self.processes() if p["exe"].lower() in wanted]:
+                return True
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.1)
+
     # -- stand-ins
     def install_stand_in(self, win_path):
         """Copies recorder.exe to win_path (folders made as needed); removed after the test."""

@@ -128,3 +128,12 @@ def test_every_text_a_dialog_control_is_given_is_seen(tw):
     assert [d["caption"] for d in result.dialogs] == ["Sending Email"]
     assert [(t["id"], t["text"]) for t in result.texts] == [(1012, t) for t in texts]
     assert {t["top"] for t in result.texts} == {result.dialogs[0]["hwnd"]}
+
+
+def test_wait_no_process_sees_a_program_end(tw):
+    tw.env = dict(tw.env, TW_RECORD_SLEEP_MS="1500")  # the stand-in stays 1.5 s
+    running = tw.start_raw('"%s"' % RECORDER)
+    assert tw.wait_records(1)
+    assert not tw.wait_no_process("recorder.exe", timeout=0.3)
+    assert tw.wait_no_process("RECORDER.EXE", timeout=10)
+    assert running.wait().rc == 0
