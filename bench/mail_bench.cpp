@@ -1,5 +1,5 @@
 // Throughput of a queued message on its way out: the parse (load, envelope, description
-// line) and the transparency encoding into the sender's 64 KB pieces, for 1 KB, 1 MB and
+// line) and the transparency encoding into the sender's 1 MB pieces, for 1 KB, 1 MB and
 // 64 MB messages. Prints bytes per second; the time should grow linearly with the size.
 #include <benchmark/benchmark.h>
 
@@ -38,7 +38,7 @@ void ParseAndEncode(benchmark::State &state)
     FakeReset();
     gFake.files[kPath] = MakeMessage(size);
     CopyText(gCommandArgument, kCommandArgumentSize, kPath);
-    static char piece[64 * 1024];
+    static char piece[1024 * 1024];
     size_t encoded = 0;
     for (auto _ : state) {
         if (ParseMessageFile(gCommandArgument) != kParseReady) {

@@ -25,7 +25,7 @@ static char gCommandText[kCommandTextSize];
 // What goes out: gOut holds the bytes being handed to the socket (a command, or the next
 // encoded piece of the message); gOutSent of them have been taken. While the message is on
 // its way, gOutSource is its body still to be encoded and gOutMark its end-of-data mark.
-static const size_t kOutSize = 64 * 1024;
+static const size_t kOutSize = 1024 * 1024;
 static char gOut[kOutSize];
 static size_t gOutLength, gOutSent;
 static const char *gOutSource;
@@ -54,25 +54,24 @@ void ResetConversation(void)
 
 bool SendPending(void) { return gOutSent < gOutLength || gOutSource || gOutMark; }
 
-// Fills gOut with the next piece of the message. False when nothing is left to send.
+// Fills gOut with the next piece of the message. False when nothing is left to send. The
+// mark goes out in the same piece as the end of the body: sent on its own, the small last
+// segment would wait for the server's delayed acknowledgement of the one before.
 static bool RefillOutput(void)
 {
     gOutLength = gOutSent = 0;
     if (gOutSource) {
         gOutLength = EncodeTransparent(gOutSource, gOutSourceLength, &gOutSourcePosition,
-                                       &gOutAtLineStart, gOut, kOutSize);
+                                       &gOutAtLineStart, gOut, kOutSize - kEndOfDataMarkLength);
         if (gOutSourcePosition >= gOutSourceLength)
             gOutSource = nullptr;
-        if (gOutLength > 0)
-            return true;
     }
-    if (gOutMark) {
-        memcpy(gOut, gOutMark, kEndOfDataMarkLength);
-        gOutLength = kEndOfDataMarkLength;
+    if (!gOutSource && gOutMark) {
+        memcpy(gOut + gOutLength, gOutMark, kEndOfDataMarkLength);
+        gOutLength += kEndOfDataMarkLength;
         gOutMark = nullptr;
-        return true;
     }
-    return false;
+    return gOutLength > 0;
 }
 
 void ContinueSending(void)

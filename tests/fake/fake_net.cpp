@@ -98,6 +98,8 @@ int PlatSend(PlatSocket, const char *data, int length)
             take = limit;
     }
     gFakeNet.sent.append(data, (size_t)take);
+    if (take > 0)
+        gFakeNet.sends.emplace_back(data, (size_t)take);
     return take;
 }
 

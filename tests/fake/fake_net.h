@@ -38,6 +38,7 @@ struct FakeNetState {
     unsigned selectMessage = 0;
     std::string connectedTo;              // "address:port"
     std::string sent;                     // every byte the socket took, in order
+    std::vector<std::string> sends;       // the same, one entry per send call that took bytes
     int sendCalls = 0;
     int lastError = 0;
     std::vector<std::string> closeSteps;  // "shutdown(1)", "shutdown(2)", "close"

@@ -65,6 +65,17 @@ TEST_F(Conversation, AWillingServerGetsEveryCommandInOrderAndTheFileGoes)
     EXPECT_LT(sleep, end);
 }
 
+TEST_F(Conversation, EachCommandIsOneSendAndTheMarkRidesWithTheEndOfTheMessage)
+{
+    // A small last segment of its own would wait for the server's delayed acknowledgement.
+    Run([] { Converse(); });
+    std::vector<std::string> expected = {"HELO accounts.acme.test\r\n", "RSET\r\n",
+                                         "MAIL FROM:<accounts@acme.test>\r\n",
+                                         "RCPT TO:<bob@example.org>\r\n", "DATA\r\n",
+                                         MessageText() + "\r\n.\r\n", "QUIT\r\n"};
+    EXPECT_EQ(gFakeNet.sends, expected);
+}
+
 TEST_F(Conversation, ACopyRecipientGetsItsOwnRcptAfterItsOwnReply)
 {
     std::vector<std::string> received;
