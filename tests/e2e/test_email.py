@@ -52,8 +52,12 @@ def test_one_message_with_description_and_copy_recipient(mail):
 
 def test_three_messages_and_an_invalid_one(mail):
     server = mail.aiosmtpd()
-    mail.queue("I1.txt", message(to="<one@example.org>"))
-    mail.queue("I2.txt", message(to="<two@example.org>", description="Invoice 2 for Two"))
+    # A "Reply-To: " line before the "To: " line never supplies the recipient.
+    mail.queue("I1.txt", b"Subject: One\r\nReply-To: <reply@acme.test>\r\nTo: <one@example.org>\r\n"
+                         b"From: <accounts@acme.test>\r\n\r\nOne.\r\n")
+    # A bare sender on the "From: " line is the sender, not the next bracketed address.
+    mail.queue("I2.txt", message(to="<two@example.org>", sender="bare@acme.test",
+                                 description="Invoice 2 for Two"))
     mail.queue("S3.txt", message(to="<three@example.org>", cc="<copy@example.org>"))
     mail.queue("I77.txt", b"Subject: x\r\nTo: <nobody@example.org>\r\n\r\nNo sender.\r\n")
     result = mail.run(server.port)
@@ -63,6 +67,8 @@ def test_three_messages_and_an_invalid_one(mail):
         "one@example.org", "three@example.org", "two@example.org"]
     assert [m["to"] for m in server.messages if m["to"][0] == "three@example.org"] == [
         ["three@example.org", "copy@example.org"]]
+    assert [m["from"] for m in server.messages if m["to"][0] == "two@example.org"] == [
+        "bare@acme.test"]
     assert len(result.boxes) == 1
     assert_box(result.boxes[0],
                "Could not send Invoice number 77.  You will need to email it again.\n\n"
