@@ -150,9 +150,12 @@ def test_checklargefonts_writes_96_and_nothing_else(tw):
 
 def test_checklargefonts_reports_120_when_logpixels_is_120(tw):
     tw.reg_set(r"HKCU\Control Panel\Desktop", "LogPixels", "120", "REG_DWORD")
+    before = tw.ini_dict()
     result = tw.run("/checklargefonts")
     assert result.rc == 0 and result.boxes == []
-    assert tw.ini_get("Microsoft Access", "DPILogicalX") == "120"
+    after = tw.ini_dict()
+    assert after.pop("microsoft access") == {"dpilogicalx": "120"}
+    assert after == before
 
 
 def test_checklargefonts_overwrites_and_keeps_other_keys(tw):

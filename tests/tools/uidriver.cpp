@@ -344,8 +344,9 @@ std::string UiMessageBoxIcon(HWND box)
         {IDI_QUESTION, "question"},
         {IDI_HAND, "error"},
     };
-    // The box may not be painted yet when it first shows: look again for a while.
-    for (int attempt = 0; attempt < 15; attempt++) {
+    // The box may not be painted yet when it first shows (later on a busy machine): look
+    // again for a while.
+    for (int attempt = 0; attempt < 50; attempt++) {
         RECT rect;
         if (!IsWindow(iconControl) || !GetWindowRect(iconControl, &rect))
             return "unknown";
