@@ -21,6 +21,7 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path, PureWindowsPath
@@ -205,6 +206,29 @@ def _unix_to_win(drive_c, path):
         return "Z:" + str(path).replace("/", "\\")
 
 
+_WATCHDOG = r"""
+import os, shutil, signal, subprocess, sys, time
+parent, xvfb, server, wineserver, workdir, keep = sys.argv[1:7]
+while True:
+    try:
+        os.kill(int(parent), 0)
+    except ProcessLookupError:
+        break
+    time.sleep(1)
+try:
+    subprocess.run([wineserver, "-k"], timeout=30)
+except Exception:
+    pass
+for pid in (server, xvfb):
+    try:
+        os.killpg(int(pid), signal.SIGKILL)
+    except OSError:
+        pass
+if keep != "keep":
+    shutil.rmtree(workdir, ignore_errors=True)
+"""
+
+
 class WineSession:
     """The session's display, prefix and wineserver, shared by all tests."""
 
@@ -231,6 +255,7 @@ class WineSession:
         self._server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         start_new_session=True)
+        self._start_watchdog()
         self.drive_c = self.prefix / "drive_c"
         self.install_program()
         tools = self.unix_path(TOOLS_DIR_WIN)
@@ -248,7 +273,19 @@ class WineSession:
         progdir.mkdir(parents=True, exist_ok=True)
         shutil.copy2(BUILD / "Tillwick.exe", progdir / "Tillwick.exe")
 
+    def _start_watchdog(self):
+        """A small process that tears the session down if pytest dies without doing it
+        (killed by a time-out, say): else Xvfb and the persistent wineserver would stay."""
+        keep = os.environ.get("TILLWICK_E2E_KEEP") == "1"
+        self._watchdog = subprocess.Popen(
+            [sys.executable, "-c", _WATCHDOG, str(os.getpid()), str(self.xvfb.pid),
+             str(self._server.pid), WINESERVER, str(self.workdir), "keep" if keep else "remove"],
+            env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True)
+
     def stop(self):
+        if getattr(self, "_watchdog", None) is not None:
+            _kill_group(self._watchdog)
         if self.env is not None:
             try:
                 _run([WINESERVER, "-k"], self.env, 30)

@@ -586,6 +586,10 @@ static void ScanOnce(Watch &watch)
         std::string controls = UiControlsJson(window);
         if (caption == known->caption && controls == known->controls)
             continue;
+        // A dialog being destroyed loses its caption and controls first: that is its
+        // closing (reported by the next scan), not a change.
+        if (!IsWindow(window) || !IsWindowVisible(window))
+            continue;
         known->caption = caption;
         known->controls = controls;
         std::string out;
