@@ -89,7 +89,7 @@ def _run(cmd, env, timeout, check=False, **kw):
 def _wine_env(prefix, display):
     env = dict(os.environ)
     for name in list(env):
-        if name.startswith("WINE") or name == "TW_RECORD_LOG":
+        if name.startswith("WINE") or name.startswith("TW_"):
             del env[name]
     env.update({
         "WINEPREFIX": str(prefix),
