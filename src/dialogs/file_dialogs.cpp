@@ -36,7 +36,7 @@ static char gDialogTitle[kSettingSize];
 static char gChosenPath[kPathSize];
 static char gShortPath[kPathSize];
 
-int BuildFilterList(const char *spec, char *list, size_t listSize)
+int BuildFilterList(const char *fileSpec, char *list, size_t listSize)
 {
     if (listSize < 2) {
         if (listSize == 1)
@@ -48,11 +48,11 @@ int BuildFilterList(const char *spec, char *list, size_t listSize)
     // that closes the list, whether or not the value ends with '|'.
     size_t room = listSize - 2;
     size_t n = 0;
-    while (spec[n] != '\0' && n < room) {
-        list[n] = spec[n] == '|' ? '\0' : spec[n];
+    while (fileSpec[n] != '\0' && n < room) {
+        list[n] = fileSpec[n] == '|' ? '\0' : fileSpec[n];
         n++;
     }
-    return spec[n] == '\0' ? 1 : 0;
+    return fileSpec[n] == '\0' ? 1 : 0;
 }
 
 // The owner of the dialogs and the warning. The handle is not confirmed by its title, but

@@ -17,4 +17,4 @@ const size_t kFilterListSize = 256;
 // dialog's filter list in list (listSize bytes): every '|' becomes a NUL and the list always
 // ends with an empty string, also when the value's last field has no closing '|'. Returns 1
 // when the whole value fit; 0 when it had to be cut (the list is closed all the same).
-int BuildFilterList(const char *spec, char *list, size_t listSize);
+int BuildFilterList(const char *fileSpec, char *list, size_t listSize);

@@ -633,12 +633,12 @@ static void PumpMessages(void)
     }
 }
 
-static bool ParseRule(const char *spec, bool onText, AnswerRule &rule)
+static bool ParseRule(const char *ruleText, bool onText, AnswerRule &rule)
 {
-    const char *equals = strrchr(spec, '=');
+    const char *equals = strrchr(ruleText, '=');
     if (!equals)
         return false;
-    std::string part(spec, (size_t)(equals - spec));
+    std::string part(ruleText, (size_t)(equals - ruleText));
     int id = UiParseButtonId(equals + 1);
     if (id < 0)
         return false;

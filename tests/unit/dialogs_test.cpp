@@ -63,7 +63,7 @@ void SetHostWindow()
 TEST(FilterList, EveryBarBecomesANulAndTheListIsAlwaysClosed)
 {
     struct Row {
-        std::string spec;
+        std::string fileSpec;
         std::string bytes;  // the list up to and including its closing empty string
         int result;
     } rows[] = {
@@ -83,9 +83,9 @@ TEST(FilterList, EveryBarBecomesANulAndTheListIsAlwaysClosed)
     for (const Row &row : rows) {
         char list[kFilterListSize];
         memset(list, 'Z', sizeof list);
-        EXPECT_EQ(BuildFilterList(row.spec.c_str(), list, sizeof list), row.result) << row.spec;
+        EXPECT_EQ(BuildFilterList(row.fileSpec.c_str(), list, sizeof list), row.result) << row.fileSpec;
         ASSERT_LE(row.bytes.size(), sizeof list);
-        EXPECT_EQ(std::string(list, row.bytes.size()), row.bytes) << row.spec;
+        EXPECT_EQ(std::string(list, row.bytes.size()), row.bytes) << row.fileSpec;
     }
 }
 
@@ -129,7 +129,7 @@ TEST_F(Dialogs, OpenDialogSettingsAbsentAgainstPresentButEmpty)
          "Open a data file", "D:\\Books", {"Backups (*.bk1)", "*.bk1"}, "Open a data file"},
         {"quoted and padded values", nullptr, " \"D:\\My Books\" ", "\"Text|*.txt\"",
          "  Choose  ", "D:\\My Books", {"Text", "*.txt"}, "Choose"},
-        {"spec without its closing bar", nullptr, nullptr, "All files|*.*", nullptr, "",
+        {"fileSpec without its closing bar", nullptr, nullptr, "All files|*.*", nullptr, "",
          {"All files", "*.*"}, ""},
     };
     for (const Row &row : rows) {
