@@ -169,11 +169,9 @@ static void HandleCancel(PlatWindow window)
         return;
     if (gSelfClose == 0)
         gBatchContinue = 0;
-    // State 9 or more: the server has the message, so it must not go out again. That holds
-    // too when a negative reply to QUIT has since put the state back to 8: the last step
-    // taken, QUIT after the message's positive reply, still says it was accepted.
-    bool accepted = gSmtpState >= kStateSent || gLastStepState >= kStateSent;
-    if (accepted && !PlatDeleteFile(gCommandArgument)) {
+    // State 9 or more: the server has the message, so it must not go out again. A negative
+    // reply to QUIT puts the state back to 8, and the file then stays queued.
+    if (gSmtpState >= kStateSent && !PlatDeleteFile(gCommandArgument)) {
         char text[1000];
         FormatText(text, sizeof text, kTextCouldNotDelete, gCommandArgument);
         ShowErrorBox(window, text);

@@ -191,9 +191,9 @@ def test_rejection_is_reported_and_waits_for_cancel(mail, options, box):
     assert mail.queued() == ["S1.txt", "S2.txt"]
 
 
-def test_421_after_quit_still_deletes_the_accepted_message(mail):
-    # The server accepts the message and answers QUIT with 421: the message was delivered,
-    # so its file goes even though the conversation ends in a negative reply.
+def test_421_after_quit_keeps_the_file_queued(mail):
+    # The server accepts the message and answers QUIT with 421: the negative reply puts the
+    # conversation back to the QUIT state, so the file stays queued and the batch stops.
     sink = mail.smtp_sink("-Q", "QUIT")
     mail.queue("S1.txt", message(to="<a@example.org>"))
     mail.queue("S2.txt", message(to="<b@example.org>"))
@@ -204,7 +204,7 @@ def test_421_after_quit_still_deletes_the_accepted_message(mail):
     assert len(result.boxes) == 1
     assert result.boxes[0]["text"].startswith("State=SENT. Error: 421 ")
     assert len(sink.messages()) == 1
-    assert len(mail.queued()) == 1
+    assert mail.queued() == ["S1.txt", "S2.txt"]
 
 
 def test_slow_server_is_waited_for(mail):

@@ -271,6 +271,21 @@ TEST_F(SendingWindow, CancelKeepsTheFileUntilTheServerHasAcceptedIt)
     }
 }
 
+TEST_F(SendingWindow, ANegativeReplyToQuitKeepsTheFileQueued)
+{
+    // The message went through, but QUIT is refused: the state falls back to 8, so the file
+    // stays queued for the user's Cancel, and the batch stops.
+    Run([] {
+        Converse(AcceptExcept("QUIT", "421 4.3.2 Shutting down\r\n"));
+        EXPECT_EQ(gSmtpState, 8);
+        FakeUserCancel();
+    });
+    ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+    EXPECT_EQ(gFake.messageBoxes[0].text, "State=SENT. Error: 421 4.3.2 Shutting down\r\n");
+    EXPECT_TRUE(FakeFileExists(kPath));
+    EXPECT_EQ(gBatchContinue, 0);
+}
+
 TEST_F(SendingWindow, AFileThatCannotBeDeletedIsReported)
 {
     Run([&] {
