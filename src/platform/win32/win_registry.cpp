@@ -3,6 +3,13 @@
 
 #include "../plat_registry.h"
 
+// The predefined roots are 32-bit values that Windows sign-extends in a 64-bit handle
+// (HKEY_LOCAL_MACHINE is 0xFFFFFFFF80000002 there); the seam carries them unextended.
+static HKEY RootKey(PlatRoot root)
+{
+    return (HKEY)(LONG_PTR)(LONG)(DWORD)root;
+}
+
 int PlatRegReadString(PlatRoot root, const char *path, const char *name, char *dest,
                       int destSize)
 {
@@ -10,7 +17,7 @@ int PlatRegReadString(PlatRoot root, const char *path, const char *name, char *d
         return 0;
     dest[0] = '\0';
     HKEY key;
-    if (RegOpenKeyExA((HKEY)root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(RootKey(root), path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
     DWORD type = 0;
     DWORD size = (DWORD)destSize;
@@ -32,7 +39,7 @@ int PlatRegReadString(PlatRoot root, const char *path, const char *name, char *d
 PlatKey PlatRegCreateKey(PlatRoot root, const char *path)
 {
     HKEY key;
-    if (RegCreateKeyA((HKEY)root, path, &key) != ERROR_SUCCESS)
+    if (RegCreateKeyA(RootKey(root), path, &key) != ERROR_SUCCESS)
         return 0;
     return (PlatKey)key;
 }
@@ -47,5 +54,5 @@ void PlatRegCloseKey(PlatKey key) { RegCloseKey((HKEY)key); }
 
 int PlatRegDeleteKey(PlatRoot root, const char *path)
 {
-    return RegDeleteKeyA((HKEY)root, path) == ERROR_SUCCESS;
+    return RegDeleteKeyA(RootKey(root), path) == ERROR_SUCCESS;
 }
