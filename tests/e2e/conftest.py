@@ -317,16 +317,19 @@ class WineSession:
         """Runs a Windows program (name or path, then its arguments) in the prefix. Wine
         quotes arguments that contain blanks, tabs or quotes, the usual way."""
         cmd = [WINE] + [str(a) for a in args]
+        attempts = 3 if check else 2
         try:
-            for attempt in (1, 2):
+            for attempt in range(1, attempts + 1):
                 start = time.monotonic()
                 result = _run(cmd, env or self.env, timeout)
                 # Now and then wine64 ends at once with 1 and no output, before any Windows
                 # program ran (no program of the prefix gets through in under 30 ms): once
-                # more then.
+                # more then. A caller that checks for success expects it, so any silent
+                # failure of its command is tried again too.
                 silent = not result.stdout and not result.stderr
-                if result.returncode == 0 or not silent or time.monotonic() - start > 0.03 \
-                        or attempt == 2:
+                instant = time.monotonic() - start <= 0.03
+                if result.returncode == 0 or not silent or not (instant or check) \
+                        or attempt == attempts:
                     break
                 self.timings["wine_restarts"] = self.timings.get("wine_restarts", 0) + 1
                 time.sleep(0.2)

@@ -34,31 +34,6 @@ static const UINT_PTR kLifetimeTimer = 1;
 static std::string gLogPath;
 static UINT gLifetimeMs = 20000;
 
-static std::string EnvValue(const char *name)
-{
-    char value[1024];
-    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-    if (n == 0 || n >= sizeof value)
-        return std::string();
-    return std::string(value, n);
-}
-
-static void AppendLine(const std::string &line)
-{
-    for (int attempt = 0; attempt < 50; attempt++) {
-        HANDLE file = CreateFileA(gLogPath.c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, line.data(), (DWORD)line.size(), &written, nullptr);
-            CloseHandle(file);
-            return;
-        }
-        Sleep(20);
-    }
-}
-
 // A text inside the record at offset, bounded by the record's end.
 static std::string RecordText(const char *record, size_t size, size_t offset)
 {
@@ -100,7 +75,7 @@ static void LogRequest(const COPYDATASTRUCT *copy)
     }
     ToolJsonClose(line);
     line += '\n';
-    AppendLine(line);
+    ToolAppendLine(gLogPath, line);
 }
 
 static LRESULT CALLBACK HelpProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -129,13 +104,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     char modulePath[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
-    gLogPath = EnvValue("TW_HELP_LOG");
+    gLogPath = ToolEnvValue("TW_HELP_LOG");
     if (gLogPath.empty()) {
         gLogPath = modulePath;
         size_t slash = gLogPath.find_last_of("\\/");
         gLogPath = gLogPath.substr(0, slash + 1) + "help_engine.log";
     }
-    std::string lifetime = EnvValue("TW_HELP_LIFETIME_MS");
+    std::string lifetime = ToolEnvValue("TW_HELP_LIFETIME_MS");
     if (!lifetime.empty())
         gLifetimeMs = (UINT)strtoul(lifetime.c_str(), nullptr, 10);
 
@@ -147,7 +122,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     ToolJsonAddText(line, "path", ToolAnsiToUtf8(modulePath));
     ToolJsonClose(line);
     line += '\n';
-    AppendLine(line);
+    ToolAppendLine(gLogPath, line);
 
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = HelpProc;

@@ -33,31 +33,6 @@ static bool gKeepBoxes;
 static const UINT_PTR kPollTimer = 1;
 static const UINT_PTR kLifetimeTimer = 2;
 
-static std::string EnvValue(const char *name)
-{
-    char value[1024];
-    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-    if (n == 0 || n >= sizeof value)
-        return std::string();
-    return std::string(value, n);
-}
-
-static void AppendLine(const std::string &line)
-{
-    for (int attempt = 0; attempt < 50; attempt++) {
-        HANDLE file = CreateFileA(gLogPath.c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, line.data(), (DWORD)line.size(), &written, nullptr);
-            CloseHandle(file);
-            return;
-        }
-        Sleep(20);
-    }
-}
-
 static std::string Begin(const char *event)
 {
     std::string line;
@@ -71,7 +46,7 @@ static void End(std::string &line)
 {
     ToolJsonClose(line);
     line += '\n';
-    AppendLine(line);
+    ToolAppendLine(gLogPath, line);
 }
 
 static std::string Setting(const char *key)
@@ -177,35 +152,17 @@ static LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-static const char *SkipProgramName(const char *line)
-{
-    const char *p = line;
-    if (*p == '"') {
-        p++;
-        while (*p && *p != '"')
-            p++;
-        if (*p == '"')
-            p++;
-    } else {
-        while (*p && *p != ' ' && *p != '\t')
-            p++;
-    }
-    while (*p == ' ' || *p == '\t')
-        p++;
-    return p;
-}
-
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     char modulePath[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
-    gLogPath = EnvValue("TW_HOST_LOG");
+    gLogPath = ToolEnvValue("TW_HOST_LOG");
     if (gLogPath.empty()) {
         gLogPath = modulePath;
         size_t slash = gLogPath.find_last_of("\\/");
         gLogPath = gLogPath.substr(0, slash + 1) + "host_window.log";
     }
-    gKeepBoxes = !EnvValue("TW_HOST_KEEP_BOXES").empty();
+    gKeepBoxes = !ToolEnvValue("TW_HOST_KEEP_BOXES").empty();
 
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = HostProc;
@@ -216,14 +173,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     RegisterClassA(&windowClass);
 
     // A starter that quotes an argument with blanks (wine does) gives the title in quotes.
-    std::string title = SkipProgramName(GetCommandLineA());
+    std::string title = ToolSkipProgramName(GetCommandLineA());
     if (title.size() >= 2 && title.front() == '"' && title.back() == '"')
         title = title.substr(1, title.size() - 2);
     gWindow = CreateWindowA("TillwickHostStandIn", title.c_str(), WS_OVERLAPPEDWINDOW, 40, 40, 400,
                             300, nullptr, nullptr, instance, nullptr);
     if (!gWindow)
         return 2;
-    bool minimized = EnvValue("TW_HOST_SHOW") == "minimized";
+    bool minimized = ToolEnvValue("TW_HOST_SHOW") == "minimized";
     ShowWindow(gWindow, minimized ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
     UpdateWindow(gWindow);
 
@@ -240,7 +197,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     ToolJsonAddBool(line, "minimized", IsIconic(gWindow) != 0);
     End(line);
 
-    std::string lifetime = EnvValue("TW_HOST_LIFETIME_MS");
+    std::string lifetime = ToolEnvValue("TW_HOST_LIFETIME_MS");
     SetTimer(gWindow, kPollTimer, 20, nullptr);
     SetTimer(gWindow, kLifetimeTimer,
              lifetime.empty() ? 30000 : (UINT)strtoul(lifetime.c_str(), nullptr, 10), nullptr);

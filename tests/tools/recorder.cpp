@@ -42,33 +42,6 @@ static DWORD ParentProcessId(void)
     return parent;
 }
 
-static const char *SkipProgramName(const char *line)
-{
-    const char *p = line;
-    if (*p == '"') {
-        p++;
-        while (*p && *p != '"')
-            p++;
-        if (*p == '"')
-            p++;
-    } else {
-        while (*p && *p != ' ' && *p != '\t')
-            p++;
-    }
-    while (*p == ' ' || *p == '\t')
-        p++;
-    return p;
-}
-
-static std::string EnvValue(const char *name)
-{
-    char value[1024];
-    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-    if (n == 0 || n >= sizeof value)
-        return std::string();
-    return std::string(value, n);
-}
-
 static std::string ArgvJson(void)
 {
     std::string out = "[";
@@ -83,25 +56,6 @@ static std::string ArgvJson(void)
         LocalFree(argv);
     out += ']';
     return out;
-}
-
-static bool AppendLine(const std::string &path, const std::string &line)
-{
-    // Several stand-ins may start at once: open for appending, one write per line, and
-    // retry a moment when another copy holds the file.
-    for (int attempt = 0; attempt < 50; attempt++) {
-        HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            BOOL ok = WriteFile(file, line.data(), (DWORD)line.size(), &written, nullptr);
-            CloseHandle(file);
-            return ok && written == line.size();
-        }
-        Sleep(20);
-    }
-    return false;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -128,7 +82,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     ToolJsonAddText(line, "exe", ToolAnsiToUtf8(exeName));
     ToolJsonAddText(line, "path", ToolAnsiToUtf8(modulePath));
     ToolJsonAddText(line, "cmdline", ToolAnsiToUtf8(commandLine));
-    ToolJsonAddText(line, "tail", ToolAnsiToUtf8(SkipProgramName(commandLine)));
+    ToolJsonAddText(line, "tail", ToolAnsiToUtf8(ToolSkipProgramName(commandLine)));
     ToolJsonAddRaw(line, "argv", ArgvJson());
     ToolJsonAddText(line, "cwd", ToolAnsiToUtf8(cwd));
     ToolJsonAddNumber(line, "flags", (long long)startup.dwFlags);
@@ -139,17 +93,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     ToolJsonClose(line);
     line += '\n';
 
-    std::string logPath = EnvValue("TW_RECORD_LOG");
+    std::string logPath = ToolEnvValue("TW_RECORD_LOG");
     if (logPath.empty()) {
         std::string dir(modulePath, (size_t)(exeName - modulePath));
         logPath = dir + "recorder.log";
     }
-    bool written = AppendLine(logPath, line);
+    bool written = ToolAppendLine(logPath, line);
 
-    std::string sleepMs = EnvValue("TW_RECORD_SLEEP_MS");
+    std::string sleepMs = ToolEnvValue("TW_RECORD_SLEEP_MS");
     if (!sleepMs.empty())
         Sleep((DWORD)strtoul(sleepMs.c_str(), nullptr, 10));
-    std::string exitCode = EnvValue("TW_RECORD_EXIT");
+    std::string exitCode = ToolEnvValue("TW_RECORD_EXIT");
     if (!exitCode.empty())
         return (int)strtol(exitCode.c_str(), nullptr, 10);
     return written ? 0 : 3;

@@ -94,3 +94,51 @@ inline void ToolJsonAddRaw(std::string &out, const char *key, const std::string 
 }
 
 inline void ToolJsonClose(std::string &out) { out += '}'; }
+
+// The value of an environment variable, "" when it is unset or too long.
+inline std::string ToolEnvValue(const char *name)
+{
+    char value[1024];
+    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    if (n == 0 || n >= sizeof value)
+        return std::string();
+    return std::string(value, n);
+}
+
+// Appends one line to a log that several tools may write at once: open for appending, one
+// write per line, and retry a moment while another process holds the file.
+inline bool ToolAppendLine(const std::string &path, const std::string &line, int attempts = 50)
+{
+    for (int attempt = 0; attempt < attempts; attempt++) {
+        HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            BOOL ok = WriteFile(file, line.data(), (DWORD)line.size(), &written, nullptr);
+            CloseHandle(file);
+            return ok && written == line.size();
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+// The command line after the program's own name (quoted or not) and the blanks after it.
+inline const char *ToolSkipProgramName(const char *line)
+{
+    const char *p = line;
+    if (*p == '"') {
+        p++;
+        while (*p && *p != '"')
+            p++;
+        if (*p == '"')
+            p++;
+    } else {
+        while (*p && *p != ' ' && *p != '\t')
+            p++;
+    }
+    while (*p == ' ' || *p == '\t')
+        p++;
+    return p;
+}

@@ -20,18 +20,6 @@ static bool ReadLogPath(char *path, DWORD size)
     return n > 0 && n < size;
 }
 
-static void AppendLine(const char *path, const std::string &line)
-{
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(file, line.data(), (DWORD)line.size(), &written, nullptr);
-    CloseHandle(file);
-}
-
 // A WH_CALLWNDPROCRET hook: it runs after the control has taken the text, and reads it back
 // from the control itself (in this process, so the text is exact whatever form, ANSI or
 // wide, the sender used).
@@ -59,7 +47,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK TwCallWndProcRet(int code, WPA
                 ToolJsonAddText(line, "text", ToolWideToUtf8(text, n > 0 ? n : 0));
                 ToolJsonClose(line);
                 line += '\n';
-                AppendLine(path, line);
+                ToolAppendLine(path, line, 1);  // inside the program under test: never wait
             }
         }
     }
