@@ -67,3 +67,39 @@ const char kCommandMailFrom[] = "MAIL FROM:<%s>\r\n";
 const char kCommandRcptTo[] = "RCPT TO:<%s>\r\n";
 const char kCommandData[] = "DATA\r\n";
 const char kCommandQuit[] = "QUIT\r\n";
+
+// Secure submission: the settings, the login and the steps before the transaction.
+const char kTextUnknownSecurity[] =
+    "SMTPSecurity \"%s\" is not understood.\n\nPlease set SMTPSecurity in Email Setup to "
+    "none, starttls or tls.";
+const char kTextLoginWithoutTls[] =
+    "SMTPUser is set but SMTPSecurity is not starttls or tls.\n\nThe password is never sent "
+    "over an unencrypted connection: please set SMTPSecurity in Email Setup.";
+const char kTextNoCredential[] =
+    "No password was found for the SMTP login %s.\n\nPlease add it to the Windows Credential "
+    "Manager as a generic credential named \"Tillwick Orvenda SMTP\".";
+const char kCredentialTarget[] = "Tillwick Orvenda SMTP";
+const char kTextEhloError[] = "State=EHLO. Error: %s\n";
+const char kTextStartTlsError[] = "State=STARTTLS. Error: %s\n";
+const char kTextAuthError[] = "State=AUTH. Error: %s\n";
+// TLS failures: the server name, (a status number,) the queue folder.
+const char kTextCertUntrusted[] =
+    "State=TLS. Error: the certificate of %s is not trusted.\n\nThe email has been queued in "
+    "%s\n";
+const char kTextCertNameMismatch[] =
+    "State=TLS. Error: the certificate is not for %s (name mismatch).\n\nThe email has been "
+    "queued in %s\n";
+const char kTextCertExpired[] =
+    "State=TLS. Error: the certificate of %s has expired.\n\nThe email has been queued in %s\n";
+const char kTextCertRevoked[] =
+    "State=TLS. Error: the certificate of %s has been revoked.\n\nThe email has been queued in "
+    "%s\n";
+const char kTextCertOther[] =
+    "State=TLS. Error: the certificate of %s could not be verified (0x%08X).\n\nThe email has "
+    "been queued in %s\n";
+const char kTextTlsFailed[] =
+    "State=TLS. Error: the secure connection to %s failed (0x%08X).\n\nThe email has been "
+    "queued in %s\n";
+
+const char kCommandEhlo[] = "EHLO %s\r\n";
+const char kCommandStartTls[] = "STARTTLS\r\n";

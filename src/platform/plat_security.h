@@ -1,0 +1,25 @@
+// Seam: the stored credential of the mail login and the named mutex that lets one e-mail
+// batch run at a time.
+#pragma once
+#include <cstddef>
+
+#include "plat_types.h"
+
+typedef uintptr_t PlatMutex;  // a named mutex; 0 when none could be made
+
+// CredReadA of a generic credential (CRED_TYPE_GENERIC) named target: its blob's bytes are
+// copied into blob (blobSize bytes), their number into *blobLength. Returns 1 when found, 0
+// when there is none or it does not fit (*blobLength 0).
+int PlatReadGenericCredential(const char *target, unsigned char *blob, size_t blobSize,
+                              size_t *blobLength);
+
+// CreateMutexA(no security attributes, not owned, name). 0 on failure.
+PlatMutex PlatCreateMutex(const char *name);
+
+// WaitForSingleObject(mutex, INFINITE): returns once the mutex is ours, also when its last
+// owner ended without releasing it. 1 when owned, 0 when the wait failed.
+int PlatWaitMutex(PlatMutex mutex);
+
+// ReleaseMutex; CloseHandle. Both harmless for 0.
+void PlatReleaseMutex(PlatMutex mutex);
+void PlatCloseMutex(PlatMutex mutex);
