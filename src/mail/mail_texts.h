@@ -103,3 +103,5 @@ const char kTextTlsFailed[] =
 
 const char kCommandEhlo[] = "EHLO %s\r\n";
 const char kCommandStartTls[] = "STARTTLS\r\n";
+const char kCommandAuthLogin[] = "AUTH LOGIN\r\n";
+const char kCommandAuthPlain[] = "AUTH PLAIN ";  // followed by the response and CR LF

@@ -10,11 +10,17 @@
 #include "../app/text.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_net.h"
+#include "../platform/plat_security.h"
+#include "login.h"
 #include "mail_texts.h"
 #include "message_file.h"
 #include "sending_window.h"
 
 static const unsigned short kWinsockVersion = 0x0101;
+
+// Held around the batch: a second "/email" started while one runs waits for it, then sends
+// what is left, so that no file goes out twice.
+const char kBatchMutexName[] = "Tillwick Orvenda e-mail batch";
 
 static const char *ReasonText(int result)
 {
@@ -65,11 +71,13 @@ int SendQueuedEmail(const char *argument)
     unsigned short granted = 0;
     if (PlatWsaStartup(kWinsockVersion, &granted) != 0) {
         ShowErrorBox(0, kTextWinsockStart);
+        ForgetLogin();
         return 1;
     }
     if (granted != kWinsockVersion) {
         ShowErrorBox(0, kTextWinsockVersion);
         PlatWsaCleanup();
+        ForgetLogin();
         return 1;
     }
 
@@ -97,6 +105,11 @@ int SendQueuedEmail(const char *argument)
         }
     }
 
+    // The queue is searched only once the batch is ours: what another run sent meanwhile is
+    // gone by then.
+    PlatMutex mutex = PlatCreateMutex(kBatchMutexName);
+    bool owned = mutex != 0 && PlatWaitMutex(mutex);
+
     gBatchContinue = 1;
     char name[kCommandArgumentSize];
     PlatFind find = usable ? PlatFindFirst(pattern, name, (int)sizeof name) : 0;
@@ -114,6 +127,10 @@ int SendQueuedEmail(const char *argument)
         } while (gBatchContinue == 1 && PlatFindNext(find, name, (int)sizeof name));
         PlatFindClose(find);
     }
+    if (owned)
+        PlatReleaseMutex(mutex);
+    PlatCloseMutex(mutex);
     PlatWsaCleanup();
+    ForgetLogin();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "../platform/plat_net.h"
 #include "../platform/plat_ui.h"
 #include "../platform/plat_window.h"
+#include "login.h"
 #include "mail_texts.h"
 #include "smtp.h"
 
@@ -72,7 +73,7 @@ int ReadSmtpSettings(void)
         return 0;
     }
     gConfiguredPort = (unsigned short)ParseDecimal(port);
-    return 1;
+    return ReadSecuritySettings();
 }
 
 // "%s\Email\" with the program directory: where a failed message stays queued.

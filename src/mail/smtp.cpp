@@ -7,12 +7,19 @@
 
 #include "../app/text.h"
 #include "../platform/plat_net.h"
+#include "login.h"
 #include "message_file.h"
 #include "mail_texts.h"
 #include "sending_window.h"
+#include "transport.h"
 
 int gSmtpState;
 int gLastStepState = -1;
+int gPreludeStep;
+bool gOffersAuthPlain, gOffersAuthLogin;
+
+// A step failed in a way that ends the window; its box has been shown.
+static bool gFailed;
 
 // Received bytes not yet ended by a line feed.
 static char gPendingReply[kPendingReplySize];
@@ -41,7 +48,12 @@ static void DropOutput(void)
     gOutLength = gOutSent = 0;
     gOutSource = nullptr;
     gOutMark = nullptr;
+    TransportDropOutput();
 }
+
+// The login lines pass through gOut: nothing of them stays behind.
+static const size_t kLoginLineMax = 8 * 1024;
+static void WipeLoginLines(void) { WipeBytes(gOut, kLoginLineMax); }
 
 void ResetConversation(void)
 {
@@ -49,10 +61,19 @@ void ResetConversation(void)
     gLastStepState = -1;
     gPendingReply[0] = '\0';
     gPendingLength = 0;
+    gPreludeStep = kPreludeNone;
+    gOffersAuthPlain = gOffersAuthLogin = false;
+    gFailed = false;
     DropOutput();
+    TransportReset();
 }
 
-bool SendPending(void) { return gOutSent < gOutLength || gOutSource || gOutMark; }
+bool ConversationFailed(void) { return gFailed; }
+
+bool SendPending(void)
+{
+    return gOutSent < gOutLength || gOutSource || gOutMark || TransportOutputPending();
+}
 
 // Fills gOut with the next piece of the message. False when nothing is left to send. The
 // mark goes out in the same piece as the end of the body: sent on its own, the small last
@@ -76,11 +97,16 @@ static bool RefillOutput(void)
 
 void ContinueSending(void)
 {
+    // What TLS still holds goes first: it is older than anything below.
+    if (TransportFlush() < 0) {
+        DropOutput();
+        return;
+    }
     for (;;) {
         if (gOutSent >= gOutLength && !RefillOutput())
             return;
         size_t left = gOutLength - gOutSent;
-        int n = PlatSend(gSocket, gOut + gOutSent, (int)left);
+        int n = TransportSend(gOut + gOutSent, (int)left);
         if (n > 0) {
             gOutSent += (size_t)n;
             continue;  // a partial send is followed by another try, which re-arms the write event
@@ -115,6 +141,183 @@ static void SendMessageText(void)
     ContinueSending();
 }
 
+// A line that carries a secret: the text, then CR LF, straight into gOut.
+static void SendLoginLine(const char *prefix, const char *value)
+{
+    size_t prefixLength = strlen(prefix);
+    size_t valueLength = strlen(value);
+    if (prefixLength + valueLength + 2 > kLoginLineMax)
+        return;
+    memcpy(gOut, prefix, prefixLength);
+    memcpy(gOut + prefixLength, value, valueLength);
+    memcpy(gOut + prefixLength + valueLength, "\r\n", 2);
+    gOutLength = prefixLength + valueLength + 2;
+    gOutSent = 0;
+    ContinueSending();
+}
+
+static void SendEhlo(void)
+{
+    gOffersAuthPlain = gOffersAuthLogin = false;
+    SendCommand(kCommandEhlo, gMessage.greetingName);
+    gPreludeStep = kPreludeEhlo;
+}
+
+// One line of the reply to EHLO: notes the login methods an "AUTH" line offers (also in the
+// older "AUTH=" form).
+static void NoteExtension(const char *line)
+{
+    if (strlen(line) < 4)
+        return;
+    const char *p = line + 4;
+    if (strncmp(p, "AUTH", 4) != 0 && strncmp(p, "auth", 4) != 0)
+        return;
+    if (p[4] != ' ' && p[4] != '=')
+        return;
+    p += 5;
+    while (*p) {
+        while (*p == ' ')
+            p++;
+        size_t n = strcspn(p, " \r");
+        char word[32];
+        if (n > 0 && n < sizeof word) {
+            CopyTextN(word, sizeof word, p, n);
+            LowerAscii(word);
+            if (strcmp(word, "plain") == 0)
+                gOffersAuthPlain = true;
+            else if (strcmp(word, "login") == 0)
+                gOffersAuthLogin = true;
+        }
+        p += n;
+        if (*p == '\r')
+            break;
+    }
+}
+
+// The transaction begins as after HELO: RSET, awaited in state 4.
+static void BeginTransaction(void)
+{
+    gPreludeStep = kPreludeNone;
+    SendCommand(kCommandRset, "");
+    gSmtpState = kStateMailFrom;
+}
+
+// After the last line of an accepted EHLO: TLS first, then the login, then the transaction.
+static void StepAfterEhlo(void)
+{
+    if (gSmtpSecurity == kSecurityStartTls && !TransportSecure()) {
+        SendCommand(kCommandStartTls, "");
+        gPreludeStep = kPreludeStartTls;
+        return;
+    }
+    // The password only ever goes inside TLS.
+    if (gSmtpUser[0] != '\0' && TransportSecure()) {
+        if (gOffersAuthLogin && !gOffersAuthPlain) {
+            SendCommand(kCommandAuthLogin, "");
+            gPreludeStep = kPreludeAuthLoginUser;
+            return;
+        }
+        char response[kLoginLineMax];
+        if (MakePlainResponse(response, sizeof response) == 0)
+            response[0] = '=';  // cannot happen with the sizes used: the server refuses it
+        SendLoginLine(kCommandAuthPlain, response);
+        WipeBytes(response, sizeof response);
+        gPreludeStep = kPreludeAuthPlain;
+        return;
+    }
+    BeginTransaction();
+}
+
+// Sends one value of the AUTH LOGIN exchange in base64.
+static void SendLoginValue(const char *value)
+{
+    char encoded[kLoginLineMax];
+    if (EncodeBase64((const unsigned char *)value, strlen(value), encoded, sizeof encoded) == 0)
+        encoded[0] = '\0';
+    SendLoginLine("", encoded);
+    WipeBytes(encoded, sizeof encoded);
+}
+
+// A negative line, or one of the wrong kind, in a step before the transaction: the same
+// ending as a negative reply in any other state.
+static void RefusePrelude(PlatWindow window, const char *format, const char *line)
+{
+    char text[kCommandTextSize];
+    FormatText(text, sizeof text, format, line);
+    WipeLoginLines();
+    ShowErrorBox(window, text);
+    SetStatusLine(window, kStatusDisconnecting);
+    gPreludeStep = kPreludeNone;
+    gSmtpState = kStateQuit;
+}
+
+// The last line of a reply in a step before the transaction.
+static void HandlePreludeLine(PlatWindow window, const char *line)
+{
+    const char *expected;
+    const char *refusal;
+    switch (gPreludeStep) {
+    case kPreludeEhlo:
+        expected = "250";
+        refusal = kTextEhloError;
+        break;
+    case kPreludeStartTls:
+        expected = "220";
+        refusal = kTextStartTlsError;
+        break;
+    case kPreludeAuthLoginUser:
+    case kPreludeAuthLoginPassword:
+        expected = "334";
+        refusal = kTextAuthError;
+        break;
+    case kPreludeAuthPlain:
+    case kPreludeAuthLoginDone:
+        expected = "235";
+        refusal = kTextAuthError;
+        break;
+    default:
+        return;  // nothing is awaited while the handshake runs
+    }
+    if (strncmp(line, expected, 3) != 0) {
+        RefusePrelude(window, refusal, line);
+        return;
+    }
+    switch (gPreludeStep) {
+    case kPreludeEhlo:
+        StepAfterEhlo();
+        break;
+    case kPreludeStartTls:
+        // Whatever came in clear after the server's go-ahead is not trusted: dropped.
+        gPendingReply[0] = '\0';
+        gPendingLength = 0;
+        gPreludeStep = kPreludeHandshake;
+        if (!TransportStartTls(window))
+            gFailed = true;
+        break;
+    case kPreludeAuthLoginUser:
+        SendLoginValue(gSmtpUser);
+        gPreludeStep = kPreludeAuthLoginPassword;
+        break;
+    case kPreludeAuthLoginPassword:
+        SendLoginValue(gSmtpPassword);
+        gPreludeStep = kPreludeAuthLoginDone;
+        break;
+    default:  // logged in
+        WipeLoginLines();
+        BeginTransaction();
+        break;
+    }
+    gLastStepState = gSmtpState;
+}
+
+void SecureChannelReady(PlatWindow)
+{
+    // After STARTTLS the server forgets what it said before: it is asked again. With TLS from
+    // the first byte the greeting is still to come.
+    if (gSmtpState == kStateHelo && gPreludeStep == kPreludeHandshake)
+        SendEhlo();
+}
+
 static bool IsPositiveLine(const char *line)
 {
     return strncmp(line, "220", 3) == 0 || strncmp(line, "221", 3) == 0 ||
@@ -127,7 +330,10 @@ static void TakeStep(PlatWindow window)
     switch (gSmtpState) {
     case kStateConnecting:
         SetStatusLine(window, gMessage.statusText);
-        SendCommand(kCommandHelo, gMessage.greetingName);
+        if (UsesExtendedHello())
+            SendEhlo();
+        else
+            SendCommand(kCommandHelo, gMessage.greetingName);
         gSmtpState = kStateHelo;
         break;
     case kStateHelo:
@@ -176,9 +382,17 @@ void HandleReplyLine(PlatWindow window, const char *line)
     // A reply never answers bytes the server has not had yet.
     if (SendPending())
         return;
+    bool prelude = gSmtpState == kStateHelo && gPreludeStep != kPreludeNone;
+    // Every line of the reply to EHLO may name an extension.
+    if (prelude && gPreludeStep == kPreludeEhlo && strncmp(line, "250", 3) == 0)
+        NoteExtension(line);
     // Only the last line of a multi-line reply counts; "250-..." lines are passed over.
     if (strlen(line) >= 4 && line[3] == '-')
         return;
+    if (prelude) {
+        HandlePreludeLine(window, line);
+        return;
+    }
     if (IsPositiveLine(line)) {
         TakeStep(window);
         gLastStepState = gSmtpState;
@@ -197,7 +411,7 @@ void HandleReplyLine(PlatWindow window, const char *line)
 // Hands every complete line to HandleReplyLine, in order, while nothing of ours is unsent.
 static void HandlePendingLines(PlatWindow window)
 {
-    while (!SendPending()) {
+    while (!SendPending() && !gFailed) {
         const char *lineFeed = (const char *)memchr(gPendingReply, '\n', gPendingLength);
         if (!lineFeed)
             return;
@@ -239,11 +453,14 @@ int HandleSocketEvent(PlatWindow window, unsigned long eventWord)
             ShowErrorBox(window, kTextConnectFailed);
             return 0;
         }
+        // TLS from the first byte: the handshake opens the conversation.
+        if (gSmtpSecurity == kSecurityTls && !TransportStarted() && gSmtpState == kStateConnecting)
+            return TransportStartTls(window);
         return 1;
     case PLAT_FD_WRITE:
         ContinueSending();
         HandlePendingLines(window);
-        return 1;
+        return gFailed ? 0 : 1;
     case PLAT_FD_CLOSE:
         // The rest of what we were sending can no longer go; the replies held back for it
         // are handled now. The close itself shows when a read finds nothing.
@@ -251,10 +468,13 @@ int HandleSocketEvent(PlatWindow window, unsigned long eventWord)
             DropOutput();
             HandlePendingLines(window);
         }
-        return 1;
+        return gFailed ? 0 : 1;
     default:
         return 1;
     }
+
+    if (TransportStarted())
+        return TransportReceive(window) && !gFailed ? 1 : 0;
 
     char buffer[kReceiveMax + 1];
     int n = PlatRecv(gSocket, buffer, kReceiveMax);
@@ -273,7 +493,7 @@ int HandleSocketEvent(PlatWindow window, unsigned long eventWord)
     }
     buffer[n] = '\0';
     AddReplyBytes(window, buffer, (size_t)n);
-    return 1;
+    return gFailed ? 0 : 1;
 }
 
 void CloseConnection(PlatSocket socket)
@@ -288,4 +508,9 @@ void CloseConnection(PlatSocket socket)
     PlatCloseSocket(socket);
 }
 
-void DiscardPendingOutput(void) { DropOutput(); }
+void DiscardPendingOutput(void)
+{
+    DropOutput();
+    WipeLoginLines();
+    TransportReset();
+}

@@ -21,6 +21,22 @@ enum {
 };
 
 extern int gSmtpState;
+
+// Where a conversation that greets with EHLO stands before its transaction; all of it happens
+// while gSmtpState is kStateHelo, so the state numbers keep their meaning.
+enum {
+    kPreludeNone = 0,           // no EHLO step pending (plain HELO, or the prelude is over)
+    kPreludeEhlo,               // the reply to EHLO
+    kPreludeStartTls,           // the reply to STARTTLS
+    kPreludeHandshake,          // the TLS handshake is running
+    kPreludeAuthPlain,          // the reply to AUTH PLAIN
+    kPreludeAuthLoginUser,      // the user name prompt after AUTH LOGIN
+    kPreludeAuthLoginPassword,  // the password prompt
+    kPreludeAuthLoginDone,      // the reply to the password
+};
+extern int gPreludeStep;
+// The login methods the last EHLO reply offered.
+extern bool gOffersAuthPlain, gOffersAuthLogin;
 // gSmtpState right after the last step taken on a positive reply; -1 when the window opens.
 extern int gLastStepState;
 
@@ -43,6 +59,12 @@ void AddReplyBytes(PlatWindow window, const char *bytes, size_t count);
 
 // One step of the conversation for one reply line (its line feed removed).
 void HandleReplyLine(PlatWindow window, const char *line);
+
+// TLS is up and the server's certificate is good: the conversation goes on inside it.
+void SecureChannelReady(PlatWindow window);
+
+// True when a step has failed in a way that ends the window (after its box).
+bool ConversationFailed(void);
 
 // The orderly close: shuts the sending side, reads what is waiting, shuts both and closes.
 void CloseConnection(PlatSocket socket);
