@@ -1,0 +1,661 @@
+// Secure submission against the recording fake: the settings and the stored password, the
+// encodings of the login, EHLO with its offered login methods, STARTTLS and TLS from the first
+// byte through the transport (handshake, left-over bytes, records split and carried over
+// write events), AUTH PLAIN and LOGIN, every refusal and certificate verdict, and the batch
+// mutex.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake/fake_tls.h"
+#include "mail/login.h"
+#include "mail/mail_texts.h"
+#include "mail/send_queue.h"
+#include "mail/transport.h"
+#include "mail_support.h"
+
+using namespace mailtest;
+
+namespace {
+
+const std::string kPath = kQueueDir + "S1.txt";
+const std::string kServer = "mail.example.com";
+const std::string kEhlo = "EHLO accounts.acme.test\r\n";
+const std::string kTransaction =
+    "RSET\r\nMAIL FROM:<accounts@acme.test>\r\nRCPT TO:<bob@example.org>\r\nDATA\r\n";
+
+// ---- settings and the stored password ------------------------------------------------
+
+TEST(SecureSettings, SecurityUserAndPasswordDecideWhetherTheRunMayStart)
+{
+    struct Row {
+        const char *name;
+        const char *security;  // nullptr: key absent
+        const char *user;
+        bool credential;
+        std::string blob;
+        int result;
+        int security_out;
+        std::string box;
+        bool credentialRead;
+    } rows[] = {
+        {"absent keys keep plain SMTP", nullptr, nullptr, false, "", 1, kSecurityNone, "", false},
+        {"empty is plain", "", "", false, "", 1, kSecurityNone, "", false},
+        {"none in any case", "NoNe", nullptr, false, "", 1, kSecurityNone, "", false},
+        {"starttls", "STARTTLS", nullptr, false, "", 1, kSecurityStartTls, "", false},
+        {"tls", "tls", nullptr, false, "", 1, kSecurityTls, "", false},
+        {"unknown word refused", "ssl", nullptr, false, "", 0, kSecurityNone,
+         "SMTPSecurity \"ssl\" is not understood.\n\nPlease set SMTPSecurity in Email Setup to "
+         "none, starttls or tls.",
+         false},
+        {"a login without TLS is refused before the store is read", nullptr, "alice", true,
+         FakeUtf16("secret"), 0, kSecurityNone, kTextLoginWithoutTls, false},
+        {"no stored credential", "starttls", "alice", false, "", 0, kSecurityNone,
+         "No password was found for the SMTP login alice.\n\nPlease add it to the Windows "
+         "Credential Manager as a generic credential named \"Tillwick Orvenda SMTP\".",
+         true},
+        {"an empty password counts as none", "tls", "alice", true, "", 0, kSecurityNone,
+         "No password was found for the SMTP login alice.\n\nPlease add it to the Windows "
+         "Credential Manager as a generic credential named \"Tillwick Orvenda SMTP\".",
+         true},
+        {"a stored password", "tls", "alice", true, FakeUtf16("s\xC3\xA9same"), 1, kSecurityTls,
+         "", true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeReset();
+        ConfigureMail();
+        if (row.security)
+            FakeSetSetting("Email Setup", "SMTPSecurity", row.security);
+        if (row.user)
+            FakeSetSetting("Email Setup", "SMTPUser", row.user);
+        gFakeTls.credentialExists = row.credential;
+        gFakeTls.credentialBlob = row.blob;
+        EXPECT_EQ(ReadSmtpSettings(), row.result);
+        EXPECT_EQ(gSmtpSecurity, row.security_out);
+        if (row.box.empty()) {
+            EXPECT_TRUE(gFake.messageBoxes.empty());
+        } else {
+            ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+            EXPECT_EQ(gFake.messageBoxes[0].text, row.box);
+            EXPECT_EQ(gFake.messageBoxes[0].owner, 0u);
+            EXPECT_EQ(gFake.messageBoxes[0].caption, "Error");
+        }
+        EXPECT_EQ(gFakeTls.credentialTarget, row.credentialRead ? "Tillwick Orvenda SMTP" : "");
+        // A refused run keeps nothing of the login.
+        if (row.result == 0) {
+            EXPECT_EQ(std::string(gSmtpPassword), "");
+        }
+    }
+    EXPECT_EQ(std::string(gSmtpPassword), "s\xC3\xA9same");
+}
+
+// ---- encodings -------------------------------------------------------------------------
+
+TEST(LoginEncodings, Base64AsTheStandardGivesIt)
+{
+    struct Row {
+        std::string in, out;
+    } rows[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
+                {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
+                {"foobar", "Zm9vYmFy"}, {std::string("\xFF\xFE\x00", 3), "//4A"}};
+    for (const Row &row : rows) {
+        char out[64];
+        EXPECT_EQ(EncodeBase64((const unsigned char *)row.in.data(), row.in.size(), out, sizeof out),
+                  row.out.size());
+        EXPECT_EQ(std::string(out), row.out);
+    }
+    char small[8];
+    EXPECT_EQ(EncodeBase64((const unsigned char *)"foobar", 6, small, sizeof small), 0u);
+    EXPECT_EQ(EncodeBase64((const unsigned char *)"foobar", 6, small, 9 - 1 + 0), 0u);
+}
+
+TEST(LoginEncodings, Utf16LeBecomesUtf8)
+{
+    struct Row {
+        const char *name;
+        std::string in, out;
+    } rows[] = {
+        {"ascii", FakeUtf16("pass word"), "pass word"},
+        {"two and three bytes", FakeUtf16("\xC3\xA4\xE2\x82\xAC"), "\xC3\xA4\xE2\x82\xAC"},
+        {"a surrogate pair", FakeUtf16("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80"},
+        {"an odd last byte is ignored", FakeUtf16("ab") + "c", "ab"},
+        {"a lone high surrogate at the end", std::string("a\0\x3D\xD8", 4), "a\xEF\xBF\xBD"},
+        {"a high surrogate before a letter", std::string("\x3D\xD8x\0", 4), "\xEF\xBF\xBDx"},
+        {"a lone low surrogate", std::string("\x00\xDC", 2), "\xEF\xBF\xBD"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        char out[64];
+        size_t n = Utf16LeToUtf8((const unsigned char *)row.in.data(), row.in.size(), out, sizeof out);
+        EXPECT_EQ(n, row.out.size());
+        EXPECT_EQ(std::string(out, n), row.out);
+    }
+    // Not a byte past the end: "ab€" needs 5 bytes and its terminator.
+    std::string in = FakeUtf16("ab\xE2\x82\xAC");
+    char out[5];
+    EXPECT_EQ(Utf16LeToUtf8((const unsigned char *)in.data(), in.size(), out, sizeof out), (size_t)-1);
+    char fits[6];
+    EXPECT_EQ(Utf16LeToUtf8((const unsigned char *)in.data(), in.size(), fits, sizeof fits), 5u);
+}
+
+TEST(LoginEncodings, PlainResponseIsNulUserNulPasswordAndTheLargestPasswordFits)
+{
+    CopyText(gSmtpUser, sizeof gSmtpUser, "user");
+    CopyText(gSmtpPassword, sizeof gSmtpPassword, "pass");
+    char out[64];
+    MakePlainResponse(out, sizeof out);
+    EXPECT_EQ(std::string(out), "AHVzZXIAcGFzcw==");
+
+    // The longest user and the longest password the store can give still make one line.
+    std::string user(255, 'u');
+    CopyText(gSmtpUser, sizeof gSmtpUser, user.c_str());
+    std::string blob;
+    for (size_t i = 0; i < kCredentialBlobMax / 2; i++)
+        blob += "\xAC\x20";  // U+20AC, three bytes in UTF-8
+    ASSERT_EQ(Utf16LeToUtf8((const unsigned char *)blob.data(), blob.size(), gSmtpPassword,
+                            sizeof gSmtpPassword),
+              kPasswordSize - 1);
+    char line[8 * 1024];
+    EXPECT_EQ(MakePlainResponse(line, sizeof line), (1 + 255 + 1 + kPasswordSize - 1 + 2) / 3 * 4);
+    ForgetLogin();
+    EXPECT_EQ(std::string(gSmtpPassword), "");
+    EXPECT_EQ(std::string(gSmtpUser), "");
+}
+
+// ---- the conversation over TLS ----------------------------------------------------------
+
+// A server that speaks EHLO, STARTTLS and AUTH (PLAIN, and LOGIN's two prompts), then takes
+// the message like Accept. The first command that starts with a key of `refuse` gets its reply.
+struct SecureServer {
+    std::vector<std::string> ehlo = {"250-mx.example.org", "250-STARTTLS", "250-SIZE 1000000",
+                                     "250 AUTH PLAIN LOGIN"};
+    std::vector<std::pair<std::string, std::string>> refuse;
+    std::vector<std::string> commands;  // as the server saw them, one per batch of bytes
+    int loginPrompts = 0;
+
+    std::string Respond(const std::string &received)
+    {
+        commands.push_back(received);
+        for (auto &r : refuse)
+            if (!r.first.empty() && received.compare(0, r.first.size(), r.first) == 0) {
+                std::string reply = r.second;
+                r.first.clear();
+                return reply;
+            }
+        if (received.compare(0, 4, "EHLO") == 0) {
+            std::string reply;
+            for (auto &line : ehlo)
+                reply += line + "\r\n";
+            return reply;
+        }
+        if (received == "STARTTLS\r\n")
+            return "220 2.0.0 Ready to start TLS\r\n";
+        if (received.compare(0, 11, "AUTH PLAIN ") == 0)
+            return "235 2.7.0 Authentication successful\r\n";
+        if (received == "AUTH LOGIN\r\n") {
+            loginPrompts = 1;
+            return "334 VXNlcm5hbWU6\r\n";
+        }
+        if (loginPrompts == 1) {
+            loginPrompts = 2;
+            return "334 UGFzc3dvcmQ6\r\n";
+        }
+        if (loginPrompts == 2) {
+            loginPrompts = 3;
+            return "235 2.7.0 Authentication successful\r\n";
+        }
+        return Accept(received);
+    }
+};
+
+// Plays the server over the fake TLS: the greeting in clear (or after the handshake, with TLS
+// from the first byte), "<SH>" to each "<CH>", records once TLS is up. When together is set,
+// the greeting comes in the same read as the handshake's end.
+void ConverseTls(SecureServer &server, bool fromFirstByte, bool together = true)
+{
+    FakeHostFound("127.0.0.1");
+    size_t seen = gFakeNet.sent.size();
+    FakeSocketEvent(PLAT_FD_CONNECT);
+    const std::string greeting = "220 mx.example.org ESMTP\r\n";
+    bool secure = false;
+    if (!fromFirstByte)
+        FakeServerSays(greeting);
+    for (int guard = 0; guard < 64 && gFakeDialog.window != 0 && !gFakeDialog.ended; guard++) {
+        std::string fresh = gFakeNet.sent.substr(seen);
+        seen = gFakeNet.sent.size();
+        if (fresh.empty())
+            return;
+        if (fresh.compare(0, 4, "<CH>") == 0 || fresh.compare(0, 4, "<CK>") == 0) {
+            secure = true;
+            if (fromFirstByte && together && gFakeTls.handshakeRounds == 1) {
+                FakeServerSays("<SH>" + FakeTlsRecord(greeting));
+            } else {
+                FakeServerSays("<SH>");
+                if (fromFirstByte && gFakeNet.sent.size() > seen &&
+                    gFakeNet.sent.substr(seen) == "<CF>") {
+                    seen = gFakeNet.sent.size();
+                    FakeServerSays(FakeTlsRecord(greeting));
+                }
+            }
+            continue;
+        }
+        std::string text = secure ? FakeTlsOpen(fresh) : fresh;
+        if (text.empty())
+            continue;
+        std::string reply = server.Respond(text);
+        if (reply.empty())
+            return;
+        FakeServerSays(secure ? FakeTlsRecord(reply) : reply);
+    }
+}
+
+class SecureConversation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FakeReset();
+        ReleaseMessageText();
+        ConfigureMail(kServer.c_str(), "587");
+        gSelfClose = 0;
+        gBatchContinue = 1;
+    }
+    void TearDown() override
+    {
+        ReleaseMessageText();
+        ForgetLogin();
+    }
+    void Configure(const char *security, const char *user = nullptr)
+    {
+        FakeSetSetting("Email Setup", "SMTPSecurity", security);
+        if (user) {
+            FakeSetSetting("Email Setup", "SMTPUser", user);
+            gFakeTls.credentialExists = true;
+            gFakeTls.credentialBlob = FakeUtf16("p\xC3\xA4ss");
+        }
+    }
+    void Run(const std::function<void()> &script, const std::string &content = MessageText())
+    {
+        ASSERT_EQ(PrepareMessage(kPath, content), 1);
+        ASSERT_EQ(ReadSmtpSettings(), 1);
+        gFakeDialog.scripts.push_back(script);
+        ShowSendingWindow();
+    }
+    // The bytes sent before the first handshake message, and the text of the records after.
+    static std::string Clear()
+    {
+        size_t at = gFakeNet.sent.find("<CH>");
+        return gFakeNet.sent.substr(0, at);
+    }
+    static std::string Inside()
+    {
+        size_t at = gFakeNet.sent.find("<CH>");
+        return at == std::string::npos ? "" : FakeTlsOpen(gFakeNet.sent.substr(at));
+    }
+    static std::string BoxText()
+    {
+        return gFake.messageBoxes.empty() ? "" : gFake.messageBoxes.back().text;
+    }
+};
+
+std::string Message() { return MessageText() + "\r\n.\r\n"; }
+
+TEST_F(SecureConversation, StartTlsThenPlainLoginThenTheTransactionInsideTls)
+{
+    Configure("starttls", "alice");
+    SecureServer server;
+    Run([&] { ConverseTls(server, false); });
+    EXPECT_EQ(Clear(), kEhlo + "STARTTLS\r\n");
+    // "\0alice\0päss" in base64; the server is asked again after the handshake.
+    EXPECT_EQ(Inside(), kEhlo + "AUTH PLAIN AGFsaWNlAHDDpHNz\r\n" + kTransaction + Message() +
+                            "QUIT\r\n");
+    EXPECT_EQ(gFakeTls.verifiedName, kServer);
+    EXPECT_EQ(gFakeTls.handshakeNames.front(), kServer);
+    EXPECT_TRUE(gFake.messageBoxes.empty());
+    EXPECT_EQ(gFakeDialog.statusTexts.back(), "Email Sent");
+    EXPECT_FALSE(FakeFileExists(kPath));
+    EXPECT_EQ(gBatchContinue, 1);
+    EXPECT_EQ(gFakeTls.closes, 1);  // the session is released with the window
+}
+
+TEST_F(SecureConversation, TlsFromTheFirstByteWithGreetingInTheHandshakesLastRead)
+{
+    for (bool together : {true, false}) {
+        SCOPED_TRACE(together ? "greeting with the handshake's end" : "greeting alone");
+        SetUp();
+        Configure("tls");
+        SecureServer server;
+        Run([&] { ConverseTls(server, true, together); });
+        EXPECT_EQ(Clear(), "");
+        EXPECT_EQ(Inside(), kEhlo + kTransaction + Message() + "QUIT\r\n");
+        EXPECT_EQ(gFakeDialog.statusTexts.back(), "Email Sent");
+        EXPECT_FALSE(FakeFileExists(kPath));
+        ForgetLogin();
+        ReleaseMessageText();
+    }
+}
+
+TEST_F(SecureConversation, TheLoginMethodFollowsWhatEhloOffers)
+{
+    struct Row {
+        const char *name;
+        std::vector<std::string> ehlo;
+        std::string login;  // what follows the second EHLO, up to RSET
+    } rows[] = {
+        {"PLAIN and LOGIN", {"250-mx", "250-AUTH LOGIN PLAIN", "250 8BITMIME"},
+         "AUTH PLAIN AGFsaWNlAHDDpHNz\r\n"},
+        {"only LOGIN, older form, lower case", {"250-mx", "250-auth=login", "250 OK"},
+         "AUTH LOGIN\r\nYWxpY2U=\r\ncMOkc3M=\r\n"},
+        {"only LOGIN on the last line", {"250-mx", "250 AUTH LOGIN CRAM-MD5"},
+         "AUTH LOGIN\r\nYWxpY2U=\r\ncMOkc3M=\r\n"},
+        {"nothing offered: PLAIN, the server decides", {"250 mx"},
+         "AUTH PLAIN AGFsaWNlAHDDpHNz\r\n"},
+        {"LOGIN as part of another word does not count", {"250-mx", "250 AUTH XLOGIN"},
+         "AUTH PLAIN AGFsaWNlAHDDpHNz\r\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        Configure("tls", "alice");
+        SecureServer server;
+        server.ehlo = row.ehlo;
+        Run([&] { ConverseTls(server, true); });
+        EXPECT_EQ(Inside(), kEhlo + row.login + kTransaction + Message() + "QUIT\r\n");
+        EXPECT_FALSE(FakeFileExists(kPath));
+        ForgetLogin();
+        ReleaseMessageText();
+    }
+}
+
+TEST_F(SecureConversation, RefusalsOfTheNewStepsEndLikeAnyNegativeReply)
+{
+    struct Row {
+        const char *name;
+        const char *security;
+        std::string command, reply, box, inside;
+    } rows[] = {
+        {"EHLO refused", "starttls", "EHLO", "502 5.5.2 Error: command not recognized\r\n",
+         "State=EHLO. Error: 502 5.5.2 Error: command not recognized\r\n", ""},
+        {"STARTTLS refused", "starttls", "STARTTLS", "454 4.7.0 TLS not available\r\n",
+         "State=STARTTLS. Error: 454 4.7.0 TLS not available\r\n", ""},
+        {"STARTTLS answered with 250", "starttls", "STARTTLS", "250 OK\r\n",
+         "State=STARTTLS. Error: 250 OK\r\n", ""},
+        {"wrong password", "starttls", "AUTH", "535 5.7.8 Authentication credentials invalid\r\n",
+         "State=AUTH. Error: 535 5.7.8 Authentication credentials invalid\r\n",
+         kEhlo + "AUTH PLAIN AGFsaWNlAHDDpHNz\r\n"},
+        {"EHLO inside TLS refused", "tls", "EHLO", "500 no\r\n", "State=EHLO. Error: 500 no\r\n",
+         kEhlo},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        Configure(row.security, "alice");
+        SecureServer server;
+        server.refuse = {{row.command, row.reply}};
+        Run([&] { ConverseTls(server, std::string(row.security) == "tls"); });
+        ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+        EXPECT_EQ(BoxText(), row.box);
+        EXPECT_EQ(gFake.messageBoxes[0].owner, (PlatWindow)(0x5E00 + gFakeDialog.shown));
+        EXPECT_EQ(gFake.messageBoxes[0].caption, "Error");
+        // Status "Disconnecting", state 8, nothing more sent; the user's Cancel (the end of the
+        // script) keeps the file and stops the batch.
+        EXPECT_EQ(gFakeDialog.statusTexts.back(), "Disconnecting");
+        EXPECT_EQ(gSmtpState, kStateQuit);
+        EXPECT_EQ(Inside(), row.inside);
+        EXPECT_TRUE(FakeFileExists(kPath));
+        EXPECT_EQ(gBatchContinue, 0);
+        ForgetLogin();
+        ReleaseMessageText();
+    }
+}
+
+TEST_F(SecureConversation, CertificateVerdictsNameTheFaultAndNothingOfTheConversationGoesOut)
+{
+    const std::string folder = " has been queued in " + kQueueFolderText + "\n";
+    struct Row {
+        unsigned long verdict;
+        std::string box;
+    } rows[] = {
+        {0x800B0109, "State=TLS. Error: the certificate of mail.example.com is not trusted.\n\n"
+                     "The email" + folder},
+        {0x800B010A, "State=TLS. Error: the certificate of mail.example.com is not trusted.\n\n"
+                     "The email" + folder},
+        {0x800B010F, "State=TLS. Error: the certificate is not for mail.example.com (name "
+                     "mismatch).\n\nThe email" + folder},
+        {0x800B0101, "State=TLS. Error: the certificate of mail.example.com has expired.\n\n"
+                     "The email" + folder},
+        {0x800B010C, "State=TLS. Error: the certificate of mail.example.com has been revoked.\n\n"
+                     "The email" + folder},
+        {0x80092012, "State=TLS. Error: the certificate of mail.example.com could not be "
+                     "verified (0x80092012).\n\nThe email" + folder},
+    };
+    for (bool fromFirstByte : {false, true})
+        for (const Row &row : rows) {
+            SCOPED_TRACE(row.box + (fromFirstByte ? " (tls)" : " (starttls)"));
+            SetUp();
+            Configure(fromFirstByte ? "tls" : "starttls", "alice");
+            gFakeTls.verdict = row.verdict;
+            SecureServer server;
+            Run([&] { ConverseTls(server, fromFirstByte); });
+            ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+            EXPECT_EQ(BoxText(), row.box);
+            // The window closed itself: file kept, batch stopped, nothing but the handshake
+            // after it began, and the connection closed.
+            EXPECT_EQ(gSelfClose, 1);
+            EXPECT_EQ(gBatchContinue, 0);
+            EXPECT_TRUE(FakeFileExists(kPath));
+            EXPECT_EQ(gFakeNet.sent.substr(gFakeNet.sent.find("<CH>")), "<CH><CF>");
+            EXPECT_EQ(gFakeNet.closeSteps.back(), "close");
+            ForgetLogin();
+            ReleaseMessageText();
+        }
+}
+
+TEST_F(SecureConversation, HandshakeFailuresAndAServerClosingTheSession)
+{
+    struct Row {
+        const char *name;
+        std::function<void()> script;
+        std::string box;
+    } rows[] = {
+        {"the provider cannot start",
+         [] {
+             gFakeTls.openFails = true;
+             FakeHostFound("127.0.0.1");
+             FakeSocketEvent(PLAT_FD_CONNECT);
+         },
+         "State=TLS. Error: the secure connection to mail.example.com failed (0x8009030E).\n\nThe "
+         "email has been queued in " + kQueueFolderText + "\n"},
+        {"a plain server on the TLS port",
+         [] {
+             FakeHostFound("127.0.0.1");
+             FakeSocketEvent(PLAT_FD_CONNECT);
+             FakeServerSays("220 mx.example.org ESMTP\r\n");
+         },
+         "State=TLS. Error: the secure connection to mail.example.com failed (0x80090326).\n\nThe "
+         "email has been queued in " + kQueueFolderText + "\n"},
+        {"close notify",
+         [] {
+             FakeHostFound("127.0.0.1");
+             FakeSocketEvent(PLAT_FD_CONNECT);
+             FakeServerSays("<SH>C");
+         },
+         "Connection closed unexpectedly\n"},
+        {"the connection ends in the handshake",
+         [] {
+             FakeHostFound("127.0.0.1");
+             FakeSocketEvent(PLAT_FD_CONNECT);
+             FakeServerSays("<S");
+             gFakeNet.peerClosed = true;
+             FakeSocketEvent(PLAT_FD_READ);
+         },
+         "Connection closed unexpectedly\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        Configure("tls");
+        Run(row.script);
+        ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+        EXPECT_EQ(BoxText(), row.box);
+        EXPECT_EQ(gSelfClose, 1);
+        EXPECT_EQ(gBatchContinue, 0);
+        EXPECT_TRUE(FakeFileExists(kPath));
+        EXPECT_EQ(Inside(), "");
+        ForgetLogin();
+        ReleaseMessageText();
+    }
+}
+
+TEST_F(SecureConversation, WhatCameInClearAfterTheGoAheadIsDropped)
+{
+    Configure("starttls", "alice");
+    Run([&] {
+        FakeHostFound("127.0.0.1");
+        FakeSocketEvent(PLAT_FD_CONNECT);
+        FakeServerSays("220 mx ESMTP\r\n");
+        FakeServerSays("250-mx\r\n250 AUTH PLAIN\r\n");
+        // Forged bytes ride behind the go-ahead, a whole line and the start of another: none
+        // of it may become part of a reply inside TLS.
+        FakeServerSays("220 go ahead\r\n250 AUTH LOGIN\r\n235 ");
+        EXPECT_EQ(gFakeNet.sent.substr(gFakeNet.sent.find("STARTTLS")), "STARTTLS\r\n<CH>");
+        FakeServerSays("<SH>");
+        EXPECT_EQ(Inside(), kEhlo);  // and nothing else yet
+        FakeServerSays(FakeTlsRecord("250-mx\r\n250 AUTH PLAIN\r\n"));
+        EXPECT_EQ(Inside(), kEhlo + "AUTH PLAIN AGFsaWNlAHDDpHNz\r\n");
+        FakeUserCancel();
+    });
+    EXPECT_TRUE(gFake.messageBoxes.empty());
+    EXPECT_TRUE(FakeFileExists(kPath));
+}
+
+TEST_F(SecureConversation, RecordsAreSplitAndCarriedOverWriteEventsInOrder)
+{
+    Configure("starttls");
+    gFakeTls.maxPayload = 100;
+    std::string body;
+    for (int i = 0; i < 60; i++)
+        body += "Line " + std::to_string(i) + " of a message that needs several records.\r\n";
+    const std::string content = MessageText("<bob@example.org>", "Acme Ltd <accounts@acme.test>",
+                                            "", "", body);
+    SecureServer server;
+    Run(
+        [&] {
+            FakeHostFound("127.0.0.1");
+            FakeSocketEvent(PLAT_FD_CONNECT);
+            FakeServerSays("220 mx ESMTP\r\n");
+            FakeServerSays(server.Respond("EHLO"));
+            FakeServerSays("220 ready\r\n");
+            FakeServerSays("<SH>");
+            // From here the socket takes 37 bytes, then nothing until a write event.
+            size_t seen = gFakeNet.sent.find("<CF>") + 4;
+            size_t answered = 0;
+            for (int guard = 0; guard < 500 && !gFakeDialog.ended; guard++) {
+                gFakeNet.sendLimits = {37, 0};
+                FakeSocketEvent(PLAT_FD_WRITE);
+                if (SendPending())
+                    continue;
+                std::string text = FakeTlsOpen(gFakeNet.sent.substr(seen));
+                if (text.size() == answered)
+                    break;
+                std::string fresh = text.substr(answered);
+                answered = text.size();
+                FakeServerSays(FakeTlsRecord(server.Respond(fresh)));
+            }
+        },
+        content);
+    EXPECT_EQ(gFakeDialog.statusTexts.back(), "Email Sent");
+    std::string sent = gFakeNet.sent.substr(gFakeNet.sent.find("<CF>") + 4);
+    EXPECT_EQ(FakeTlsOpen(sent), kEhlo + kTransaction + content + "\r\n.\r\n" + "QUIT\r\n");
+    // No record over the largest payload, and the message took many of them.
+    int records = 0;
+    for (size_t i = 0; i < sent.size(); records++) {
+        size_t n = strtoul(sent.substr(i + 1, 4).c_str(), nullptr, 16);
+        ASSERT_EQ(sent[i], 'R');
+        ASSERT_LE(n, 100u);
+        i += n + 6;
+    }
+    EXPECT_GT(records, (int)(body.size() / 100));
+}
+
+TEST_F(SecureConversation, ARecordSplitOverReadsAndAnotherHandshakeStepInTheMiddle)
+{
+    Configure("tls");
+    SecureServer server;
+    Run([&] {
+        FakeHostFound("127.0.0.1");
+        FakeSocketEvent(PLAT_FD_CONNECT);
+        std::string greeting = FakeTlsRecord("220 mx ESMTP\r\n");
+        FakeServerSays("<SH>" + greeting.substr(0, 3));
+        EXPECT_EQ(Inside(), "");
+        FakeServerSays(greeting.substr(3));
+        EXPECT_EQ(Inside(), kEhlo);
+        // The server asks for another handshake step before it answers; the certificate is
+        // not judged again.
+        size_t before = gFakeNet.sent.size();
+        FakeServerSays("N<SH>" + FakeTlsRecord("250 mx\r\n"));
+        EXPECT_EQ(gFakeNet.sent.substr(before, 4), "<CF>");
+        EXPECT_EQ(Inside(), kEhlo + "RSET\r\n");
+        FakeUserCancel();
+    });
+    EXPECT_EQ(gFakeTls.verifies, 1);
+}
+
+TEST_F(SecureConversation, ThePlainConversationAsksForNothingNew)
+{
+    Run([] { Converse(); });
+    EXPECT_EQ(gFakeNet.sent.compare(0, 5, "HELO "), 0);
+    EXPECT_EQ(gFakeTls.opens, 0);
+    EXPECT_EQ(gFakeTls.credentialTarget, "");
+    EXPECT_FALSE(FakeFileExists(kPath));
+}
+
+// ---- one batch at a time -------------------------------------------------------------------
+
+TEST(BatchMutex, TheQueueIsSearchedOnlyOnceTheBatchIsOursAndReleasedAfter)
+{
+    for (bool made : {true, false}) {
+        SCOPED_TRACE(made ? "mutex made" : "mutex could not be made");
+        FakeReset();
+        ReleaseMessageText();
+        ConfigureMail();
+        gFakeTls.mutexHandle = made ? 0x3300 : 0;
+        QueueFile("S1.txt", MessageText());
+        gFakeDialog.scripts.push_back([] { Converse(); });
+        gCommandArgument[0] = '\0';
+        EXPECT_EQ(SendQueuedEmail(gCommandArgument), 0);
+        EXPECT_FALSE(FakeFileExists(kQueueDir + "S1.txt"));
+        std::vector<std::string> order;
+        for (auto &call : gFake.calls)
+            if (call == "WaitMutex" || call == "ReleaseMutex" || call == "CloseMutex" ||
+                call.compare(0, 9, "FindFirst") == 0 || call == "WSACleanup")
+                order.push_back(call.substr(0, 9));
+        if (made)
+            EXPECT_EQ(order, (std::vector<std::string>{"WaitMutex", "FindFirst", "ReleaseMu",
+                                                       "CloseMute", "WSACleanu"}));
+        else
+            EXPECT_EQ(order, (std::vector<std::string>{"FindFirst", "WSACleanu"}));
+        EXPECT_EQ(gFakeTls.mutexCalls.empty() ? "" : gFakeTls.mutexCalls[0],
+                  "create(Tillwick Orvenda e-mail batch)");
+        ReleaseMessageText();
+    }
+}
+
+TEST(BatchMutex, ThePasswordIsWipedWhenTheBatchEnds)
+{
+    FakeReset();
+    ConfigureMail();
+    FakeSetSetting("Email Setup", "SMTPSecurity", "tls");
+    FakeSetSetting("Email Setup", "SMTPUser", "alice");
+    gFakeTls.credentialExists = true;
+    gFakeTls.credentialBlob = FakeUtf16("secret");
+    gCommandArgument[0] = '\0';
+    EXPECT_EQ(SendQueuedEmail(gCommandArgument), 0);  // nothing queued
+    EXPECT_EQ(gFakeTls.credentialTarget, "Tillwick Orvenda SMTP");
+    for (size_t i = 0; i < sizeof gSmtpPassword; i++)
+        ASSERT_EQ(gSmtpPassword[i], '\0');
+}
+
+}  // namespace
