@@ -1,0 +1,369 @@
+// Win32 side of the TLS seam: the system's TLS provider through SSPI, and the system's
+// certificate chain engine for judging the server. The caller moves every byte over the
+// socket; these functions only turn bytes into tokens and records and back.
+#include <windows.h>
+#include <wincrypt.h>
+#define SECURITY_WIN32
+#include <schannel.h>
+#include <security.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "../plat_tls.h"
+
+// One session: the credentials handle and, once the first handshake step made one, the
+// context. PlatTls is a pointer to this record.
+struct TlsSession {
+    CredHandle credentials;
+    CtxtHandle context;
+    int haveContext;
+};
+
+static const ULONG kHandshakeFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                                     ISC_REQ_CONFIDENTIALITY | ISC_REQ_EXTENDED_ERROR |
+                                     ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
+                                     ISC_REQ_MANUAL_CRED_VALIDATION;
+
+// SecBuffer lengths are 32-bit; nothing we pass comes near that, but a larger count must not
+// wrap. Only the first message of the data is ever used, so the tail can be left out.
+static ULONG BufferLength(size_t length) { return length > ULONG_MAX ? ULONG_MAX : (ULONG)length; }
+
+static void SetBuffer(SecBuffer *buffer, ULONG type, void *data, ULONG length)
+{
+    buffer->BufferType = type;
+    buffer->pvBuffer = data;
+    buffer->cbBuffer = length;
+}
+
+// The bytes of the input the provider left unused (its extra buffer), 0 when there is none.
+static ULONG ExtraLength(const SecBuffer *buffers, int count)
+{
+    for (int i = 0; i < count; i++) {
+        if (buffers[i].BufferType == SECBUFFER_EXTRA)
+            return buffers[i].cbBuffer;
+    }
+    return 0;
+}
+
+PlatTls PlatTlsOpen(unsigned long *error)
+{
+    *error = 0;
+    TlsSession *session = (TlsSession *)calloc(1, sizeof(TlsSession));
+    if (!session) {
+        *error = (unsigned long)SEC_E_INSUFFICIENT_MEMORY;
+        return 0;
+    }
+    SCHANNEL_CRED schannel;
+    memset(&schannel, 0, sizeof schannel);
+    schannel.dwVersion = SCHANNEL_CRED_VERSION;
+    schannel.grbitEnabledProtocols = 0;  // the system's defaults
+    schannel.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+    TimeStamp expiry;
+    SECURITY_STATUS status =
+        AcquireCredentialsHandleA(nullptr, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, nullptr,
+                                  &schannel, nullptr, nullptr, &session->credentials, &expiry);
+    if (status != SEC_E_OK) {
+        *error = (unsigned long)status;
+        free(session);
+        return 0;
+    }
+    return (PlatTls)session;
+}
+
+void PlatTlsClose(PlatTls tls)
+{
+    TlsSession *session = (TlsSession *)tls;
+    if (!session)
+        return;
+    if (session->haveContext)
+        DeleteSecurityContext(&session->context);
+    FreeCredentialsHandle(&session->credentials);
+    free(session);
+}
+
+int PlatTlsHandshake(PlatTls tls, const char *serverName, const char *input, size_t inputLength,
+                     size_t *consumed, char *output, size_t outputSize, size_t *outputLength,
+                     unsigned long *error)
+{
+    *consumed = 0;
+    *outputLength = 0;
+    *error = 0;
+    TlsSession *session = (TlsSession *)tls;
+    if (!session) {
+        *error = (unsigned long)SEC_E_INVALID_HANDLE;
+        return PLAT_TLS_FAILED;
+    }
+    ULONG inLength = BufferLength(inputLength);
+    // The first step has no context and no input: it makes the hello.
+    int first = !session->haveContext;
+
+    // A server that asks for a client certificate gets one more try without any.
+    for (int attempt = 0; attempt < 2; attempt++) {
+        SecBuffer inBuffers[2];
+        SetBuffer(&inBuffers[0], SECBUFFER_TOKEN, (void *)input, inLength);
+        SetBuffer(&inBuffers[1], SECBUFFER_EMPTY, nullptr, 0);
+        SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, inBuffers};
+        SecBuffer outBuffers[1];
+        SetBuffer(&outBuffers[0], SECBUFFER_TOKEN, nullptr, 0);
+        SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, outBuffers};
+        ULONG attributes = 0;
+        TimeStamp expiry;
+        SECURITY_STATUS status = InitializeSecurityContextA(
+            &session->credentials, session->haveContext ? &session->context : nullptr,
+            (SEC_CHAR *)serverName, kHandshakeFlags, 0, 0, first ? nullptr : &inDesc, 0,
+            &session->context, &outDesc, &attributes, &expiry);
+        if (!session->haveContext && !FAILED(status))
+            session->haveContext = 1;
+
+        // The token to send (also an alert that goes with a failure) is ours to free.
+        int tooBig = 0;
+        if (outBuffers[0].pvBuffer) {
+            if (outBuffers[0].cbBuffer <= outputSize) {
+                memcpy(output, outBuffers[0].pvBuffer, outBuffers[0].cbBuffer);
+                *outputLength = outBuffers[0].cbBuffer;
+            } else {
+                tooBig = 1;
+            }
+            FreeContextBuffer(outBuffers[0].pvBuffer);
+        }
+
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            *outputLength = 0;
+            return PLAT_TLS_INCOMPLETE;
+        }
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS && attempt == 0) {
+            *outputLength = 0;
+            continue;
+        }
+        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
+            *error = (unsigned long)status;
+            return PLAT_TLS_FAILED;
+        }
+        if (tooBig) {
+            *outputLength = 0;
+            *error = (unsigned long)SEC_E_BUFFER_TOO_SMALL;
+            return PLAT_TLS_FAILED;
+        }
+        if (!first) {
+            ULONG extra = ExtraLength(inBuffers, 2);
+            *consumed = extra <= inLength ? inLength - extra : 0;
+        }
+        return status == SEC_E_OK ? PLAT_TLS_OK : PLAT_TLS_CONTINUE;
+    }
+    *error = (unsigned long)SEC_I_INCOMPLETE_CREDENTIALS;
+    return PLAT_TLS_FAILED;
+}
+
+int PlatTlsSizes(PlatTls tls, size_t *header, size_t *maxPayload, size_t *trailer)
+{
+    *header = *maxPayload = *trailer = 0;
+    TlsSession *session = (TlsSession *)tls;
+    if (!session || !session->haveContext)
+        return 0;
+    SecPkgContext_StreamSizes sizes;
+    memset(&sizes, 0, sizeof sizes);
+    if (QueryContextAttributesA(&session->context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK)
+        return 0;
+    *header = sizes.cbHeader;
+    *maxPayload = sizes.cbMaximumMessage;
+    *trailer = sizes.cbTrailer;
+    return 1;
+}
+
+size_t PlatTlsEncrypt(PlatTls tls, const char *payload, size_t length, char *output,
+                      size_t outputSize, unsigned long *error)
+{
+    *error = 0;
+    TlsSession *session = (TlsSession *)tls;
+    if (!session || !session->haveContext) {
+        *error = (unsigned long)SEC_E_INVALID_HANDLE;
+        return 0;
+    }
+    SecPkgContext_StreamSizes sizes;
+    memset(&sizes, 0, sizeof sizes);
+    SECURITY_STATUS status =
+        QueryContextAttributesA(&session->context, SECPKG_ATTR_STREAM_SIZES, &sizes);
+    if (status != SEC_E_OK) {
+        *error = (unsigned long)status;
+        return 0;
+    }
+    if (length > sizes.cbMaximumMessage || outputSize < sizes.cbHeader ||
+        outputSize - sizes.cbHeader < length ||
+        outputSize - sizes.cbHeader - length < sizes.cbTrailer) {
+        *error = (unsigned long)SEC_E_BUFFER_TOO_SMALL;
+        return 0;
+    }
+    // The record is built in place: header, the payload copied after it, trailer.
+    memmove(output + sizes.cbHeader, payload, length);
+    SecBuffer buffers[4];
+    SetBuffer(&buffers[0], SECBUFFER_STREAM_HEADER, output, sizes.cbHeader);
+    SetBuffer(&buffers[1], SECBUFFER_DATA, output + sizes.cbHeader, (ULONG)length);
+    SetBuffer(&buffers[2], SECBUFFER_STREAM_TRAILER, output + sizes.cbHeader + length,
+              sizes.cbTrailer);
+    SetBuffer(&buffers[3], SECBUFFER_EMPTY, nullptr, 0);
+    SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
+    status = EncryptMessage(&session->context, 0, &desc, 0);
+    if (status != SEC_E_OK) {
+        *error = (unsigned long)status;
+        return 0;
+    }
+    // The trailer may come out shorter than its maximum; the parts stay where they were put.
+    return (size_t)buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
+}
+
+int PlatTlsDecrypt(PlatTls tls, char *data, size_t length, size_t *consumed,
+                   size_t *payloadOffset, size_t *payloadLength, unsigned long *error)
+{
+    *consumed = 0;
+    *payloadOffset = 0;
+    *payloadLength = 0;
+    *error = 0;
+    TlsSession *session = (TlsSession *)tls;
+    if (!session || !session->haveContext) {
+        *error = (unsigned long)SEC_E_INVALID_HANDLE;
+        return PLAT_TLS_FAILED;
+    }
+    ULONG inLength = BufferLength(length);
+    // The record's content type, read before the provider decrypts in place (21: alert).
+    unsigned char recordType = inLength ? (unsigned char)data[0] : 0;
+    SecBuffer buffers[4];
+    SetBuffer(&buffers[0], SECBUFFER_DATA, data, inLength);
+    SetBuffer(&buffers[1], SECBUFFER_EMPTY, nullptr, 0);
+    SetBuffer(&buffers[2], SECBUFFER_EMPTY, nullptr, 0);
+    SetBuffer(&buffers[3], SECBUFFER_EMPTY, nullptr, 0);
+    SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
+    SECURITY_STATUS status = DecryptMessage(&session->context, &desc, 0, nullptr);
+
+    if (status == SEC_E_INCOMPLETE_MESSAGE)
+        return PLAT_TLS_INCOMPLETE;
+    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
+        *error = (unsigned long)status;
+        return PLAT_TLS_FAILED;
+    }
+    ULONG extra = ExtraLength(buffers, 4);
+    if (extra > inLength) {
+        *error = (unsigned long)SEC_E_INTERNAL_ERROR;
+        return PLAT_TLS_FAILED;
+    }
+    for (int i = 0; i < 4; i++) {
+        if (buffers[i].BufferType != SECBUFFER_DATA || !buffers[i].pvBuffer)
+            continue;
+        // The plaintext lies inside the record it came from; anything else is not ours.
+        const char *start = (const char *)buffers[i].pvBuffer;
+        if (start < data || start > data + inLength ||
+            buffers[i].cbBuffer > (size_t)(data + inLength - start)) {
+            *error = (unsigned long)SEC_E_INTERNAL_ERROR;
+            return PLAT_TLS_FAILED;
+        }
+        *payloadOffset = (size_t)(start - data);
+        *payloadLength = buffers[i].cbBuffer;
+        break;
+    }
+    *consumed = inLength - extra;
+    // Wine reports the server's close notify as an empty record decrypted with SEC_E_OK
+    // rather than SEC_I_CONTEXT_EXPIRED; an alert that reaches us without an error can only
+    // be that one.
+    if (status == SEC_E_OK && recordType == 21 && *payloadLength == 0)
+        return PLAT_TLS_CLOSED;
+    if (status == SEC_I_CONTEXT_EXPIRED)
+        return PLAT_TLS_CLOSED;
+    if (status == SEC_I_RENEGOTIATE)
+        return PLAT_TLS_RENEGOTIATE;
+    return PLAT_TLS_OK;
+}
+
+// The verdict for chain errors that no policy may pass. Windows' own policy already fails
+// on each of them; Wine 8.0's passes a chain that ends short of any root (the server did not
+// send its CA and no store holds it), so the program looks at the chain itself as well.
+static unsigned long ChainTrustError(DWORD status)
+{
+    if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC))
+        return (unsigned long)CERT_E_CHAINING;
+    if (status & CERT_TRUST_IS_UNTRUSTED_ROOT)
+        return (unsigned long)CERT_E_UNTRUSTEDROOT;
+    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
+        return (unsigned long)TRUST_E_CERT_SIGNATURE;
+    if (status & CERT_TRUST_IS_NOT_TIME_VALID)
+        return (unsigned long)CERT_E_EXPIRED;
+    if (status & CERT_TRUST_IS_REVOKED)
+        return (unsigned long)CERT_E_REVOKED;
+    return 0;
+}
+
+unsigned long PlatTlsVerifyServer(PlatTls tls, const char *serverName)
+{
+    TlsSession *session = (TlsSession *)tls;
+    if (!session || !session->haveContext)
+        return (unsigned long)SEC_E_INVALID_HANDLE;
+    // Without a name the policy would skip the name check: never call that a match.
+    if (!serverName || !serverName[0])
+        return PLAT_CERT_E_CN_NO_MATCH;
+
+    WCHAR wideName[1024];
+    if (MultiByteToWideChar(CP_ACP, 0, serverName, -1, wideName,
+                            (int)(sizeof wideName / sizeof wideName[0])) == 0) {
+        DWORD lastError = GetLastError();
+        return lastError ? lastError : (unsigned long)ERROR_INVALID_PARAMETER;
+    }
+
+    PCCERT_CONTEXT certificate = nullptr;
+    SECURITY_STATUS status = QueryContextAttributesA(
+        &session->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, (void *)&certificate);
+    if (status != SEC_E_OK)
+        return (unsigned long)status;
+    if (!certificate)
+        return (unsigned long)SEC_E_CERT_UNKNOWN;
+
+    unsigned long result = 0;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    LPSTR usages[] = {(LPSTR)szOID_PKIX_KP_SERVER_AUTH, (LPSTR)szOID_SERVER_GATED_CRYPTO,
+                      (LPSTR)szOID_SGC_NETSCAPE};
+    CERT_CHAIN_PARA chainPara;
+    memset(&chainPara, 0, sizeof chainPara);
+    chainPara.cbSize = sizeof chainPara;
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = sizeof usages / sizeof usages[0];
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA sslPara;
+    CERT_CHAIN_POLICY_PARA policyPara;
+    CERT_CHAIN_POLICY_STATUS policyStatus;
+
+    // The intermediates the server sent are in the certificate's own store.
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore,
+                                 &chainPara, 0, nullptr, &chain)) {
+        result = GetLastError();
+        if (!result)
+            result = (unsigned long)CERT_E_CHAINING;
+        goto done;
+    }
+
+    memset(&sslPara, 0, sizeof sslPara);
+    sslPara.cbStruct = sizeof sslPara;
+    sslPara.dwAuthType = AUTHTYPE_SERVER;
+    sslPara.fdwChecks = 0;
+    sslPara.pwszServerName = wideName;
+    memset(&policyPara, 0, sizeof policyPara);
+    policyPara.cbSize = sizeof policyPara;
+    policyPara.pvExtraPolicyPara = &sslPara;
+    memset(&policyStatus, 0, sizeof policyStatus);
+    policyStatus.cbSize = sizeof policyStatus;
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara,
+                                          &policyStatus)) {
+        result = GetLastError();
+        if (!result)
+            result = (unsigned long)CERT_E_CHAINING;
+        goto done;
+    }
+    result = policyStatus.dwError;
+    if (result == 0)
+        result = ChainTrustError(chain->TrustStatus.dwErrorStatus);
+
+done:
+    if (chain)
+        CertFreeCertificateChain(chain);
+    CertFreeCertificateContext(certificate);
+    return result;
+}
