@@ -118,8 +118,8 @@ int StartConnection(PlatWindow window, uintptr_t lookupHandle, intptr_t lookupSt
         port = PlatGetServicePort("smtp", "tcp");
     if (port == 0)
         port = kDefaultSmtpPort;
-    if (PlatConnect(gSocket, gHostEntry, port) != 0 &&
-        PlatWsaGetLastError() != PLAT_WSAEWOULDBLOCK) {
+    bool connectedAtOnce = PlatConnect(gSocket, gHostEntry, port) == 0;
+    if (!connectedAtOnce && PlatWsaGetLastError() != PLAT_WSAEWOULDBLOCK) {
         ShowErrorBox(window, kTextConnectFailed);
         return 0;
     }
@@ -127,7 +127,8 @@ int StartConnection(PlatWindow window, uintptr_t lookupHandle, intptr_t lookupSt
     char text[300];
     FormatText(text, sizeof text, kStatusConnected, gSmtpServer);
     SetStatusLine(window, text);
-    return 1;
+    // A connect done at once may never be reported by an event.
+    return connectedAtOnce ? ConnectionMade(window) : 1;
 }
 
 static intptr_t HandleInitDialog(PlatWindow window)

@@ -440,6 +440,14 @@ void AddReplyBytes(PlatWindow window, const char *bytes, size_t count)
     HandlePendingLines(window);
 }
 
+int ConnectionMade(PlatWindow window)
+{
+    // TLS from the first byte: the handshake opens the conversation.
+    if (gSmtpSecurity == kSecurityTls && !TransportStarted() && gSmtpState == kStateConnecting)
+        return TransportStartTls(window);
+    return 1;
+}
+
 int HandleSocketEvent(PlatWindow window, unsigned long eventWord)
 {
     unsigned event = (unsigned)(eventWord & 0xFFFF);
@@ -453,10 +461,7 @@ int HandleSocketEvent(PlatWindow window, unsigned long eventWord)
             ShowErrorBox(window, kTextConnectFailed);
             return 0;
         }
-        // TLS from the first byte: the handshake opens the conversation.
-        if (gSmtpSecurity == kSecurityTls && !TransportStarted() && gSmtpState == kStateConnecting)
-            return TransportStartTls(window);
-        return 1;
+        return ConnectionMade(window);
     case PLAT_FD_WRITE:
         ContinueSending();
         HandlePendingLines(window);
@@ -473,6 +478,10 @@ int HandleSocketEvent(PlatWindow window, unsigned long eventWord)
         return 1;
     }
 
+    // With TLS from the first byte nothing is read in clear, even should the server speak
+    // before the connect was reported.
+    if (gSmtpSecurity == kSecurityTls && !ConnectionMade(window))
+        return 0;
     if (TransportStarted())
         return TransportReceive(window) && !gFailed ? 1 : 0;
 

@@ -60,6 +60,10 @@ void AddReplyBytes(PlatWindow window, const char *bytes, size_t count);
 // One step of the conversation for one reply line (its line feed removed).
 void HandleReplyLine(PlatWindow window, const char *line);
 
+// The connect has completed (reported, or at once). With TLS from the first byte this starts
+// the handshake. 1 to go on, 0 when TLS could not start (after its box).
+int ConnectionMade(PlatWindow window);
+
 // TLS is up and the server's certificate is good: the conversation goes on inside it.
 void SecureChannelReady(PlatWindow window);
 

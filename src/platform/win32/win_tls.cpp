@@ -98,6 +98,13 @@ int PlatTlsHandshake(PlatTls tls, const char *serverName, const char *input, siz
     ULONG inLength = BufferLength(inputLength);
     // The first step has no context and no input: it makes the hello.
     int first = !session->haveContext;
+    // Every TLS record opens with its content type (20 to 23). Wine's provider reads any other
+    // bytes as the length of a record still to come, so a server that answers in plain text
+    // would keep the handshake waiting; Windows refuses such input at once, and so do we.
+    if (!first && inputLength > 0 && (input[0] < 20 || input[0] > 23)) {
+        *error = (unsigned long)SEC_E_ILLEGAL_MESSAGE;
+        return PLAT_TLS_FAILED;
+    }
 
     // A server that asks for a client certificate gets one more try without any.
     for (int attempt = 0; attempt < 2; attempt++) {
