@@ -440,6 +440,25 @@ void AddReplyBytes(PlatWindow window, const char *bytes, size_t count)
     HandlePendingLines(window);
 }
 
+int ReceiveFromServer(PlatWindow window, char *buffer, int length)
+{
+    int n = PlatRecv(gSocket, buffer, length);
+    if (n == 0) {
+        ShowErrorBox(window, kTextConnectionClosed);
+        return -1;
+    }
+    if (n < 0) {
+        // A read event whose data an earlier receive already took: nothing is wrong.
+        if (PlatWsaGetLastError() == PLAT_WSAEWOULDBLOCK)
+            return 0;
+        char text[kCommandTextSize];
+        FormatText(text, sizeof text, kTextReceiveError, n);
+        ShowErrorBox(window, text);
+        return -1;
+    }
+    return n;
+}
+
 int ConnectionMade(PlatWindow window)
 {
     // TLS from the first byte: the handshake opens the conversation.
@@ -486,20 +505,9 @@ int HandleSocketEvent(PlatWindow window, unsigned long eventWord)
         return TransportReceive(window) && !gFailed ? 1 : 0;
 
     char buffer[kReceiveMax + 1];
-    int n = PlatRecv(gSocket, buffer, kReceiveMax);
-    if (n == 0) {
-        ShowErrorBox(window, kTextConnectionClosed);
-        return 0;
-    }
-    if (n < 0) {
-        // A read event whose data an earlier receive already took: nothing is wrong.
-        if (PlatWsaGetLastError() == PLAT_WSAEWOULDBLOCK)
-            return 1;
-        char text[kCommandTextSize];
-        FormatText(text, sizeof text, kTextReceiveError, n);
-        ShowErrorBox(window, text);
-        return 0;
-    }
+    int n = ReceiveFromServer(window, buffer, kReceiveMax);
+    if (n <= 0)
+        return n == 0 ? 1 : 0;
     buffer[n] = '\0';
     AddReplyBytes(window, buffer, (size_t)n);
     return gFailed ? 0 : 1;

@@ -60,6 +60,10 @@ void AddReplyBytes(PlatWindow window, const char *bytes, size_t count);
 // One step of the conversation for one reply line (its line feed removed).
 void HandleReplyLine(PlatWindow window, const char *line);
 
+// One receive for a read event: the bytes received (> 0); 0 when nothing was waiting after
+// all; -1 when the server has closed the connection or the receive failed (after its box).
+int ReceiveFromServer(PlatWindow window, char *buffer, int length);
+
 // The connect has completed (reported, or at once). With TLS from the first byte this starts
 // the handshake. 1 to go on, 0 when TLS could not start (after its box).
 int ConnectionMade(PlatWindow window);

@@ -297,19 +297,9 @@ int TransportReceive(PlatWindow window)
         ShowTlsFailure(window, kTextTlsFailed, true, kBufferTooSmall);
         return 0;
     }
-    int n = PlatRecv(gSocket, gIn + gInLength, (int)(kInSize - gInLength));
-    if (n == 0) {
-        ShowErrorBox(window, kTextConnectionClosed);
-        return 0;
-    }
-    if (n < 0) {
-        if (PlatWsaGetLastError() == PLAT_WSAEWOULDBLOCK)
-            return 1;
-        char text[100];
-        FormatText(text, sizeof text, kTextReceiveError, n);
-        ShowErrorBox(window, text);
-        return 0;
-    }
+    int n = ReceiveFromServer(window, gIn + gInLength, (int)(kInSize - gInLength));
+    if (n <= 0)
+        return n == 0 ? 1 : 0;
     gInLength += (size_t)n;
     for (;;) {
         int step = gMode == kHandshaking ? StepHandshake(window) : StepRecord(window);

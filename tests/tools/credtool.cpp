@@ -20,24 +20,13 @@
 
 #include "tool_json.h"
 
-static int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 static bool DecodeHex(const char *hex, std::vector<BYTE> &out)
 {
     size_t n = strlen(hex);
     if (n % 2 != 0)
         return false;
     for (size_t i = 0; i < n; i += 2) {
-        int high = HexDigit(hex[i]), low = HexDigit(hex[i + 1]);
+        int high = ToolHexDigit(hex[i]), low = ToolHexDigit(hex[i + 1]);
         if (high < 0 || low < 0)
             return false;
         out.push_back((BYTE)(high * 16 + low));

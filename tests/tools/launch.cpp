@@ -19,16 +19,7 @@
 #include <cstring>
 #include <string>
 
-static int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+#include "tool_json.h"
 
 static bool DecodeHex(const char *hex, std::string &out)
 {
@@ -36,7 +27,7 @@ static bool DecodeHex(const char *hex, std::string &out)
     if (n % 2 != 0)
         return false;
     for (size_t i = 0; i < n; i += 2) {
-        int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+        int hi = ToolHexDigit(hex[i]), lo = ToolHexDigit(hex[i + 1]);
         if (hi < 0 || lo < 0 || (hi == 0 && lo == 0))
             return false;
         out += (char)(hi * 16 + lo);

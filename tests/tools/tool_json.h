@@ -58,6 +58,18 @@ inline void ToolJsonQuote(std::string &out, const std::string &text)
 }
 
 // One JSON object under construction: Open, any number of Add..., Close.
+// The value of one hexadecimal digit, -1 for any other character.
+inline int ToolHexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 inline void ToolJsonOpen(std::string &out) { out += '{'; }
 
 inline void ToolJsonKey(std::string &out, const char *key)
