@@ -1,0 +1,476 @@
+"""Helpers of the secure-submission end-to-end tests: a test CA and server certificates made
+once per session, SMTP peers on loopback that speak TLS (aiosmtpd with STARTTLS or TLS from the
+first byte and a login, a scripted server's side of TLS that keeps every raw byte the client
+sends after the handshake, a lean threaded server for the figures), and the prefix's side: the
+CA put into the CurrentUser ROOT store and the mail login's password into the Credential
+Manager, through the certtool and credtool test programs."""
+import asyncio
+import datetime
+import shutil
+import socket
+import ssl
+import threading
+from pathlib import Path
+
+import pytest
+
+import conftest
+from conftest import TOOLS_DIR_WIN
+from mail_support import free_port
+
+SERVER_NAME = "localhost"  # Wine's crypt32 matches no IP address in a certificate
+CREDENTIAL_TARGET = "Tillwick Orvenda SMTP"
+
+
+# ------------------------------------------------------------------------- certificates
+
+class Certificates:
+    """A test CA and four server certificates, as PEM files in a folder:
+    "localhost" (DNS:localhost, signed by the CA), "other_name" (DNS:mail.example.net, signed by
+    the CA), "expired" (DNS:localhost, signed by the CA, valid until 30 days ago) and
+    "unknown_ca" (DNS:localhost, signed by a second CA that nobody trusts)."""
+
+    KINDS = ("localhost", "other_name", "expired", "unknown_ca")
+
+    def __init__(self, folder):
+        from cryptography import x509
+        from cryptography.hazmat.primitives import hashes, serialization
+        from cryptography.hazmat.primitives.asymmetric import rsa
+        from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
+
+        self.folder = Path(folder)
+        self.folder.mkdir(parents=True, exist_ok=True)
+        now = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+        day = datetime.timedelta(days=1)
+
+        def key():
+            return rsa.generate_private_key(public_exponent=65537, key_size=2048)
+
+        def name(common):
+            return x509.Name([x509.NameAttribute(NameOID.ORGANIZATION_NAME, "Tillwick Tests"),
+                              x509.NameAttribute(NameOID.COMMON_NAME, common)])
+
+        def ca(common):
+            private = key()
+            cert = (x509.CertificateBuilder()
+                    .subject_name(name(common)).issuer_name(name(common))
+                    .public_key(private.public_key())
+                    .serial_number(x509.random_serial_number())
+                    .not_valid_before(now - 400 * day).not_valid_after(now + 3650 * day)
+                    .add_extension(x509.BasicConstraints(ca=True, path_length=0), critical=True)
+                    .add_extension(x509.KeyUsage(digital_signature=True, content_commitment=False,
+                                                 key_encipherment=False, data_encipherment=False,
+                                                 key_agreement=False, key_cert_sign=True,
+                                                 crl_sign=True, encipher_only=False,
+                                                 decipher_only=False), critical=True)
+                    .add_extension(x509.SubjectKeyIdentifier.from_public_key(
+                        private.public_key()), critical=False)
+                    .sign(private, hashes.SHA256()))
+            return private, cert
+
+        def leaf(dns, issuer_key, issuer_cert, not_before, not_after):
+            private = key()
+            cert = (x509.CertificateBuilder()
+                    .subject_name(name(dns)).issuer_name(issuer_cert.subject)
+                    .public_key(private.public_key())
+                    .serial_number(x509.random_serial_number())
+                    .not_valid_before(not_before).not_valid_after(not_after)
+                    .add_extension(x509.BasicConstraints(ca=False, path_length=None),
+                                   critical=True)
+                    .add_extension(x509.KeyUsage(digital_signature=True, content_commitment=False,
+                                                 key_encipherment=True, data_encipherment=False,
+                                                 key_agreement=False, key_cert_sign=False,
+                                                 crl_sign=False, encipher_only=False,
+                                                 decipher_only=False), critical=True)
+                    .add_extension(x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH]),
+                                   critical=False)
+                    .add_extension(x509.SubjectAlternativeName([x509.DNSName(dns)]),
+                                   critical=False)
+                    .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(
+                        issuer_key.public_key()), critical=False)
+                    .sign(issuer_key, hashes.SHA256()))
+            return private, cert
+
+        def pem_key(private):
+            return private.private_bytes(serialization.Encoding.PEM,
+                                         serialization.PrivateFormat.TraditionalOpenSSL,
+                                         serialization.NoEncryption())
+
+        def pem_cert(cert):
+            return cert.public_bytes(serialization.Encoding.PEM)
+
+        ca_key, ca_cert = ca("Tillwick Test CA")
+        stranger_key, stranger_cert = ca("Tillwick Stranger CA")
+        self.ca_path = self.folder / "ca.pem"
+        self.ca_path.write_bytes(pem_cert(ca_cert))
+        made = {
+            "localhost": leaf(SERVER_NAME, ca_key, ca_cert, now - day, now + 30 * day),
+            "other_name": leaf("mail.example.net", ca_key, ca_cert, now - day, now + 30 * day),
+            "expired": leaf(SERVER_NAME, ca_key, ca_cert, now - 400 * day, now - 30 * day),
+            "unknown_ca": leaf(SERVER_NAME, stranger_key, stranger_cert, now - day,
+                               now + 30 * day),
+        }
+        self.paths = {}
+        for kind, (private, cert) in made.items():
+            cert_path = self.folder / (kind + ".pem")
+            key_path = self.folder / (kind + ".key")
+            cert_path.write_bytes(pem_cert(cert))
+            key_path.write_bytes(pem_key(private))
+            self.paths[kind] = (cert_path, key_path)
+
+    def server_context(self, kind="localhost", max_tls12=False):
+        """A server-side SSLContext presenting the certificate of this kind. max_tls12 keeps
+        alerts after the handshake visible as alert records (TLS 1.3 hides their type)."""
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        cert_path, key_path = self.paths[kind]
+        context.load_cert_chain(str(cert_path), str(key_path))
+        if max_tls12:
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
+        return context
+
+    def client_context(self):
+        """A client SSLContext that trusts the test CA only (for proving the peers)."""
+        context = ssl.create_default_context(cafile=str(self.ca_path))
+        return context
+
+
+# ------------------------------------------------------------------- the prefix's side
+
+def tool(session, name):
+    """The Windows path of one of the build's test tools, copied into the prefix's tools
+    folder on first use (the session copies only the tools every area needs)."""
+    source = conftest.BUILD / "tools" / name
+    if not source.exists():
+        pytest.fail("build %s first: %s is missing" % (name, source))
+    target = session.unix_path(TOOLS_DIR_WIN) / name
+    if not target.exists() or target.stat().st_mtime < source.stat().st_mtime:
+        shutil.copy2(source, target)
+    return TOOLS_DIR_WIN + "\\" + name
+
+
+def trust_test_ca(session, certs):
+    """Adds the test CA to the CurrentUser ROOT store of the session's prefix."""
+    session.wine([tool(session, "certtool.exe"), "add-root", session.win_path(certs.ca_path)],
+                 check=True)
+
+
+class Credentials:
+    """The mail login's stored password in the prefix's Credential Manager: a generic
+    credential named "Tillwick Orvenda SMTP" whose blob is the password in UTF-16LE, as
+    Windows' own Credential Manager stores what a user types. Removed after the test."""
+
+    def __init__(self, tw):
+        self.tw = tw
+        self.credtool = tool(tw.session, "credtool.exe")
+        tw.on_cleanup(self.delete)
+
+    def write(self, user, password):
+        blob = password.encode("utf-16-le").hex()
+        self.tw.wine([self.credtool, "write", CREDENTIAL_TARGET, user, blob], check=True)
+
+    def delete(self):
+        """Removes the credential; harmless when there is none (credtool then says so)."""
+        self.tw.wine([self.credtool, "delete", CREDENTIAL_TARGET])
+
+
+def end_leftover_runs(tw):
+    """Ends every Tillwick.exe and UI driver still running in the prefix, by process id. A
+    test that failed before it waited for its runs leaves them behind: such a run holds the
+    batch mutex and holds up every later run, and its UI drivers answer later tests' boxes
+    before those tests' own drivers can read them. Call it when none of this test's own runs
+    is going. Returns the ids ended."""
+    ended = []
+    listed = tw.processes()
+    for name in ("uidriver.exe", "tillwick.exe"):  # the drivers first: they answer boxes
+        for process in listed:
+            if process["exe"].lower() == name:
+                tw.wine(["taskkill", "/f", "/pid", str(process["pid"])])
+                ended.append(process["pid"])
+    return ended
+
+
+def secure_settings(tw, port, security=None, user=None):
+    """Section "Email Setup" for a server reached by name: SMTPSecurity and SMTPUser only when
+    given (None leaves the key out)."""
+    tw.ini_set("Email Setup", "SMTPServer", SERVER_NAME)
+    tw.ini_set("Email Setup", "SMTPPort", str(port))
+    if security is not None:
+        tw.ini_set("Email Setup", "SMTPSecurity", security)
+    if user is not None:
+        tw.ini_set("Email Setup", "SMTPUser", user)
+
+
+# ------------------------------------------------------------------------------ aiosmtpd
+
+class SecureSmtpd:
+    """aiosmtpd on loopback with TLS: mode "starttls" (STARTTLS offered and required before
+    any transaction) or "tls" (TLS from the first byte). With users ({login: password}) it
+    offers AUTH only inside TLS and requires it before MAIL; mechanisms are those offered.
+    Records every command with whether it came inside TLS (commands: [{verb, arg, tls,
+    peer}]), every login attempt (logins: [{mechanism, login, password, tls, ok}], login and
+    password as the bytes received) and every accepted message (messages, as in Aiosmtpd)."""
+
+    def __init__(self, certs, mode="starttls", users=None, mechanisms=("PLAIN", "LOGIN"),
+                 cert="localhost", data_delay=0.0):
+        from aiosmtpd.controller import Controller
+        from aiosmtpd.smtp import SMTP, AuthResult
+
+        self.commands = []
+        self.logins = []
+        self.messages = []
+        self.users = {k.encode("utf-8"): v.encode("utf-8") for k, v in (users or {}).items()}
+        server = self
+
+        def inside_tls(smtp):
+            transport = smtp.transport
+            return transport is not None and transport.get_extra_info("ssl_object") is not None
+
+        class Handler:
+            async def handle_DATA(self, srv, session, envelope):
+                if data_delay:
+                    await asyncio.sleep(data_delay)
+                server.messages.append({"from": envelope.mail_from,
+                                        "to": list(envelope.rcpt_tos),
+                                        "data": envelope.original_content,
+                                        "helo": session.host_name,
+                                        "login": getattr(session.auth_data, "login", None),
+                                        "tls": inside_tls(srv)})
+                return "250 2.0.0 Ok: queued"
+
+        def authenticate(smtp, session, envelope, mechanism, auth_data):
+            ok = server.users.get(auth_data.login) == auth_data.password
+            server.logins.append({"mechanism": mechanism, "login": auth_data.login,
+                                  "password": auth_data.password, "tls": inside_tls(smtp),
+                                  "ok": ok})
+            # handled=False: aiosmtpd answers a refusal with its 535 line itself.
+            return AuthResult(success=ok, handled=False, auth_data=auth_data)
+
+        class RecordingSmtp(SMTP):
+            """Records each command line as it is read, before aiosmtpd judges it, so that
+            what it refuses (a command before STARTTLS, say) is on record too. Command lines
+            are read with the default separator; the message and login answers are not."""
+
+            def _client_connected_cb(self, reader, writer):
+                super()._client_connected_cb(reader, writer)
+                if mode == "tls":
+                    # aiosmtpd takes only STARTTLS for TLS: from the first byte, it is told so
+                    # here, so that it offers and takes a login as inside TLS.
+                    self._tls_protocol = writer.transport
+                read_until, read_line = reader.readuntil, reader.readline
+                answering = []  # not empty while a login answer is read (readline)
+
+                async def recorded(separator=b"\n"):
+                    line = await read_until(separator)
+                    if separator == b"\n" and not answering:
+                        text = line.rstrip(b"\r\n").decode("latin-1")
+                        verb, _, arg = text.partition(" ")
+                        server.commands.append({"verb": verb.upper(), "arg": arg,
+                                                "tls": inside_tls(self),
+                                                "peer": self.session.peer})
+                    return line
+
+                async def answer():
+                    answering.append(1)
+                    try:
+                        return await read_line()
+                    finally:
+                        answering.pop()
+                reader.readuntil, reader.readline = recorded, answer
+
+        class RecordingController(Controller):
+            def factory(self):
+                return RecordingSmtp(self.handler, **self.SMTP_kwargs)
+
+        options = {"data_size_limit": 0, "server_hostname": "tls.test"}
+        context = certs.server_context(cert)
+        if mode == "starttls":
+            options.update(tls_context=context, require_starttls=True)
+        elif mode == "tls":
+            options.update(ssl_context=context)
+        else:
+            raise ValueError(mode)
+        if users is not None:
+            options.update(authenticator=authenticate, auth_required=True, auth_require_tls=True,
+                           auth_exclude_mechanism=[m for m in ("PLAIN", "LOGIN")
+                                                   if m not in mechanisms])
+        self.port = free_port()
+        self.controller = RecordingController(Handler(), hostname="127.0.0.1", port=self.port,
+                                              ready_timeout=10, **options)
+        self.controller.start()
+
+    def verbs(self, tls=None):
+        """The verbs received, in order; only those in clear (tls False) or inside TLS (True)
+        when tls is given."""
+        return [c["verb"] for c in self.commands if tls is None or c["tls"] == tls]
+
+    def stop(self):
+        self.controller.stop()
+
+
+# ------------------------------------------------------------------- scripted TLS peers
+
+class TlsLink:
+    """The server's side of TLS on a scripted peer's connection (mail_support.Peer), through
+    memory buffers, so that every raw byte the client sends after the handshake is kept as
+    it came (after). handshake() takes over what the peer had buffered already."""
+
+    def __init__(self, peer, context):
+        self.peer = peer
+        self.incoming = ssl.MemoryBIO()
+        self.outgoing = ssl.MemoryBIO()
+        self.tls = context.wrap_bio(self.incoming, self.outgoing, server_side=True)
+        self.error = None
+        self.after = b""
+
+    def _flush(self):
+        data = self.outgoing.read()
+        if data:
+            self.peer.conn.sendall(data)
+
+    def _receive(self, timeout):
+        self.peer.conn.settimeout(timeout)
+        try:
+            return self.peer.conn.recv(65536)
+        except (socket.timeout, OSError):
+            return b""
+
+    def handshake(self, timeout=15):
+        """Runs the handshake; True when it finished, else False with error set."""
+        if self.peer.buffer:
+            self.incoming.write(self.peer.buffer)
+            self.peer.buffer = b""
+        while True:
+            try:
+                self.tls.do_handshake()
+                self._flush()
+                self.after = self.incoming.read()  # sent right behind the client's last flight
+                return True
+            except ssl.SSLWantReadError:
+                self._flush()
+                chunk = self._receive(timeout)
+                if not chunk:
+                    self.error = "the client closed or fell silent during the handshake"
+                    return False
+                self.incoming.write(chunk)
+            except (ssl.SSLError, OSError) as exc:
+                try:
+                    self._flush()  # the server's alert, if any
+                except OSError:
+                    pass
+                self.error = repr(exc)
+                return False
+
+    def drain(self, timeout=30):
+        """Keeps every raw byte until the client closes the connection, stays silent for
+        timeout seconds, or sends anything but alert records (then the caller's script ends
+        and closes, so that a client waiting for an answer fails at once). Returns all bytes
+        received after the handshake attempt."""
+        if self.incoming.pending:
+            self.after += self.incoming.read()
+        while set(tls_record_types(self.after)) <= {"alert"}:
+            chunk = self._receive(timeout)
+            if not chunk:
+                break
+            self.after += chunk
+        return self.after
+
+
+def tls_record_types(raw):
+    """The content types of the TLS records in raw bytes, in order; "garbage" for bytes that
+    are no whole TLS 1.x record (text in clear, say)."""
+    types = []
+    at = 0
+    while at < len(raw):
+        header = raw[at:at + 5]
+        if len(header) < 5 or header[0] not in (20, 21, 22, 23) or header[1] != 3:
+            types.append("garbage")
+            break
+        length = int.from_bytes(header[3:5], "big")
+        if at + 5 + length > len(raw):
+            types.append("garbage")
+            break
+        types.append({20: "change_cipher_spec", 21: "alert", 22: "handshake",
+                      23: "application_data"}[header[0]])
+        at += 5 + length
+    return types
+
+
+# --------------------------------------------------------------- a fast peer for figures
+
+class FastSmtpServer:
+    """A lean threaded SMTP peer for the figures: replies at once, reads the message in 1 MB
+    receives, takes STARTTLS (ssl wrap of the socket) when given a server context, and accepts
+    HELO and EHLO alike. sizes: the length of every message received, end-of-data mark
+    included."""
+
+    def __init__(self, context=None):
+        self.context = context
+        self.sizes = []
+        self.errors = []
+        self.sock = socket.socket()
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        chunk = bytearray(1 << 20)
+        pending = b""
+        tls = False
+        try:
+            conn.settimeout(60)
+            conn.sendall(b"220 fast.test ESMTP\r\n")
+            while True:
+                while b"\n" not in pending:
+                    got = conn.recv(65536)
+                    if not got:
+                        return
+                    pending += got
+                line, pending = pending.split(b"\n", 1)
+                verb = line.strip().split(b" ", 1)[0].upper()
+                if verb == b"EHLO":
+                    offer = b"250-STARTTLS\r\n" if self.context and not tls else b""
+                    conn.sendall(b"250-fast.test\r\n" + offer + b"250 8BITMIME\r\n")
+                elif verb == b"STARTTLS" and self.context and not tls:
+                    conn.sendall(b"220 2.0.0 Ready to start TLS\r\n")
+                    conn = self.context.wrap_socket(conn, server_side=True)
+                    tls, pending = True, b""
+                elif verb == b"DATA":
+                    conn.sendall(b"354 End data with <CR><LF>.<CR><LF>\r\n")
+                    size, tail = len(pending), pending[-5:]
+                    pending = b""
+                    while not (b"\r\n" + tail).endswith(b"\r\n.\r\n"):
+                        got = conn.recv_into(chunk)
+                        if not got:
+                            return
+                        size += got
+                        tail = (tail + bytes(chunk[max(0, got - 5):got]))[-5:]
+                    self.sizes.append(size)
+                    conn.sendall(b"250 2.0.0 Ok: queued\r\n")
+                elif verb == b"QUIT":
+                    conn.sendall(b"221 2.0.0 Bye\r\n")
+                    return
+                else:
+                    conn.sendall(b"250 2.0.0 Ok\r\n")
+        except (OSError, ssl.SSLError) as exc:
+            self.errors.append(repr(exc))
+        finally:
+            try:
+                conn.close()
+            except OSError:
+                pass
+
+    def stop(self):
+        try:
+            self.sock.close()
+        except OSError:
+            pass
