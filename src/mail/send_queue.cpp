@@ -18,9 +18,21 @@
 
 static const unsigned short kWinsockVersion = 0x0101;
 
-// Held around the batch: a second "/email" started while one runs waits for it, then sends
-// what is left, so that no file goes out twice.
-const char kBatchMutexName[] = "Tillwick Orvenda e-mail batch";
+void MakeBatchMutexName(const char *folder, char *name, size_t nameSize)
+{
+    // A mutex name holds no backslash and at most MAX_PATH characters: the folder goes in as
+    // a 64-bit FNV-1a hash of its folded form.
+    unsigned long long hash = 14695981039346656037ull;
+    for (const char *p = folder; *p; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c == '/')
+            c = '\\';
+        if (c >= 'A' && c <= 'Z')
+            c = (unsigned char)(c - 'A' + 'a');
+        hash = (hash ^ c) * 1099511628211ull;
+    }
+    FormatText(name, nameSize, "Tillwick Orvenda e-mail batch %016llx", hash);
+}
 
 static const char *ReasonText(int result)
 {
@@ -93,21 +105,22 @@ int SendQueuedEmail(const char *argument)
                  FormatText(pattern, sizeof pattern, "%s*.txt", folder);
     } else {
         usable = CopyText(pattern, sizeof pattern, argument);
-        if (strpbrk(pattern, "*?")) {
-            // Each match goes by its own full path: the argument's folder and its name.
-            const char *cut = nullptr;
-            for (const char *p = pattern; *p; p++)
-                if (*p == '\\' || *p == '/' || *p == ':')
-                    cut = p + 1;
-            CopyTextN(folder, sizeof folder, pattern, cut ? (size_t)(cut - pattern) : 0);
-        } else {
-            joinFolder = false;
-        }
+        // The argument's folder. With wildcards each match goes by its own full path, that
+        // folder and its name; a single file goes by the argument as it stands.
+        const char *cut = nullptr;
+        for (const char *p = pattern; *p; p++)
+            if (*p == '\\' || *p == '/' || *p == ':')
+                cut = p + 1;
+        CopyTextN(folder, sizeof folder, pattern, cut ? (size_t)(cut - pattern) : 0);
+        joinFolder = strpbrk(pattern, "*?") != nullptr;
     }
 
-    // The queue is searched only once the batch is ours: what another run sent meanwhile is
-    // gone by then.
-    PlatMutex mutex = PlatCreateMutex(kBatchMutexName);
+    // Held around the batch: a second "/email" on the same folder started while one runs
+    // waits for it, then searches and sends what is left, so that no file goes out twice.
+    char mutexName[100];
+    MakeBatchMutexName(folder, mutexName, sizeof mutexName);
+
+    PlatMutex mutex = PlatCreateMutex(mutexName);
     bool owned = mutex != 0 && PlatWaitMutex(mutex);
 
     gBatchContinue = 1;

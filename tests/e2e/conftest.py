@@ -37,7 +37,7 @@ PROGRAM_DIR_WIN = r"C:\Program Files\Tillwick Orvenda"
 TOOLS_DIR_WIN = r"C:\TillwickTest\tools"
 HELP_FILE_WIN = PROGRAM_DIR_WIN + r"\Tillwick.hlp"
 TOOL_NAMES = ("uidriver.exe", "uihook.dll", "recorder.exe", "launch.exe", "msgbox.exe",
-              "regtool.exe")
+              "regtool.exe", "certtool.exe", "credtool.exe")
 
 # Every subprocess gets a time-out; these are the defaults.
 WINE_CMD_TIMEOUT = 30
@@ -685,6 +685,20 @@ class Tillwick:
         out = self.uidriver("procs").stdout.decode("utf-8", "replace")
         return [json.loads(line) for line in out.splitlines() if line.strip()]
 
+    def end_leftover_runs(self):
+        """Ends every Tillwick.exe and UI driver still running in the prefix, by process id.
+        A test that failed before it waited for its runs leaves them behind: such a run may
+        hold an e-mail batch that later runs on the same queue wait for, and its UI drivers
+        would answer later tests' boxes. Returns the ids ended."""
+        ended = []
+        listed = self.processes()
+        for name in ("uidriver.exe", "tillwick.exe"):  # the drivers first: they answer boxes
+            for process in listed:
+                if process["exe"].lower() == name:
+                    self.wine(["taskkill", "/f", "/pid", str(process["pid"])])
+                    ended.append(process["pid"])
+        return ended
+
     def wait_no_process(self, names, timeout=10):
         """Waits until no process with one of these executable names (any case) runs in the
         prefix; returns True, or False when some still run after timeout seconds. The
@@ -825,7 +839,19 @@ def tw(wine_session, request):
     helper = Tillwick(wine_session, testdir)
     helper.reset_ini()
     yield helper
+    report = getattr(request.node, "tillwick_call_report", None)
+    if report is not None and report.failed:
+        helper.end_leftover_runs()
     helper.cleanup()
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """Keeps the outcome of the test's call on its item, for the fixtures' teardown."""
+    outcome = yield
+    report = outcome.get_result()
+    if report.when == "call":
+        item.tillwick_call_report = report
 
 
 def pytest_report_header(config):

@@ -6,15 +6,11 @@ CA put into the CurrentUser ROOT store and the mail login's password into the Cr
 Manager, through the certtool and credtool test programs."""
 import asyncio
 import datetime
-import shutil
 import socket
 import ssl
 import threading
 from pathlib import Path
 
-import pytest
-
-import conftest
 from conftest import TOOLS_DIR_WIN
 from mail_support import free_port
 
@@ -136,21 +132,9 @@ class Certificates:
 
 # ------------------------------------------------------------------- the prefix's side
 
-def tool(session, name):
-    """The Windows path of one of the build's test tools, copied into the prefix's tools
-    folder on first use (the session copies only the tools every area needs)."""
-    source = conftest.BUILD / "tools" / name
-    if not source.exists():
-        pytest.fail("build %s first: %s is missing" % (name, source))
-    target = session.unix_path(TOOLS_DIR_WIN) / name
-    if not target.exists() or target.stat().st_mtime < source.stat().st_mtime:
-        shutil.copy2(source, target)
-    return TOOLS_DIR_WIN + "\\" + name
-
-
 def trust_test_ca(session, certs):
     """Adds the test CA to the CurrentUser ROOT store of the session's prefix."""
-    session.wine([tool(session, "certtool.exe"), "add-root", session.win_path(certs.ca_path)],
+    session.wine([TOOLS_DIR_WIN + r"\certtool.exe", "add-root", session.win_path(certs.ca_path)],
                  check=True)
 
 
@@ -161,7 +145,7 @@ class Credentials:
 
     def __init__(self, tw):
         self.tw = tw
-        self.credtool = tool(tw.session, "credtool.exe")
+        self.credtool = TOOLS_DIR_WIN + r"\credtool.exe"
         tw.on_cleanup(self.delete)
 
     def write(self, user, password):
@@ -174,19 +158,9 @@ class Credentials:
 
 
 def end_leftover_runs(tw):
-    """Ends every Tillwick.exe and UI driver still running in the prefix, by process id. A
-    test that failed before it waited for its runs leaves them behind: such a run holds the
-    batch mutex and holds up every later run, and its UI drivers answer later tests' boxes
-    before those tests' own drivers can read them. Call it when none of this test's own runs
-    is going. Returns the ids ended."""
-    ended = []
-    listed = tw.processes()
-    for name in ("uidriver.exe", "tillwick.exe"):  # the drivers first: they answer boxes
-        for process in listed:
-            if process["exe"].lower() == name:
-                tw.wine(["taskkill", "/f", "/pid", str(process["pid"])])
-                ended.append(process["pid"])
-    return ended
+    """Ends every Tillwick.exe and UI driver still running in the prefix (see
+    Tillwick.end_leftover_runs): these tests share one queue and its batch mutex."""
+    return tw.end_leftover_runs()
 
 
 def secure_settings(tw, port, security=None, user=None):

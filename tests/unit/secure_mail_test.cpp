@@ -637,10 +637,36 @@ TEST(BatchMutex, TheQueueIsSearchedOnlyOnceTheBatchIsOursAndReleasedAfter)
                                                        "CloseMute", "WSACleanu"}));
         else
             EXPECT_EQ(order, (std::vector<std::string>{"FindFirst", "WSACleanu"}));
+        char name[100];
+        MakeBatchMutexName(kQueueDir.c_str(), name, sizeof name);
         EXPECT_EQ(gFakeTls.mutexCalls.empty() ? "" : gFakeTls.mutexCalls[0],
-                  "create(Tillwick Orvenda e-mail batch)");
+                  "create(" + std::string(name) + ")");
         ReleaseMessageText();
     }
+}
+
+TEST(BatchMutex, RunsThatCouldTakeOneFileShareTheMutexOthersDoNot)
+{
+    auto mutexOf = [](const std::string &argument) {
+        FakeReset();
+        ReleaseMessageText();
+        ConfigureMail();
+        CopyText(gCommandArgument, kCommandArgumentSize, argument.c_str());
+        SendQueuedEmail(gCommandArgument);
+        return gFakeTls.mutexCalls.empty() ? std::string() : gFakeTls.mutexCalls[0];
+    };
+    const std::string queue = mutexOf("");
+    EXPECT_EQ(queue.compare(0, 37, "create(Tillwick Orvenda e-mail batch "), 0) << queue;
+    EXPECT_EQ(queue.size(), 37u + 16 + 1);
+    EXPECT_EQ(queue.find('\\'), std::string::npos);
+    // One file of the queue, or a pattern over it, in any case and with either slash.
+    EXPECT_EQ(mutexOf(kQueueDir + "S1.txt"), queue);
+    EXPECT_EQ(mutexOf(FakeLower(kQueueDir) + "*.txt"), queue);
+    EXPECT_EQ(mutexOf("C:/Program Files/Tillwick Orvenda/Email/I7.txt"), queue);
+    // Other folders have their own.
+    EXPECT_NE(mutexOf("C:\\MailOne\\*.txt"), queue);
+    EXPECT_NE(mutexOf("C:\\MailOne\\*.txt"), mutexOf("C:\\MailTwo\\*.txt"));
+    EXPECT_EQ(mutexOf("C:\\MailOne\\S1.txt"), mutexOf("c:\\mailone\\*.txt"));
 }
 
 TEST(BatchMutex, ThePasswordIsWipedWhenTheBatchEnds)
