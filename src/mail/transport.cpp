@@ -28,9 +28,10 @@ static const size_t kInSize = 64 * 1024;
 static char gIn[kInSize];
 static size_t gInLength;
 
-// Bytes for the socket: handshake messages, then records. Several records are gathered into
-// one send.
-static const size_t kOutSize = 256 * 1024;
+// Bytes for the socket: handshake messages, then records. The records of one whole piece of
+// the message (1 MB, with each record's overhead) are gathered into one send: under Wine every
+// send is a round trip to the server process.
+static const size_t kOutSize = 1024 * 1024 + 64 * 1024;
 static char gOut[kOutSize];
 static size_t gOutLength, gOutSent;
 
