@@ -77,7 +77,7 @@ int ReadSmtpSettings(void)
 }
 
 // "%s\Email\" with the program directory: where a failed message stays queued.
-static void MakeQueueFolderText(char *dest, size_t destSize)
+void MakeQueueFolderText(char *dest, size_t destSize)
 {
     char directory[kCommandArgumentSize];
     GetProgramDirectory(directory, sizeof directory);

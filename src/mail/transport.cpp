@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "../app/dispatcher.h"
-#include "../app/host_settings.h"
 #include "../app/text.h"
 #include "../platform/plat_net.h"
 #include "../platform/plat_tls.h"
@@ -56,14 +55,12 @@ bool TransportSecure(void) { return gMode == kSecure; }
 bool TransportOutputPending(void) { return gOutSent < gOutLength; }
 void TransportDropOutput(void) { gOutLength = gOutSent = 0; }
 
-// The queue folder, as the failure boxes name it.
+// A TLS failure: the server name, (a status number,) the queue folder.
 static void ShowTlsFailure(PlatWindow window, const char *format, bool withNumber,
                            unsigned long number)
 {
-    char directory[kCommandArgumentSize];
-    GetProgramDirectory(directory, sizeof directory);
     char folder[kCommandArgumentSize + 8];
-    FormatText(folder, sizeof folder, "%s\\Email\\", directory);
+    MakeQueueFolderText(folder, sizeof folder);
     char text[1000];
     if (withNumber)
         FormatText(text, sizeof text, format, gSmtpServer, (unsigned)number, folder);
