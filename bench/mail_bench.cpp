@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/dispatcher.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "fake/fake.h"
 #include "mail/message_file.h"
 

@@ -4,15 +4,18 @@
 
 #include <cstring>
 
+#include "../base/error_box.h"
+#include "../base/text.h"
 #include "../dialogs/file_dialogs.h"
-#include "../dialogs/font_probe.h"
 #include "../launch/aux_launch.h"
 #include "../launch/data_file.h"
+#include "../launch/font_probe.h"
+#include "../launch/open_document.h"
 #include "../mail/send_queue.h"
+#include "../platform/plat_entry.h"
 #include "../platform/plat_ui.h"
 #include "../shell/file_types.h"
 #include "../shell/shortcuts.h"
-#include "text.h"
 
 char gCommandArgument[kCommandArgumentSize];
 
@@ -125,7 +128,7 @@ int RunCommandLine(const char *commandLine)
     CopyText(line, sizeof line, commandLine);
 
     if (line[0] == '\\' || (line[0] != '\0' && line[1] == '\\')) {
-        PlatMessageBox(0, kSharedDriveMessage, "Error", PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
+        ShowErrorBox(0, kSharedDriveMessage);
         return 0;
     }
 

@@ -2,8 +2,8 @@
 #pragma once
 #include <cstddef>
 
-// What follows the first blank of the command line, unchanged. The e-mail jobs reuse it
-// afterwards for the path of the message being sent.
+// What follows the first blank of the command line, unchanged. The dispatcher's alone: jobs
+// are handed what they need of it.
 const size_t kCommandArgumentSize = 260;
 extern char gCommandArgument[kCommandArgumentSize];
 
@@ -23,8 +23,3 @@ int MatchSwitch(const char *word);
 // process exit code.
 int RunCommandLine(const char *commandLine);
 
-// The "/open" job: opens a document, ".htm" ones in the browser registered for HTML files.
-void OpenDocument(const char *target);
-
-// Entry point of the program proper: takes the process command line and runs it.
-int RunProgram(void);

@@ -5,8 +5,9 @@
 
 #include <cstring>
 
-#include "../app/host_settings.h"
-#include "../app/text.h"
+#include "../base/host_settings.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include "../platform/plat_dialogs.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_ui.h"
@@ -25,8 +26,6 @@ static const char kCancelled[] = "CANCELLED";
 static const char kNotValidPath[] = "This is not a valid path";
 static const char kWarningCaption[] = "Tillwick Orvenda";
 
-// Paths: the chosen file or folder and its short form.
-static const size_t kPathSize = 260;
 // The dialog may fill 256 characters of the 260 of the file buffer.
 static const unsigned kFileChars = 256;
 
@@ -79,11 +78,8 @@ static void WriteAnswer(const char *key, const char *longKey, const char *shortF
 // full path, so the host always reads a usable path.
 static void WriteChosenPath(const char *key, const char *longKey)
 {
-    int n = PlatGetShortPathName(gChosenPath, gShortPath, (int)sizeof gShortPath);
-    const char *shortForm = gShortPath;
-    if (n <= 0 || (size_t)n >= sizeof gShortPath)
-        shortForm = gChosenPath;
-    WriteAnswer(key, longKey, shortForm, gChosenPath);
+    ShortPathOrSame(gChosenPath, gShortPath, sizeof gShortPath);
+    WriteAnswer(key, longKey, gShortPath, gChosenPath);
 }
 
 void ShowOpenFileDialog(void)

@@ -4,12 +4,13 @@
 
 #include <cstring>
 
-#include "../app/host_settings.h"
-#include "../app/text.h"
+#include "../base/error_box.h"
+#include "../base/host_settings.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_shell.h"
 #include "../platform/plat_ui.h"
-#include "data_file.h"
 
 static const char kWordMessage[] =
     "Could not load Word.  It is possible that Word is not installed, or is not installed "
@@ -34,7 +35,7 @@ static void OpenInProgram(const char *program, const char *document, const char 
     intptr_t result = PlatShellExecute(0, "open", program, document, directory,
                                        PLAT_SW_SHOWNORMAL);
     if (result <= kShellFailureMax)
-        PlatMessageBox(0, failure, "Error", PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
+        ShowErrorBox(0, failure);
 }
 
 void OpenInWord(const char *argument)
@@ -76,7 +77,6 @@ void ShowHelp(unsigned command, long context)
 {
     static const char emptyKey[] = "";
     char helpFile[kPathSize];
-    ReadHostSetting(kHostSettingsRead, kSectionRunTime, "HelpFile", "", helpFile,
-                    sizeof helpFile);
+    GetHelpFile(helpFile, sizeof helpFile);
     PlatWinHelp(0, helpFile, command, HelpDataWord(command, context, emptyKey));
 }

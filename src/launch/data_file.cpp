@@ -5,9 +5,10 @@
 
 #include <cstring>
 
-#include "../app/host_settings.h"
-#include "../app/text.h"
-#include "../dialogs/font_probe.h"
+#include "../base/error_box.h"
+#include "../base/host_settings.h"
+#include "../base/text.h"
+#include "../launch/font_probe.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_shell.h"
 #include "../platform/plat_ui.h"
@@ -136,27 +137,24 @@ bool QuoteIfBlank(char *text, size_t size)
     return true;
 }
 
-void ShortPathOrSame(const char *path, char *dest, size_t destSize)
-{
-    int n = PlatGetShortPathName(path, dest, (int)destSize);
-    if (n <= 0 || (size_t)n >= destSize)
-        CopyText(dest, destSize, path);
-}
-
-// The directory and the program of the host launch. The program is quoted when it holds a
+// Starts the host application through the Access runtime launcher, on the fixed parameters
+// and then, when given, the command and its argument. The program is quoted when it holds a
 // blank; the directory is not: the shell takes it as the working directory whole, and a
 // quoted one names no folder, so the host would start elsewhere and miss "tillwick.mdb".
-static bool BuildHostCommand(char *directory, char *program)
+// False, nothing started, when anything would not fit.
+static bool LaunchHost(const char *command, const char *argument)
 {
-    GetProgramDirectory(directory, kLaunchPathSize);
-    if (!FormatText(program, kLaunchPathSize, "%s\\msarn200.exe", directory))
+    char directory[kLaunchPathSize];
+    char program[kLaunchPathSize];
+    GetProgramDirectory(directory, sizeof directory);
+    if (!FormatText(program, sizeof program, "%s\\msarn200.exe", directory) ||
+        !QuoteIfBlank(program, sizeof program))
         return false;
-    return QuoteIfBlank(program, kLaunchPathSize);
-}
-
-static void ExecuteHost(const char *program, const char *parameters, const char *directory)
-{
+    char parameters[kParametersSize];
+    if (!FormatText(parameters, sizeof parameters, "%s%s%s", kHostParameters, command, argument))
+        return false;
     PlatShellExecute(0, "open", program, parameters, directory, PLAT_SW_SHOWNORMAL);
+    return true;
 }
 
 // Brings the running host to the front, maximised.
@@ -176,11 +174,11 @@ void OpenDataFile(const char *dataPath)
     bool importing = false;
     if (path[0] != '\0') {
         if (ContainsTextNoCase(path, ".bk")) {
-            PlatMessageBox(0, kBackupMessage, "Error", kBoxStyle);
+            ShowErrorBox(0, kBackupMessage);
             refused = true;
         }
         if (ContainsTextNoCase(path, ".001")) {
-            PlatMessageBox(0, kNumberedBackupMessage, "Error", kBoxStyle);
+            ShowErrorBox(0, kNumberedBackupMessage);
             refused = true;
         }
         if (ContainsTextNoCase(path, ".qif")) {
@@ -210,22 +208,15 @@ void OpenDataFile(const char *dataPath)
 
     RecordScreenDpi();
     DeleteLockFiles();
-    char directory[kLaunchPathSize];
-    char program[kLaunchPathSize];
-    if (!BuildHostCommand(directory, program))
+    if (path[0] == '\0') {
+        LaunchHost("", "");
         return;
-    char parameters[kParametersSize];
-    CopyText(parameters, sizeof parameters, kHostParameters);
-    if (path[0] != '\0') {
-        char shortPath[kPathSize];
-        ShortPathOrSame(path, shortPath, sizeof shortPath);
-        if (!AppendText(parameters, sizeof parameters, kOpenCommand) ||
-            !AppendText(parameters, sizeof parameters, shortPath))
-            return;
-        WriteHostSetting(kSectionAccess, "FileSelected", shortPath, kHostSettingsWrite);
-        WriteHostSetting(kSectionAccess, "FileSelectedLong", path, kHostSettingsWrite);
     }
-    ExecuteHost(program, parameters, directory);
+    char shortPath[kPathSize];
+    ShortPathOrSame(path, shortPath, sizeof shortPath);
+    WriteHostSetting(kSectionAccess, "FileSelected", shortPath, kHostSettingsWrite);
+    WriteHostSetting(kSectionAccess, "FileSelectedLong", path, kHostSettingsWrite);
+    LaunchHost(kOpenCommand, shortPath);
 }
 
 void StartDemo(void)
@@ -237,13 +228,6 @@ void StartDemo(void)
             PlatMessageBox(host, kHostOpenMessage, kHostOpenCaption, kBoxStyle);
         return;
     }
-    char directory[kLaunchPathSize];
-    char program[kLaunchPathSize];
-    if (!BuildHostCommand(directory, program))
-        return;
-    char parameters[kParametersSize];
-    CopyText(parameters, sizeof parameters, kHostParameters);
-    AppendText(parameters, sizeof parameters, kDemoCommand);
     RecordScreenDpi();
-    ExecuteHost(program, parameters, directory);
+    LaunchHost(kDemoCommand, "");
 }

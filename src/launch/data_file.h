@@ -2,10 +2,9 @@
 // running host brought to the front, or the host application started on the file.
 #pragma once
 #include <cstddef>
+#include "../base/paths.h"
 #include "../platform/plat_types.h"
 
-// A Windows path buffer, with its terminator.
-const size_t kPathSize = 260;
 // Longest data-file path OpenDataFile acts on (the dispatcher passes at most 255).
 const size_t kDataPathMax = kPathSize - 1;
 
@@ -39,7 +38,3 @@ bool IsLockFileName(const char *name);
 // Encloses text in double quotes when it holds a blank (the shell's rule for a path).
 // text holds size bytes; false, text unchanged, when the quoted text would not fit.
 bool QuoteIfBlank(char *text, size_t size);
-
-// The short (8.3) form of path into dest; the path unchanged when the short form cannot be
-// had (no such file) or does not fit. path must fit dest.
-void ShortPathOrSame(const char *path, char *dest, size_t destSize);

@@ -5,8 +5,10 @@
 
 #include <cstring>
 
-#include "../app/host_settings.h"
-#include "../app/text.h"
+#include "../base/host_settings.h"
+#include "../base/error_box.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include "../platform/plat_security.h"
 #include "mail_texts.h"
 #include "sending_window.h"

@@ -2,8 +2,6 @@
 // byte. The %s and %d fields are filled where the text is used.
 #pragma once
 
-const char kErrorCaption[] = "Error";
-
 // Settings and the start of the batch.
 const char kTextNoServer[] = "Please setup your SMTP Server in Tillwick Orvenda.";
 const char kTextNoPort[] = "Please setup your SMTP Port in Tillwick Orvenda.";

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../app/text.h"
+#include "../base/text.h"
 #include "../platform/plat_files.h"
 #include "mail_texts.h"
 

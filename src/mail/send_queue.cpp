@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "../app/dispatcher.h"
-#include "../app/host_settings.h"
-#include "../app/text.h"
+#include "../base/host_settings.h"
+#include "../base/error_box.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_net.h"
 #include "../platform/plat_security.h"

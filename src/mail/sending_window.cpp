@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "../app/dispatcher.h"
-#include "../app/host_settings.h"
-#include "../app/text.h"
+#include "../base/error_box.h"
+#include "../base/host_settings.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_net.h"
 #include "../platform/plat_ui.h"
@@ -42,11 +44,6 @@ static DeferredMessage gDeferred[kDeferredMax];
 static int gDeferredCount;
 static int gHandlerDepth;
 
-void ShowErrorBox(PlatWindow owner, const char *text)
-{
-    PlatMessageBox(owner, text, kErrorCaption, PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
-}
-
 void SetStatusLine(PlatWindow window, const char *text)
 {
     PlatSetDlgItemText(window, kStatusLine, text);
@@ -74,14 +71,6 @@ int ReadSmtpSettings(void)
     }
     gConfiguredPort = (unsigned short)ParseDecimal(port);
     return ReadSecuritySettings();
-}
-
-// "%s\Email\" with the program directory: where a failed message stays queued.
-void MakeQueueFolderText(char *dest, size_t destSize)
-{
-    char directory[kCommandArgumentSize];
-    GetProgramDirectory(directory, sizeof directory);
-    FormatText(dest, destSize, "%s\\Email\\", directory);
 }
 
 // Formats a failure that names the queue folder, with a number, and shows it.

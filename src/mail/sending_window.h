@@ -59,8 +59,3 @@ void StopTimeoutTimer(PlatWindow window);
 // Cancel has been handled in full.
 void CloseSendingWindow(PlatWindow window);
 
-// "%s\Email\" with the program directory: the queue folder as the failure boxes name it.
-void MakeQueueFolderText(char *dest, size_t destSize);
-
-// A box with the caption "Error", OK and the information icon; owner 0 for none.
-void ShowErrorBox(PlatWindow owner, const char *text);

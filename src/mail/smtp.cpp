@@ -5,7 +5,9 @@
 
 #include <cstring>
 
-#include "../app/text.h"
+#include "../base/error_box.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include "../platform/plat_net.h"
 #include "login.h"
 #include "message_file.h"

@@ -8,7 +8,9 @@
 #include <cstring>
 
 #include "../app/dispatcher.h"
-#include "../app/text.h"
+#include "../base/error_box.h"
+#include "../base/paths.h"
+#include "../base/text.h"
 #include "../platform/plat_net.h"
 #include "../platform/plat_tls.h"
 #include "mail_texts.h"

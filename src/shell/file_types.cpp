@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "../app/host_settings.h"
-#include "../app/text.h"
+#include "../base/host_settings.h"
+#include "../base/text.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_registry.h"
 
@@ -174,30 +174,30 @@ void UnregisterFileType(const char *extension, const char *progId)
     }
 }
 
-void RegisterFileTypes(void)
+// Every file type of the product, in order: the fixed rows, then the numbered backups.
+static void ForEachFileType(void (*visit)(const FileTypeRow &row))
 {
     for (const FileTypeRow &row : kFixedFileTypes)
-        RegisterFileType(row.extension, row.progId, row.description);
+        visit(row);
     for (int n = 1; n <= kNumberedBackups; n++) {
         char extension[16];
         char progId[16];
         FormatText(extension, sizeof extension, kBackupExtensionFormat, n);
         FormatText(progId, sizeof progId, kBackupProgIdFormat, n);
-        RegisterFileType(extension, progId, kBackupDescription);
+        visit({extension, progId, kBackupDescription});
     }
+}
+
+void RegisterFileTypes(void)
+{
+    ForEachFileType([](const FileTypeRow &row) {
+        RegisterFileType(row.extension, row.progId, row.description);
+    });
     WriteUninstallEntry();
 }
 
 void UnregisterFileTypes(void)
 {
-    for (const FileTypeRow &row : kFixedFileTypes)
-        UnregisterFileType(row.extension, row.progId);
-    for (int n = 1; n <= kNumberedBackups; n++) {
-        char extension[16];
-        char progId[16];
-        FormatText(extension, sizeof extension, kBackupExtensionFormat, n);
-        FormatText(progId, sizeof progId, kBackupProgIdFormat, n);
-        UnregisterFileType(extension, progId);
-    }
+    ForEachFileType([](const FileTypeRow &row) { UnregisterFileType(row.extension, row.progId); });
     PlatRegDeleteKey(PLAT_HKLM, kUninstallKey);
 }

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "../app/host_settings.h"
-#include "../app/text.h"
+#include "../base/host_settings.h"
+#include "../base/text.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_shelllink.h"
 

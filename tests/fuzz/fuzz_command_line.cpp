@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/dispatcher.h"
+#include "platform/plat_entry.h"
 #include "fake/fake.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

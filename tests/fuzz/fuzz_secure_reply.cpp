@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/dispatcher.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "fake/fake.h"
 #include "fake/fake_net.h"
 #include "fake/fake_tls.h"

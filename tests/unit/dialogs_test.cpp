@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/host_settings.h"
+#include "base/host_settings.h"
 #include "dialogs/file_dialogs.h"
 #include "fake/fake.h"
 #include "fake/fake_dialogs.h"

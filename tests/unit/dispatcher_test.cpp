@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/dispatcher.h"
+#include "launch/open_document.h"
+#include "platform/plat_entry.h"
 #include "fake/fake.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/host_settings.h"
-#include "app/text.h"
+#include "base/host_settings.h"
+#include "base/text.h"
 #include "fake/fake.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "fake/fake.h"
 #include "fake/fake_shelllink.h"
 #include "platform/plat_registry.h"

@@ -2,7 +2,7 @@
 // with the code of the one job the command line asked for.
 #include <windows.h>
 
-#include "../../app/dispatcher.h"
+#include "../plat_entry.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

@@ -1,12 +1,13 @@
 // The "/open" job: a ".htm" page goes to the browser registered for HTML files, anything
 // else to the program its type is associated with.
+#include "open_document.h"
+
 #include <cstring>
 
+#include "../base/text.h"
 #include "../platform/plat_registry.h"
 #include "../platform/plat_shell.h"
 #include "../platform/plat_ui.h"
-#include "dispatcher.h"
-#include "text.h"
 
 static const char kHtmlCommandKey[] = "SOFTWARE\\Classes\\htmlfile\\shell\\open\\command";
 

@@ -33,9 +33,14 @@ void WriteHostSetting(const char *section, const char *key, const char *value,
     PlatWriteProfileString(section, key, value, file);
 }
 
-void GetProgramDirectory(char *dest, size_t destSize)
+void GetHelpFile(char *dest, size_t destSize)
 {
     ReadHostSetting(kHostSettingsRead, kSectionRunTime, "HelpFile", "", dest, destSize);
+}
+
+void GetProgramDirectory(char *dest, size_t destSize)
+{
+    GetHelpFile(dest, destSize);
     if (dest[0] != '\0')
         PlatPathRemoveFileSpec(dest);
 }

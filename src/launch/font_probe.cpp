@@ -2,8 +2,8 @@
 // null and the device context is the whole screen's: the figure a DPI-unaware program sees.
 #include "font_probe.h"
 
-#include "../app/host_settings.h"
-#include "../app/text.h"
+#include "../base/host_settings.h"
+#include "../base/text.h"
 #include "../platform/plat_ui.h"
 
 static const int kLogPixelsX = 88;

@@ -29,6 +29,9 @@ int ReadHostSetting(const char *file, const char *section, const char *key, cons
 void WriteHostSetting(const char *section, const char *key, const char *value,
                       const char *file);
 
+// "HelpFile" in "Run-Time Options": the help file's full path, "" when absent.
+void GetHelpFile(char *dest, size_t destSize);
+
 // The program directory: the folder of "HelpFile" in "Run-Time Options", "" when that is
 // absent. dest holds destSize bytes (260 is enough for any value read).
 void GetProgramDirectory(char *dest, size_t destSize);
