@@ -220,7 +220,7 @@ static void DeferMessage(unsigned message, uintptr_t first, intptr_t second)
         gDeferred[gDeferredCount++] = {message, first, second};
 }
 
-intptr_t SendingWindowProc(PlatWindow window, unsigned message, uintptr_t first,
+intptr_t SendingWindowProc(void *, PlatWindow window, unsigned message, uintptr_t first,
                            intptr_t second)
 {
     bool asynchronous =
@@ -260,7 +260,7 @@ void ShowSendingWindow(void)
     gLookupHandle = 0;
     gFont = 0;
     gSocket = PLAT_INVALID_SOCKET;
-    PlatDialogBox(kSendingWindowTemplate, 0, SendingWindowProc);
+    PlatDialogBox(kSendingWindowTemplate, 0, SendingWindowProc, nullptr);
     // A window that could not be made sent nothing: the rest waits for a later run.
     if (!gWindowStarted)
         gBatchContinue = 0;

@@ -42,7 +42,7 @@ int ReadSmtpSettings(void);
 // The window procedure. Lookup answers, socket events and the timer that arrive while
 // another message of this window is being handled (inside a message box's loop) wait and are
 // handled, in order, once that handling is over.
-intptr_t SendingWindowProc(PlatWindow window, unsigned message, uintptr_t first,
+intptr_t SendingWindowProc(void *context, PlatWindow window, unsigned message, uintptr_t first,
                            intptr_t second);
 
 // The lookup's answer: makes the socket and issues the connect. 1 to go on, 0 on failure

@@ -3,15 +3,16 @@
 #pragma once
 #include "plat_types.h"
 
-// A dialog procedure in plain types: returns nonzero when the message was handled (for
+// A dialog procedure in plain types: context is what PlatDialogBox was given (the state the
+// window works on, owned by the caller). Returns nonzero when the message was handled (for
 // WM_INITDIALOG: nonzero lets the platform give the default focus).
-typedef intptr_t (*PlatDialogProc)(PlatWindow window, unsigned message, uintptr_t first,
-                                   intptr_t second);
+typedef intptr_t (*PlatDialogProc)(void *context, PlatWindow window, unsigned message,
+                                   uintptr_t first, intptr_t second);
 
 // DialogBoxParamA with the program's template templateId: runs the dialog modally and returns
-// the result given to PlatEndDialog (-1 also when the window cannot be made). One dialog at a
-// time.
-intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc);
+// the result given to PlatEndDialog (-1 also when the window cannot be made). Every message of
+// the window reaches proc with context. One dialog at a time.
+intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, void *context);
 
 // EndDialog: the modal loop ends once the current message has been handled.
 void PlatEndDialog(PlatWindow window, intptr_t result);

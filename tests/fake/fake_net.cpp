@@ -11,6 +11,7 @@ FakeNetState gFakeNet;
 FakeDialogState gFakeDialog;
 
 static PlatDialogProc gProc;
+static void *gContext;
 
 static void ResetNet()
 {
@@ -142,10 +143,10 @@ intptr_t FakeDeliver(unsigned message, uintptr_t first, intptr_t second)
 {
     if (!gProc || gFakeDialog.window == 0 || gFakeDialog.ended)
         return 0;
-    return gProc(gFakeDialog.window, message, first, second);
+    return gProc(gContext, gFakeDialog.window, message, first, second);
 }
 
-intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc)
+intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, void *context)
 {
     FakeRecord("DialogBox(" + std::to_string(templateId) + "," + std::to_string(owner) + ")");
     gFakeDialog.shown++;
@@ -160,10 +161,11 @@ intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc)
     if (gFakeDialog.createFails)
         return -1;
     gProc = proc;
+    gContext = context;
     gFakeDialog.window = (PlatWindow)(0x5E00 + gFakeDialog.shown);
     gFakeDialog.ended = false;
     gFakeDialog.endResult = 0;
-    proc(gFakeDialog.window, PLAT_WM_INITDIALOG, 0, 0);
+    proc(context, gFakeDialog.window, PLAT_WM_INITDIALOG, 0, 0);
     if (script && !gFakeDialog.ended)
         script();
     if (!gFakeDialog.ended) {
@@ -215,7 +217,7 @@ void PlatSendCommand(PlatWindow window, int commandId)
 {
     FakeRecord("SendCommand(" + std::to_string(window) + "," + std::to_string(commandId) + ")");
     if (gProc && window == gFakeDialog.window)
-        gProc(window, PLAT_WM_COMMAND, (uintptr_t)commandId, 0);
+        gProc(gContext, window, PLAT_WM_COMMAND, (uintptr_t)commandId, 0);
 }
 
 PlatFont PlatCreateFont(int height, int weight, const char *face)

@@ -393,7 +393,7 @@ TEST_F(SendingWindow, MessagesAfterTheEndAndFromOtherSocketsChangeNothing)
         FakeUserCancel();
     });
     gFakeNet.inbound = "250 ok\r\n";
-    EXPECT_EQ(SendingWindowProc(kWindow, 1026, gFakeNet.socket, PLAT_FD_READ), 1);
+    EXPECT_EQ(SendingWindowProc(nullptr, kWindow, 1026, gFakeNet.socket, PLAT_FD_READ), 1);
     EXPECT_EQ(gFakeNet.inbound, "250 ok\r\n");
 }
 

@@ -4,23 +4,28 @@
 
 #include "../plat_window.h"
 
-// The plain procedure of the one modal dialog that runs at a time.
+// The plain procedure of the one modal dialog that runs at a time, and its context.
 static PlatDialogProc gDialogProc;
+static void *gDialogContext;
 
 static INT_PTR CALLBACK DialogThunk(HWND window, UINT message, WPARAM first, LPARAM second)
 {
     if (!gDialogProc)
         return FALSE;
-    return (INT_PTR)gDialogProc((PlatWindow)window, message, (uintptr_t)first, (intptr_t)second);
+    return (INT_PTR)gDialogProc(gDialogContext, (PlatWindow)window, message, (uintptr_t)first,
+                                (intptr_t)second);
 }
 
-intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc)
+intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, void *context)
 {
-    PlatDialogProc outer = gDialogProc;
+    PlatDialogProc outerProc = gDialogProc;
+    void *outerContext = gDialogContext;
     gDialogProc = proc;
+    gDialogContext = context;
     INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId),
                                      (HWND)owner, DialogThunk, 0);
-    gDialogProc = outer;
+    gDialogProc = outerProc;
+    gDialogContext = outerContext;
     return (intptr_t)result;
 }
 
