@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "app/dispatcher.h"
 #include "base/text.h"
 #include "fake/fake.h"
 #include "mail/message_file.h"
@@ -37,23 +36,23 @@ void ParseAndEncode(benchmark::State &state)
     size_t size = (size_t)state.range(0);
     FakeReset();
     gFake.files[kPath] = MakeMessage(size);
-    CopyText(gCommandArgument, kCommandArgumentSize, kPath);
+    static QueuedMessage message;
     static char piece[1024 * 1024];
     size_t encoded = 0;
     for (auto _ : state) {
-        if (ParseMessageFile(gCommandArgument) != kParseReady) {
+        if (ParseMessageFile(&message, kPath) != kParseReady) {
             state.SkipWithError("not a valid message");
             break;
         }
-        size_t length = gMessage.textLength - kEndOfDataMarkLength;
+        size_t length = message.textLength - kEndOfDataMarkLength;
         size_t position = 0;
         int atLineStart = 1;
         encoded = 0;
         while (position < length)
-            encoded += EncodeTransparent(gMessage.text, length, &position, &atLineStart, piece,
+            encoded += EncodeTransparent(message.text, length, &position, &atLineStart, piece,
                                          sizeof piece);
         benchmark::DoNotOptimize(encoded);
-        ReleaseMessageText();
+        ReleaseMessageText(&message);
         gFake.calls.clear();
     }
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)size);

@@ -97,3 +97,10 @@ long ParseDecimal(const char *text)
         value = INT_MAX;
     return (long)value;
 }
+
+void WipeBytes(void *bytes, size_t count)
+{
+    volatile unsigned char *p = (volatile unsigned char *)bytes;
+    while (count--)
+        *p++ = 0;
+}

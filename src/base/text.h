@@ -30,6 +30,9 @@ bool ContainsText(const char *haystack, const char *needle);
 // True when needle occurs in haystack with the letters A to Z compared without case.
 bool ContainsTextNoCase(const char *haystack, const char *needle);
 
+// Overwrites count bytes with zeros in a way the compiler keeps (for secrets).
+void WipeBytes(void *bytes, size_t count);
+
 // The standard library's decimal conversion (atoi): leading white space, an optional sign,
 // digits up to the first other character; no digits give 0. Values beyond the range of a
 // 32-bit integer are clamped instead of overflowing.

@@ -10,21 +10,19 @@
 #include "../platform/plat_files.h"
 #include "mail_texts.h"
 
-QueuedMessage gMessage;
-
 // The description is cut so that "Sending: " and it stay within the status text's 255.
 static const size_t kDescriptionMax = 246;
 
-void ReleaseMessageText(void)
+void ReleaseMessageText(QueuedMessage *message)
 {
-    free(gMessage.text);
-    gMessage.text = nullptr;
-    gMessage.textLength = 0;
+    free(message->text);
+    message->text = nullptr;
+    message->textLength = 0;
 }
 
-int LoadMessageFile(const char *path)
+int LoadMessageFile(QueuedMessage *message, const char *path)
 {
-    ReleaseMessageText();
+    ReleaseMessageText(message);
     long long size = PlatGetFileSizeShared(path);
     if (size < 0)
         return kParseCannotOpen;
@@ -43,8 +41,8 @@ int LoadMessageFile(const char *path)
         return kParseCannotOpen;
     }
     memcpy(text + n, kEndOfDataMark, kEndOfDataMarkLength + 1);
-    gMessage.text = text;
-    gMessage.textLength = (size_t)n + kEndOfDataMarkLength;
+    message->text = text;
+    message->textLength = (size_t)n + kEndOfDataMarkLength;
     return kParseReady;
 }
 
@@ -73,15 +71,15 @@ static size_t CopyAddress(const char *start, char *dest)
     return n;
 }
 
-int ExtractRecipient(const char *text)
+int ExtractRecipient(QueuedMessage *message)
 {
-    gMessage.recipient[0] = '\0';
-    const char *key = FindKeyAtLineStart(text, "To: ");
+    message->recipient[0] = '\0';
+    const char *key = FindKeyAtLineStart(message->text, "To: ");
     if (!key)
         return kParseNoRecipient;
-    size_t n = CopyAddress(key + 4, gMessage.recipient);
+    size_t n = CopyAddress(key + 4, message->recipient);
     if (n < 4 || n >= kFieldSize) {
-        gMessage.recipient[0] = '\0';
+        message->recipient[0] = '\0';
         return kParseNoRecipient;
     }
     return kParseReady;
@@ -89,10 +87,10 @@ int ExtractRecipient(const char *text)
 
 static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-int ExtractSender(const char *text)
+int ExtractSender(QueuedMessage *message)
 {
-    gMessage.sender[0] = '\0';
-    const char *key = FindKeyAtLineStart(text, "From: ");
+    message->sender[0] = '\0';
+    const char *key = FindKeyAtLineStart(message->text, "From: ");
     if (!key)
         return kParseNoSender;
     const char *line = key + 6;
@@ -115,15 +113,15 @@ int ExtractSender(const char *text)
     }
     if (n < 4 || n >= kFieldSize)
         return kParseNoSender;
-    CopyTextN(gMessage.sender, sizeof gMessage.sender, start, n);
+    CopyTextN(message->sender, sizeof message->sender, start, n);
     return kParseReady;
 }
 
-void MakeGreetingName(void)
+void MakeGreetingName(QueuedMessage *message)
 {
-    char *out = gMessage.greetingName;
+    char *out = message->greetingName;
     bool atSeen = false;
-    for (const char *p = gMessage.sender; *p; p++) {
+    for (const char *p = message->sender; *p; p++) {
         if (*p == ' ')
             continue;
         if (*p == '@' && !atSeen) {
@@ -136,24 +134,24 @@ void MakeGreetingName(void)
     *out = '\0';  // never longer than the sender, which fits the same size
 }
 
-int ExtractCopyRecipient(const char *text)
+int ExtractCopyRecipient(QueuedMessage *message)
 {
-    gMessage.copyRecipient[0] = '\0';
-    const char *key = FindKeyAtLineStart(text, "Cc: ");
+    message->copyRecipient[0] = '\0';
+    const char *key = FindKeyAtLineStart(message->text, "Cc: ");
     if (!key)
         return kParseReady;
-    if (CopyAddress(key + 4, gMessage.copyRecipient) >= kFieldSize)
+    if (CopyAddress(key + 4, message->copyRecipient) >= kFieldSize)
         return kParseNoRecipient;  // cut, it would name someone else
     return kParseReady;
 }
 
-void ExtractDescription(void)
+void ExtractDescription(QueuedMessage *message)
 {
-    char *text = gMessage.text;
-    const char *lineFeed = (const char *)memchr(text, '\n', gMessage.textLength);
+    char *text = message->text;
+    const char *lineFeed = (const char *)memchr(text, '\n', message->textLength);
     const char *subject = strstr(text, "Subject:");
     if (!lineFeed || !subject || lineFeed == text || lineFeed > subject) {
-        CopyText(gMessage.statusText, sizeof gMessage.statusText, kStatusSendingEmail);
+        CopyText(message->statusText, sizeof message->statusText, kStatusSendingEmail);
         return;
     }
     size_t lineLength = (size_t)(lineFeed - text);
@@ -164,12 +162,12 @@ void ExtractDescription(void)
         descriptionLength = kDescriptionMax;
     char description[kDescriptionMax + 1];
     CopyTextN(description, sizeof description, text, descriptionLength);
-    FormatText(gMessage.statusText, sizeof gMessage.statusText, kStatusSendingDescription,
+    FormatText(message->statusText, sizeof message->statusText, kStatusSendingDescription,
                description);
     // The whole line goes, its line feed included; the rest and its terminator move up.
     size_t removed = lineLength + 1;
-    memmove(text, text + removed, gMessage.textLength - removed + 1);
-    gMessage.textLength -= removed;
+    memmove(text, text + removed, message->textLength - removed + 1);
+    message->textLength -= removed;
 }
 
 void MakeDocumentLabel(const char *statusText, const char *fileName, char *label,
@@ -194,22 +192,25 @@ void MakeDocumentLabel(const char *statusText, const char *fileName, char *label
     CopyText(label, labelSize, kLabelStatement);
 }
 
-int ParseMessageFile(const char *path)
+int ParseMessageFile(QueuedMessage *message, const char *path)
 {
-    gMessage.recipient[0] = gMessage.sender[0] = gMessage.copyRecipient[0] = '\0';
-    gMessage.greetingName[0] = '\0';
-    int result = LoadMessageFile(path);
+    message->recipient[0] = message->sender[0] = message->copyRecipient[0] = '\0';
+    message->greetingName[0] = message->statusText[0] = '\0';
+    ReleaseMessageText(message);
+    if (!CopyText(message->path, sizeof message->path, path))
+        return kParseCannotOpen;
+    int result = LoadMessageFile(message, path);
     if (result == kParseReady)
-        result = ExtractRecipient(gMessage.text);
+        result = ExtractRecipient(message);
     if (result == kParseReady)
-        result = ExtractSender(gMessage.text);
+        result = ExtractSender(message);
     if (result == kParseReady) {
-        MakeGreetingName();
-        result = ExtractCopyRecipient(gMessage.text);
+        MakeGreetingName(message);
+        result = ExtractCopyRecipient(message);
     }
-    gMessage.statusText[0] = '\0';
-    if (gMessage.text)
-        ExtractDescription();
+    message->statusText[0] = '\0';
+    if (message->text)
+        ExtractDescription(message);
     return result;
 }
 

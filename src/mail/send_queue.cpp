@@ -5,15 +5,13 @@
 
 #include <cstring>
 
-#include "../app/dispatcher.h"
-#include "../base/host_settings.h"
 #include "../base/error_box.h"
 #include "../base/paths.h"
 #include "../base/text.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_net.h"
 #include "../platform/plat_security.h"
-#include "login.h"
+#include "mail_settings.h"
 #include "mail_texts.h"
 #include "message_file.h"
 #include "sending_window.h"
@@ -51,101 +49,143 @@ static const char *ReasonText(int result)
 }
 
 // Reports an invalid file and deletes it: it could never be sent as it stands.
-static void ReportInvalidFile(int result, const char *path, const char *fileName)
+static void ReportInvalidFile(int result, const QueuedMessage *message, const char *fileName)
 {
-    char reason[kCommandArgumentSize + 100];
-    FormatText(reason, sizeof reason, ReasonText(result), path);
+    char reason[kPathSize + 100];
+    FormatText(reason, sizeof reason, ReasonText(result), message->path);
     char label[kFieldSize];
-    MakeDocumentLabel(gMessage.statusText, fileName, label, sizeof label);
-    char text[1000];
+    MakeDocumentLabel(message->statusText, fileName, label, sizeof label);
+    char text[kBoxTextSize];
     FormatText(text, sizeof text, kTextCouldNotSend, label, reason);
     ShowErrorBox(0, text);
-    if (!PlatDeleteFile(path)) {
-        FormatText(text, sizeof text, kTextCouldNotDelete, path);
+    if (!PlatDeleteFile(message->path)) {
+        FormatText(text, sizeof text, kTextCouldNotDelete, message->path);
         ShowErrorBox(0, text);
     }
 }
 
-// One file whose path is in gCommandArgument; fileName is its name without folder.
-static void SendOneFile(const char *fileName)
+// One batch: its settings, the message being worked on and its window, owned here and handed
+// down explicitly.
+struct SendBatch {
+    MailSettings settings;
+    QueuedMessage message;
+    SendingWindow window;
+};
+
+// One file at path; fileName is its name without folder. False when the batch must stop.
+static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName)
 {
-    gSelfClose = 0;
-    int result = ParseMessageFile(gCommandArgument);
-    if (result == kParseReady)
-        ShowSendingWindow();
-    else
-        ReportInvalidFile(result, gCommandArgument, fileName);
-    ReleaseMessageText();
+    QueuedMessage *message = &batch->message;
+    int result = ParseMessageFile(message, path);
+    bool goOn = true;
+    if (result == kParseReady) {
+        PrepareSendingWindow(&batch->window, &batch->settings, message);
+        ShowSendingWindow(&batch->window);
+        goOn = !batch->window.stopBatch;
+    } else {
+        ReportInvalidFile(result, message, fileName);
+    }
+    ReleaseMessageText(message);
+    return goOn;
 }
 
-int SendQueuedEmail(const char *argument)
+// The pattern a batch searches and, where each match needs one, the folder put before its
+// name.
+struct QueuePattern {
+    char pattern[kPathSize];
+    char folder[kPathSize];
+    bool joinFolder;  // each match goes by folder and name; else by the argument itself
+};
+
+// False when the argument or the program directory makes a path that does not fit.
+static bool MakeQueuePattern(const char *argument, QueuePattern *q)
 {
-    if (!ReadSmtpSettings())
+    q->pattern[0] = q->folder[0] = '\0';
+    q->joinFolder = true;
+    if (argument[0] == '\0')
+        return MakeQueueFolderText(q->folder, sizeof q->folder) &&
+               FormatText(q->pattern, sizeof q->pattern, "%s*.txt", q->folder);
+    bool usable = CopyText(q->pattern, sizeof q->pattern, argument);
+    // The argument's folder. With wildcards each match goes by its own full path, that
+    // folder and its name; a single file goes by the argument as it stands.
+    const char *cut = nullptr;
+    for (const char *p = q->pattern; *p; p++)
+        if (*p == '\\' || *p == '/' || *p == ':')
+            cut = p + 1;
+    CopyTextN(q->folder, sizeof q->folder, q->pattern, cut ? (size_t)(cut - q->pattern) : 0);
+    q->joinFolder = strpbrk(q->pattern, "*?") != nullptr;
+    return usable;
+}
+
+// Every match of the pattern, one after the other, while the batch may go on.
+static void SendMatches(SendBatch *batch, const QueuePattern *q)
+{
+    char name[kPathSize];
+    PlatFind find = PlatFindFirst(q->pattern, name, (int)sizeof name);
+    if (!find)
+        return;
+    bool goOn = true;
+    do {
+        char path[kPathSize];
+        if (q->joinFolder) {
+            // A path that would not fit is skipped and stays where it is.
+            if (name[0] == '\0' || !FormatText(path, sizeof path, "%s%s", q->folder, name))
+                continue;
+        } else if (!CopyText(path, sizeof path, q->pattern)) {
+            continue;
+        }
+        goOn = SendOneFile(batch, path, name);
+    } while (goOn && PlatFindNext(find, name, (int)sizeof name));
+    PlatFindClose(find);
+}
+
+// The batch proper: the settings, Windows Sockets, the batch mutex, the files. Returns the
+// exit code.
+static int RunBatch(SendBatch *batch, const char *argument)
+{
+    SettingsResult settings = ReadSmtpSettings(&batch->settings);
+    if (settings != kSettingsReady) {
+        char text[kBoxTextSize];
+        MakeSettingsFailureText(settings, &batch->settings, text, sizeof text);
+        ShowErrorBox(0, text);
         return 1;
+    }
     unsigned short granted = 0;
     if (PlatWsaStartup(kWinsockVersion, &granted) != 0) {
         ShowErrorBox(0, kTextWinsockStart);
-        ForgetLogin();
         return 1;
     }
     if (granted != kWinsockVersion) {
         ShowErrorBox(0, kTextWinsockVersion);
         PlatWsaCleanup();
-        ForgetLogin();
         return 1;
     }
 
-    // The pattern to search and, where each match needs one, the folder to put before it.
-    char pattern[kCommandArgumentSize];
-    char folder[kCommandArgumentSize] = "";
-    bool joinFolder = true;
-    bool usable = true;
-    if (argument[0] == '\0') {
-        char directory[kCommandArgumentSize];
-        GetProgramDirectory(directory, sizeof directory);
-        usable = FormatText(folder, sizeof folder, "%s\\Email\\", directory) &&
-                 FormatText(pattern, sizeof pattern, "%s*.txt", folder);
-    } else {
-        usable = CopyText(pattern, sizeof pattern, argument);
-        // The argument's folder. With wildcards each match goes by its own full path, that
-        // folder and its name; a single file goes by the argument as it stands.
-        const char *cut = nullptr;
-        for (const char *p = pattern; *p; p++)
-            if (*p == '\\' || *p == '/' || *p == ':')
-                cut = p + 1;
-        CopyTextN(folder, sizeof folder, pattern, cut ? (size_t)(cut - pattern) : 0);
-        joinFolder = strpbrk(pattern, "*?") != nullptr;
-    }
-
+    QueuePattern q;
+    bool usable = MakeQueuePattern(argument, &q);
     // Held around the batch: a second "/email" on the same folder started while one runs
     // waits for it, then searches and sends what is left, so that no file goes out twice.
     char mutexName[100];
-    MakeBatchMutexName(folder, mutexName, sizeof mutexName);
-
+    MakeBatchMutexName(q.folder, mutexName, sizeof mutexName);
     PlatMutex mutex = PlatCreateMutex(mutexName);
     bool owned = mutex != 0 && PlatWaitMutex(mutex);
-
-    gBatchContinue = 1;
-    char name[kCommandArgumentSize];
-    PlatFind find = usable ? PlatFindFirst(pattern, name, (int)sizeof name) : 0;
-    if (find) {
-        do {
-            if (joinFolder) {
-                // A path that would not fit is skipped and stays where it is.
-                if (name[0] == '\0' ||
-                    !FormatText(gCommandArgument, kCommandArgumentSize, "%s%s", folder, name))
-                    continue;
-            } else if (!CopyText(gCommandArgument, kCommandArgumentSize, pattern)) {
-                continue;
-            }
-            SendOneFile(name);
-        } while (gBatchContinue == 1 && PlatFindNext(find, name, (int)sizeof name));
-        PlatFindClose(find);
-    }
+    if (usable)
+        SendMatches(batch, &q);
     if (owned)
         PlatReleaseMutex(mutex);
     PlatCloseMutex(mutex);
     PlatWsaCleanup();
-    ForgetLogin();
     return 0;
+}
+
+// The one batch of a run. The window's buffers make it large, so it is not on the stack; the
+// functions above are handed it.
+static SendBatch gBatch;
+
+int SendQueuedEmail(const char *argument)
+{
+    int exitCode = RunBatch(&gBatch, argument);
+    ForgetMailSettings(&gBatch.settings);
+    ReleaseMessageText(&gBatch.message);
+    return exitCode;
 }

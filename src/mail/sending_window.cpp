@@ -1,274 +1,639 @@
 // The sending window: turns window messages into steps. The lookup's answer starts the
-// connection, socket events feed the conversation, the timer gives up on a stalled one, and
-// the Cancel command ends everything, deleting the file once the server has accepted it.
+// connection, socket events feed the TLS channel and the conversation, the timer gives up on a
+// stalled conversation, and the Cancel command ends everything, deleting the file once the
+// server has accepted it. What the conversation and the channel hand back is carried out here,
+// after their call has returned, so that no step ever runs inside another.
 #include "sending_window.h"
 
 #include <cstring>
 
-#include "../app/dispatcher.h"
 #include "../base/error_box.h"
-#include "../base/host_settings.h"
 #include "../base/paths.h"
 #include "../base/text.h"
 #include "../platform/plat_files.h"
-#include "../platform/plat_net.h"
+#include "../platform/plat_tls.h"
 #include "../platform/plat_ui.h"
 #include "../platform/plat_window.h"
-#include "login.h"
 #include "mail_texts.h"
-#include "smtp.h"
-
-char gSmtpServer[256];
-unsigned short gConfiguredPort;
-int gSelfClose;
-int gBatchContinue;
-PlatSocket gSocket = PLAT_INVALID_SOCKET;
 
 static const int kLogPixelsY = 90;
 static const unsigned short kDefaultSmtpPort = 25;
+// A socket that keeps delivering while it is being closed is not read for ever.
+static const int kCloseDrainMax = 4096;
 
-static char gHostEntry[PLAT_HOST_ENTRY_SIZE];
-static uintptr_t gLookupHandle;
-static PlatFont gFont;
-static bool gWindowStarted;
-static bool gWindowEnded;
-
-// Messages that came while another message was being handled, waiting their turn.
-struct DeferredMessage {
-    unsigned message;
-    uintptr_t first;
-    intptr_t second;
-};
-static const int kDeferredMax = 64;
-static DeferredMessage gDeferred[kDeferredMax];
-static int gDeferredCount;
-static int gHandlerDepth;
-
-void SetStatusLine(PlatWindow window, const char *text)
+void SetStatusLine(PlatWindow handle, const char *text)
 {
-    PlatSetDlgItemText(window, kStatusLine, text);
+    PlatSetDlgItemText(handle, kStatusLine, text);
 }
 
-void StopTimeoutTimer(PlatWindow window) { PlatKillTimer(window, kTimeoutTimer); }
+void StopTimeoutTimer(PlatWindow handle) { PlatKillTimer(handle, kTimeoutTimer); }
 
-void CloseSendingWindow(PlatWindow window)
+void CloseSendingWindow(SendingWindow *w)
 {
-    gSelfClose = 1;
-    PlatSendCommand(window, kCancelButton);
+    w->selfClose = true;
+    PlatSendCommand(w->handle, kCancelButton);
 }
 
-int ReadSmtpSettings(void)
+// Something failed that ends the window: its box has been shown; the batch stops.
+static void FailWindow(SendingWindow *w)
 {
-    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPServer", "", gSmtpServer,
-                        sizeof gSmtpServer) == 0) {
-        ShowErrorBox(0, kTextNoServer);
-        return 0;
-    }
-    char port[kSettingSize];
-    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPPort", "", port, sizeof port) == 0) {
-        ShowErrorBox(0, kTextNoPort);
-        return 0;
-    }
-    gConfiguredPort = (unsigned short)ParseDecimal(port);
-    return ReadSecuritySettings();
+    w->stopBatch = true;
+    CloseSendingWindow(w);
 }
 
-// Formats a failure that names the queue folder, with a number, and shows it.
-static void ShowQueuedFailure(PlatWindow window, const char *format, int number)
+// The box of a failure after which the message stays queued, the queue folder named last:
+// "%d ... %s" with number, or "%s ... %s" with the server, or "%s ... 0x%08X ... %s".
+enum QueuedFailureShape { kNumberFolder, kServerFolder, kServerNumberFolder };
+
+static void FormatQueuedFailure(char *text, size_t textSize, const char *format,
+                                QueuedFailureShape shape, const char *server,
+                                unsigned long number)
 {
-    char folder[kCommandArgumentSize + 8];
+    char folder[kPathSize + 8];
     MakeQueueFolderText(folder, sizeof folder);
-    char text[1000];
-    FormatText(text, sizeof text, format, number, folder);
-    ShowErrorBox(window, text);
+    switch (shape) {
+    case kNumberFolder:
+        FormatText(text, textSize, format, (int)number, folder);
+        break;
+    case kServerFolder:
+        FormatText(text, textSize, format, server, folder);
+        break;
+    case kServerNumberFolder:
+        FormatText(text, textSize, format, server, (unsigned)number, folder);
+        break;
+    }
 }
 
-int StartConnection(PlatWindow window, uintptr_t lookupHandle, intptr_t lookupStatus)
+static void ShowQueuedFailure(SendingWindow *w, const char *format, int number)
 {
-    if (lookupHandle != gLookupHandle)
-        return 1;
+    char text[kBoxTextSize];
+    FormatQueuedFailure(text, sizeof text, format, kNumberFolder, nullptr, (unsigned long)number);
+    ShowErrorBox(w->handle, text);
+}
+
+void MakeTlsFailureText(const TlsFailure *failure, const char *server, char *text,
+                        size_t textSize)
+{
+    const char *format = kTextTlsFailed;
+    QueuedFailureShape shape = kServerNumberFolder;
+    if (failure->kind == kTlsCertificateRefused) {
+        shape = kServerFolder;
+        switch (failure->code) {
+        case PLAT_CERT_E_UNTRUSTEDROOT:
+        case PLAT_CERT_E_UNTRUSTEDTESTROOT:
+        case PLAT_CERT_E_CHAINING:
+        case PLAT_TRUST_E_CERT_SIGNATURE:
+            format = kTextCertUntrusted;
+            break;
+        case PLAT_CERT_E_CN_NO_MATCH:
+            format = kTextCertNameMismatch;
+            break;
+        case PLAT_CERT_E_EXPIRED:
+            format = kTextCertExpired;
+            break;
+        case PLAT_CERT_E_REVOKED:
+            format = kTextCertRevoked;
+            break;
+        default:
+            format = kTextCertOther;
+            shape = kServerNumberFolder;
+            break;
+        }
+    }
+    FormatQueuedFailure(text, textSize, format, shape, server, failure->code);
+}
+
+static void ShowTlsFailure(SendingWindow *w, const TlsFailure *failure)
+{
+    char text[kBoxTextSize];
+    MakeTlsFailureText(failure, w->settings->server, text, sizeof text);
+    ShowErrorBox(w->handle, text);
+}
+
+// ---- moving bytes ---------------------------------------------------------------------
+
+enum MoveResult { kMovedAll, kMoveBlocked, kMoveBroken };
+
+// One send of bytes to the socket: how many it took (0: none, it is full until the next write
+// event), or -1 when the connection is broken.
+static int SendToSocket(SendingWindow *w, const char *data, size_t length)
+{
+    if (w->socketFull)
+        return 0;
+    int n = PlatSend(w->socket, data, length > 0x7FFFFFFF ? 0x7FFFFFFF : (int)length);
+    if (n == 0)
+        w->socketFull = true;
+    return n;
+}
+
+// Hands the channel's bytes to the socket as far as it takes them.
+static MoveResult MoveChannelOutput(SendingWindow *w)
+{
+    const char *data;
+    size_t length;
+    while (TlsPendingOutput(&w->channel, &data, &length)) {
+        int n = SendToSocket(w, data, length);
+        if (n < 0)
+            return kMoveBroken;
+        if (n == 0)
+            return kMoveBlocked;
+        TlsOutputTaken(&w->channel, (size_t)n);
+    }
+    return kMovedAll;
+}
+
+// Everything waiting goes down as far as the socket takes it: what TLS holds first (it is
+// older than anything of the conversation), then the conversation's bytes, in clear or
+// encrypted. A partial send is followed by another try, which re-arms the write event.
+static MoveResult MoveOutput(SendingWindow *w)
+{
+    for (;;) {
+        MoveResult moved = MoveChannelOutput(w);
+        if (moved != kMovedAll)
+            return moved;
+        const char *data;
+        size_t length;
+        if (!PendingOutput(&w->conversation, &data, &length))
+            return kMovedAll;
+        if (w->channel.mode == kTlsHandshaking)
+            return kMoveBlocked;  // nothing of the conversation before the handshake is done
+        if (w->channel.mode == kTlsSecure) {
+            size_t taken = TlsEncrypt(&w->channel, data, length);
+            if (taken == (size_t)-1)
+                return kMoveBroken;
+            OutputTaken(&w->conversation, taken);
+            continue;
+        }
+        int n = SendToSocket(w, data, length);
+        if (n < 0)
+            return kMoveBroken;
+        if (n == 0)
+            return kMoveBlocked;
+        OutputTaken(&w->conversation, (size_t)n);
+    }
+}
+
+static void CarryOut(SendingWindow *w, const SmtpActions *actions);
+
+// Moves what waits to the socket; then, while nothing of ours is left unsent, lets the
+// conversation answer the replies that have come.
+static void Pump(SendingWindow *w)
+{
+    while (!w->ended) {
+        MoveResult moved = MoveOutput(w);
+        if (moved == kMoveBroken) {
+            // A handshake that cannot go on ends here; otherwise the connection's close or
+            // the server's reply tells the rest.
+            if (w->channel.mode == kTlsHandshaking) {
+                ShowErrorBox(w->handle, kTextConnectionClosed);
+                FailWindow(w);
+                return;
+            }
+            DropOutput(&w->conversation);
+            TlsDropOutput(&w->channel);
+            continue;
+        }
+        if (moved == kMoveBlocked)
+            return;
+        SmtpActions actions = {};
+        if (!TakeNextReply(&w->conversation, &actions))
+            return;
+        CarryOut(w, &actions);
+    }
+}
+
+// Starts the handshake the conversation asked for and sends its first message.
+static void StartTls(SendingWindow *w)
+{
+    TlsFailure failure;
+    if (!TlsStart(&w->channel, w->settings->server, &failure)) {
+        ShowTlsFailure(w, &failure);
+        FailWindow(w);
+        return;
+    }
+    if (MoveChannelOutput(w) == kMoveBroken) {
+        ShowErrorBox(w->handle, kTextConnectionClosed);
+        FailWindow(w);
+    }
+}
+
+// What the conversation asked for, in order, until the window has ended.
+static void CarryOut(SendingWindow *w, const SmtpActions *actions)
+{
+    for (int i = 0; i < actions->count && !w->ended; i++) {
+        const SmtpAction &action = actions->items[i];
+        switch (action.kind) {
+        case kActionStatus:
+            SetStatusLine(w->handle, action.text);
+            break;
+        case kActionBox:
+            ShowErrorBox(w->handle, actions->boxText);
+            break;
+        case kActionStartTls:
+            StartTls(w);
+            break;
+        case kActionStopTimer:
+            StopTimeoutTimer(w->handle);
+            break;
+        case kActionStopBatch:
+            w->stopBatch = true;
+            break;
+        case kActionClose:
+            CloseSendingWindow(w);
+            break;
+        }
+    }
+}
+
+// ---- socket events ----------------------------------------------------------------------
+
+// One receive for a read event: the bytes received (> 0); 0 when nothing was waiting after
+// all; -1 when the server has closed the connection or the receive failed (after its box).
+static int ReceiveFromServer(SendingWindow *w, char *buffer, int length)
+{
+    int n = PlatRecv(w->socket, buffer, length);
+    if (n == 0) {
+        ShowErrorBox(w->handle, kTextConnectionClosed);
+        return -1;
+    }
+    if (n < 0) {
+        // A read event whose data an earlier receive already took: nothing is wrong.
+        if (PlatWsaGetLastError() == PLAT_WSAEWOULDBLOCK)
+            return 0;
+        char text[kBoxTextSize];
+        FormatText(text, sizeof text, kTextReceiveError, n);
+        ShowErrorBox(w->handle, text);
+        return -1;
+    }
+    return n;
+}
+
+// The connect has completed (reported, or at once).
+static void ConnectionUp(SendingWindow *w)
+{
+    SmtpActions actions = {};
+    ConnectionMade(&w->conversation, &actions);
+    CarryOut(w, &actions);
+    Pump(w);
+}
+
+// Text for the conversation, in pieces no larger than one plain receive, so that the reply
+// lines see what they would see without TLS.
+static void FeedText(SendingWindow *w, const char *text, size_t length)
+{
+    for (size_t done = 0; done < length && !w->ended;) {
+        size_t piece = length - done < (size_t)kReceiveMax ? length - done : (size_t)kReceiveMax;
+        SmtpActions actions = {};
+        AddReplyBytes(&w->conversation, text + done, piece, &actions);
+        CarryOut(w, &actions);
+        Pump(w);
+        done += piece;
+    }
+}
+
+// A read event once TLS has been started: receives, then steps the channel until it wants
+// more.
+static void ReceiveTls(SendingWindow *w)
+{
+    size_t room = 0;
+    char *space = TlsInputSpace(&w->channel, &room);
+    if (room == 0) {
+        TlsFailure failure = {kTlsProviderFailure, kTlsBufferTooSmall};
+        ShowTlsFailure(w, &failure);
+        FailWindow(w);
+        return;
+    }
+    int n = ReceiveFromServer(w, space, room > 0x7FFFFFFF ? 0x7FFFFFFF : (int)room);
+    if (n < 0) {
+        FailWindow(w);
+        return;
+    }
+    if (n == 0)
+        return;
+    TlsInputAdded(&w->channel, (size_t)n);
+    while (!w->ended) {
+        const char *text = nullptr;
+        size_t length = 0;
+        TlsFailure failure = {};
+        TlsState state = TlsNextState(&w->channel, w->settings->server, &text, &length, &failure);
+        // A handshake message the step made goes out before anything is judged.
+        MoveResult moved = MoveChannelOutput(w);
+        if (moved == kMoveBroken && w->channel.mode == kTlsHandshaking &&
+            state != kTlsFailed) {
+            ShowErrorBox(w->handle, kTextConnectionClosed);
+            FailWindow(w);
+            return;
+        }
+        switch (state) {
+        case kTlsWantInput:
+            Pump(w);
+            return;
+        case kTlsSecured: {
+            SmtpActions actions = {};
+            SecureChannelReady(&w->conversation, &actions);
+            CarryOut(w, &actions);
+            Pump(w);
+            break;
+        }
+        case kTlsText:
+            FeedText(w, text, length);
+            break;
+        case kTlsClosed:
+            ShowErrorBox(w->handle, kTextConnectionClosed);
+            FailWindow(w);
+            return;
+        case kTlsFailed:
+            ShowTlsFailure(w, &failure);
+            FailWindow(w);
+            return;
+        }
+    }
+}
+
+static void HandleRead(SendingWindow *w)
+{
+    // With TLS from the first byte nothing is read in clear, even should the server speak
+    // before the connect was reported.
+    if (w->settings->security == kSecurityTls) {
+        SmtpActions actions = {};
+        ConnectionMade(&w->conversation, &actions);
+        CarryOut(w, &actions);
+        if (w->ended)
+            return;
+    }
+    if (w->channel.mode != kTlsPlain) {
+        ReceiveTls(w);
+        return;
+    }
+    char buffer[kReceiveMax + 1];
+    int n = ReceiveFromServer(w, buffer, kReceiveMax);
+    if (n < 0) {
+        FailWindow(w);
+        return;
+    }
+    if (n == 0)
+        return;
+    buffer[n] = '\0';
+    SmtpActions actions = {};
+    AddReplyBytes(&w->conversation, buffer, (size_t)n, &actions);
+    CarryOut(w, &actions);
+    Pump(w);
+}
+
+// One socket event: the event code in the low 16 bits, its error in the high 16.
+static void HandleSocketEvent(SendingWindow *w, unsigned long eventWord)
+{
+    unsigned event = (unsigned)(eventWord & 0xFFFF);
+    unsigned error = (unsigned)((eventWord >> 16) & 0xFFFF);
+    switch (event) {
+    case PLAT_FD_READ:
+        HandleRead(w);
+        break;
+    case PLAT_FD_CONNECT:
+        // A connect refused or unreachable after it was issued.
+        if (error != 0) {
+            ShowErrorBox(w->handle, kTextConnectFailed);
+            FailWindow(w);
+            return;
+        }
+        ConnectionUp(w);
+        break;
+    case PLAT_FD_WRITE:
+        w->socketFull = false;
+        Pump(w);
+        break;
+    case PLAT_FD_CLOSE: {
+        // The rest of what we were sending can no longer go; the replies held back for it
+        // are handled now. The close itself shows when a read finds nothing.
+        const char *data;
+        size_t length;
+        if (PendingOutput(&w->conversation, &data, &length) ||
+            TlsPendingOutput(&w->channel, &data, &length)) {
+            DropOutput(&w->conversation);
+            TlsDropOutput(&w->channel);
+            Pump(w);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// ---- the window -------------------------------------------------------------------------
+
+void CloseConnection(PlatSocket socket)
+{
+    if (socket == PLAT_INVALID_SOCKET)
+        return;
+    PlatShutdown(socket, 1);
+    char scratch[kReceiveMax + 1];
+    for (int i = 0; i < kCloseDrainMax && PlatRecv(socket, scratch, kReceiveMax) > 0; i++) {
+    }
+    PlatShutdown(socket, 2);
+    PlatCloseSocket(socket);
+}
+
+WindowStep StartConnection(SendingWindow *w, uintptr_t lookupHandle, intptr_t lookupStatus)
+{
+    if (lookupHandle != w->lookupHandle)
+        return kStepGoOn;
     int error = (int)(((uintptr_t)lookupStatus >> 16) & 0xFFFF);
     if (error != 0) {
-        ShowQueuedFailure(window, kTextLookupFailed, error);
-        return 0;
+        ShowQueuedFailure(w, kTextLookupFailed, error);
+        return kStepCloseWindow;
     }
-    gSocket = PlatCreateStreamSocket();
-    if (gSocket == PLAT_INVALID_SOCKET) {
-        ShowErrorBox(window, kTextNoSocket);
-        return 0;
+    w->socket = PlatCreateStreamSocket();
+    if (w->socket == PLAT_INVALID_SOCKET) {
+        ShowErrorBox(w->handle, kTextNoSocket);
+        return kStepCloseWindow;
     }
-    if (PlatAsyncSelect(gSocket, window, kWmSocketEvent, kSocketEventMask) != 0) {
-        ShowErrorBox(window, kTextSelectFailed);
-        return 0;
+    if (PlatAsyncSelect(w->socket, w->handle, kWmSocketEvent, kSocketEventMask) != 0) {
+        ShowErrorBox(w->handle, kTextSelectFailed);
+        return kStepCloseWindow;
     }
     // The configured port; the services database (and then 25) only when it is 0.
-    unsigned short port = gConfiguredPort;
+    unsigned short port = w->settings->port;
     if (port == 0)
         port = PlatGetServicePort("smtp", "tcp");
     if (port == 0)
         port = kDefaultSmtpPort;
-    bool connectedAtOnce = PlatConnect(gSocket, gHostEntry, port) == 0;
+    bool connectedAtOnce = PlatConnect(w->socket, w->hostEntry, port) == 0;
     if (!connectedAtOnce && PlatWsaGetLastError() != PLAT_WSAEWOULDBLOCK) {
-        ShowErrorBox(window, kTextConnectFailed);
-        return 0;
+        ShowErrorBox(w->handle, kTextConnectFailed);
+        return kStepCloseWindow;
     }
-    gSmtpState = kStateConnecting;
-    char text[300];
-    FormatText(text, sizeof text, kStatusConnected, gSmtpServer);
-    SetStatusLine(window, text);
+    ConnectIssued(&w->conversation);
+    char text[kBoxTextSize];
+    FormatText(text, sizeof text, kStatusConnected, w->settings->server);
+    SetStatusLine(w->handle, text);
     // A connect done at once may never be reported by an event.
-    return connectedAtOnce ? ConnectionMade(window) : 1;
+    if (connectedAtOnce)
+        ConnectionUp(w);
+    return kStepGoOn;
 }
 
-static intptr_t HandleInitDialog(PlatWindow window)
+static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
 {
-    gWindowStarted = true;
+    w->handle = handle;
+    w->started = true;
     // 10 points at the screen's vertical resolution, to the nearest pixel.
-    int dpi = PlatGetDeviceCaps(window, kLogPixelsY);
+    int dpi = PlatGetDeviceCaps(handle, kLogPixelsY);
     int height = -((10 * dpi + 36) / 72);
-    gFont = PlatCreateFont(height, 700, "MS Sans Serif");
-    PlatSetControlFont(window, kStatusLine, gFont, 0);
-    PlatSetControlFont(window, kCancelButton, gFont, 0);
+    w->font = PlatCreateFont(height, 700, "MS Sans Serif");
+    PlatSetControlFont(handle, kStatusLine, w->font, 0);
+    PlatSetControlFont(handle, kCancelButton, w->font, 0);
 
-    ResetConversation();
-    PlatSetTimer(window, kTimeoutTimer, kTimeoutMilliseconds);
-    char text[300];
-    FormatText(text, sizeof text, kStatusConnecting, gSmtpServer);
-    SetStatusLine(window, text);
-    gLookupHandle = PlatAsyncGetHostByName(window, kWmHostFound, gSmtpServer, gHostEntry,
-                                           (int)sizeof gHostEntry);
+    StartConversation(&w->conversation, w->settings, w->message);
+    PlatSetTimer(handle, kTimeoutTimer, kTimeoutMilliseconds);
+    char text[kBoxTextSize];
+    FormatText(text, sizeof text, kStatusConnecting, w->settings->server);
+    SetStatusLine(handle, text);
+    w->lookupHandle = PlatAsyncGetHostByName(handle, kWmHostFound, w->settings->server,
+                                             w->hostEntry, (int)sizeof w->hostEntry);
     // The window then waits for the user's Cancel.
-    if (gLookupHandle == 0)
-        ShowErrorBox(window, kTextLookupNotStarted);
-    return 1;
+    if (w->lookupHandle == 0)
+        ShowErrorBox(handle, kTextLookupNotStarted);
 }
 
-static void HandleTimer(PlatWindow window)
+static void HandleTimer(SendingWindow *w)
 {
-    StopTimeoutTimer(window);
+    StopTimeoutTimer(w->handle);
     // Not yet started, or stopped by a negative reply: the user decides.
-    if (gSmtpState != gLastStepState)
+    if (w->conversation.state != w->conversation.lastStepState)
         return;
-    gBatchContinue = 0;
-    ShowQueuedFailure(window, kTextTimedOut, gSmtpState);
-    CloseSendingWindow(window);
+    w->stopBatch = true;
+    ShowQueuedFailure(w, kTextTimedOut, w->conversation.state);
+    CloseSendingWindow(w);
 }
 
-static void HandleCancel(PlatWindow window)
+static void HandleCancel(SendingWindow *w)
 {
-    if (gWindowEnded)
+    if (w->ended)
         return;
-    if (gSelfClose == 0)
-        gBatchContinue = 0;
+    if (!w->selfClose)
+        w->stopBatch = true;
     // State 9 or more: the server has the message, so it must not go out again. A negative
     // reply to QUIT puts the state back to 8, and the file then stays queued.
-    if (gSmtpState >= kStateSent && !PlatDeleteFile(gCommandArgument)) {
-        char text[1000];
-        FormatText(text, sizeof text, kTextCouldNotDelete, gCommandArgument);
-        ShowErrorBox(window, text);
+    if (MessageAccepted(&w->conversation) && !PlatDeleteFile(w->message->path)) {
+        char text[kBoxTextSize];
+        FormatText(text, sizeof text, kTextCouldNotDelete, w->message->path);
+        ShowErrorBox(w->handle, text);
     }
-    if (gSmtpState != kStateIdle)
-        CloseConnection(gSocket);
-    else if (gSocket != PLAT_INVALID_SOCKET)
-        PlatCloseSocket(gSocket);  // made, but the connect was never issued
-    gSocket = PLAT_INVALID_SOCKET;
-    DiscardPendingOutput();
+    if (w->conversation.state != kStateIdle)
+        CloseConnection(w->socket);
+    else if (w->socket != PLAT_INVALID_SOCKET)
+        PlatCloseSocket(w->socket);  // made, but the connect was never issued
+    w->socket = PLAT_INVALID_SOCKET;
+    EndConversation(&w->conversation);
+    TlsReset(&w->channel);
     PlatSleep(kClosePauseMilliseconds);
-    gWindowEnded = true;
-    PlatEndDialog(window, -1);
+    w->ended = true;
+    PlatEndDialog(w->handle, -1);
 }
 
-static intptr_t HandleMessage(PlatWindow window, unsigned message, uintptr_t first,
-                              intptr_t second)
+static intptr_t HandleMessage(SendingWindow *w, PlatWindow handle, unsigned message,
+                              uintptr_t first, intptr_t second)
 {
     switch (message) {
     case PLAT_WM_INITDIALOG:
-        return HandleInitDialog(window);
+        HandleInitDialog(w, handle);
+        return 1;
     case kWmHostFound:
-        if (!StartConnection(window, first, second)) {
-            gBatchContinue = 0;
-            CloseSendingWindow(window);
-        }
+        if (StartConnection(w, first, second) == kStepCloseWindow)
+            FailWindow(w);
         return 1;
     case kWmSocketEvent:
         // Events of a socket that is not (or no longer) ours mean nothing here.
-        if (gSocket == PLAT_INVALID_SOCKET || first != (uintptr_t)gSocket)
+        if (w->socket == PLAT_INVALID_SOCKET || first != (uintptr_t)w->socket)
             return 1;
-        if (!HandleSocketEvent(window, (unsigned long)second)) {
-            gBatchContinue = 0;
-            CloseSendingWindow(window);
-        }
+        HandleSocketEvent(w, (unsigned long)second);
         return 1;
     case PLAT_WM_TIMER:
-        HandleTimer(window);
+        HandleTimer(w);
         return 1;
     case PLAT_WM_COMMAND:
         if (first != (uintptr_t)kCancelButton)
             return 0;  // Esc and the close box do nothing
-        HandleCancel(window);
+        HandleCancel(w);
         return 1;
     default:
         return 0;
     }
 }
 
-static void DeferMessage(unsigned message, uintptr_t first, intptr_t second)
+static void DeferMessage(SendingWindow *w, unsigned message, uintptr_t first, intptr_t second)
 {
     // The queue cannot fill in practice: the platform holds back a socket's next read event
     // until the socket has been read, and there is one timer and one lookup.
-    if (gDeferredCount < kDeferredMax)
-        gDeferred[gDeferredCount++] = {message, first, second};
+    if (w->deferredCount < kDeferredMax)
+        w->deferred[w->deferredCount++] = {message, first, second};
 }
 
-intptr_t SendingWindowProc(void *, PlatWindow window, unsigned message, uintptr_t first,
+intptr_t SendingWindowProc(void *context, PlatWindow handle, unsigned message, uintptr_t first,
                            intptr_t second)
 {
+    SendingWindow *w = (SendingWindow *)context;
+    if (!w)
+        return 0;
     bool asynchronous =
         message == kWmHostFound || message == kWmSocketEvent || message == PLAT_WM_TIMER;
     if (asynchronous) {
-        if (gWindowEnded)
+        if (w->ended)
             return 1;
-        // Inside a message box's loop: the line being handled must finish first.
-        if (gHandlerDepth > 0) {
-            DeferMessage(message, first, second);
+        // Inside a box's loop: what is being carried out must finish first.
+        if (w->handlerDepth > 0) {
+            DeferMessage(w, message, first, second);
             return 1;
         }
     }
-    gHandlerDepth++;
-    intptr_t result = HandleMessage(window, message, first, second);
-    gHandlerDepth--;
+    w->handlerDepth++;
+    intptr_t result = HandleMessage(w, handle, message, first, second);
+    w->handlerDepth--;
     // Back at the outermost level: what waited is handled now, oldest first.
-    while (gHandlerDepth == 0 && gDeferredCount > 0 && !gWindowEnded) {
-        DeferredMessage next = gDeferred[0];
-        gDeferredCount--;
-        memmove(gDeferred, gDeferred + 1, sizeof gDeferred[0] * (size_t)gDeferredCount);
-        gHandlerDepth++;
-        HandleMessage(window, next.message, next.first, next.second);
-        gHandlerDepth--;
+    while (w->handlerDepth == 0 && w->deferredCount > 0 && !w->ended) {
+        DeferredMessage next = w->deferred[0];
+        w->deferredCount--;
+        memmove(w->deferred, w->deferred + 1, sizeof w->deferred[0] * (size_t)w->deferredCount);
+        w->handlerDepth++;
+        HandleMessage(w, handle, next.message, next.first, next.second);
+        w->handlerDepth--;
     }
-    if (gWindowEnded)
-        gDeferredCount = 0;
+    if (w->ended)
+        w->deferredCount = 0;
     return result;
 }
 
-void ShowSendingWindow(void)
+void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
+                          QueuedMessage *message)
 {
-    gWindowStarted = false;
-    gWindowEnded = false;
-    gHandlerDepth = 0;
-    gDeferredCount = 0;
-    gLookupHandle = 0;
-    gFont = 0;
-    gSocket = PLAT_INVALID_SOCKET;
-    PlatDialogBox(kSendingWindowTemplate, 0, SendingWindowProc, nullptr);
+    w->settings = settings;
+    w->message = message;
+    w->started = w->stopBatch = false;
+    w->handle = 0;
+    w->socket = PLAT_INVALID_SOCKET;
+    w->lookupHandle = 0;
+    w->font = 0;
+    w->socketFull = w->selfClose = w->ended = false;
+    w->deferredCount = 0;
+    w->handlerDepth = 0;
+    StartConversation(&w->conversation, settings, message);
+    w->channel.tls = 0;
+    TlsReset(&w->channel);
+}
+
+void ShowSendingWindow(SendingWindow *w)
+{
+    PlatDialogBox(kSendingWindowTemplate, 0, SendingWindowProc, w);
     // A window that could not be made sent nothing: the rest waits for a later run.
-    if (!gWindowStarted)
-        gBatchContinue = 0;
-    if (gSocket != PLAT_INVALID_SOCKET) {
-        PlatCloseSocket(gSocket);
-        gSocket = PLAT_INVALID_SOCKET;
+    if (!w->started)
+        w->stopBatch = true;
+    if (w->socket != PLAT_INVALID_SOCKET) {
+        PlatCloseSocket(w->socket);
+        w->socket = PLAT_INVALID_SOCKET;
     }
-    PlatDeleteFont(gFont);
-    gFont = 0;
-    DiscardPendingOutput();
+    PlatDeleteFont(w->font);
+    w->font = 0;
+    EndConversation(&w->conversation);
+    TlsReset(&w->channel);
 }

@@ -1,10 +1,15 @@
-// The sending window: one modal window per queued message, owning the name lookup, the
-// socket, the time-out timer, the status line and the Cancel button; and the values and
-// controls that the conversation and the batch share with it.
+// The sending window: one modal window per queued message. It is the one part of the mail code
+// that touches the socket, the timer, the status line and the boxes: it feeds what happens to
+// the conversation and the TLS channel and carries out what they hand back.
 #pragma once
 #include <cstddef>
 
+#include "../platform/plat_net.h"
 #include "../platform/plat_types.h"
+#include "mail_settings.h"
+#include "message_file.h"
+#include "smtp.h"
+#include "tls_channel.h"
 
 // Private window messages: the name lookup's answer and the socket events.
 const unsigned kWmHostFound = PLAT_WM_USER + 1;    // 1025
@@ -24,38 +29,74 @@ const unsigned kTimeoutMilliseconds = 60000;
 // How long the window stays on screen with its last status before it ends.
 const unsigned kClosePauseMilliseconds = 1000;
 
-// The mail server from the host settings file.
-extern char gSmtpServer[256];
-extern unsigned short gConfiguredPort;
+// A window message that came while another was being handled (inside a box), waiting its turn.
+struct DeferredMessage {
+    unsigned message;
+    uintptr_t first;
+    intptr_t second;
+};
+const int kDeferredMax = 64;
 
-// 1 while the program itself closes the window, 0 when a Cancel comes from the user.
-extern int gSelfClose;
-// 1 while the batch may take the next file.
-extern int gBatchContinue;
-// The connection's socket, PLAT_INVALID_SOCKET when there is none.
-extern PlatSocket gSocket;
+struct SendingWindow {
+    // Given for the window's life by PrepareSendingWindow.
+    const MailSettings *settings;
+    QueuedMessage *message;
 
-// Reads "SMTPServer" and "SMTPPort". 1 when both are set; 0 after the box that says which
-// is missing.
-int ReadSmtpSettings(void);
+    // What the batch reads once the window has ended.
+    bool started;    // the window was made
+    bool stopBatch;  // the batch must stop after this message
 
-// The window procedure. Lookup answers, socket events and the timer that arrive while
-// another message of this window is being handled (inside a message box's loop) wait and are
-// handled, in order, once that handling is over.
-intptr_t SendingWindowProc(void *context, PlatWindow window, unsigned message, uintptr_t first,
+    // The window's own.
+    PlatWindow handle;
+    PlatSocket socket;  // PLAT_INVALID_SOCKET when there is none
+    uintptr_t lookupHandle;
+    char hostEntry[PLAT_HOST_ENTRY_SIZE];
+    PlatFont font;
+    bool socketFull;  // a send would have blocked: the next write event says when there is room
+    bool selfClose;   // the program itself closes the window; else a Cancel is the user's
+    bool ended;
+    DeferredMessage deferred[kDeferredMax];
+    int deferredCount;
+    int handlerDepth;
+
+    SmtpConversation conversation;
+    TlsChannel channel;
+};
+
+// Makes window ready to send message with settings (both borrowed until the window ends).
+// The structure is large (the conversation's and the channel's buffers): keep it off the
+// stack.
+void PrepareSendingWindow(SendingWindow *window, const MailSettings *settings,
+                          QueuedMessage *message);
+
+// Shows the window, modally and without owner, and returns once it has ended. The file is
+// deleted once the server has accepted the message; window->stopBatch tells the batch whether
+// to go on.
+void ShowSendingWindow(SendingWindow *window);
+
+// The window procedure, with the window's state as context. Lookup answers, socket events and
+// the timer that arrive while another message of this window is being handled (inside a
+// box's loop) wait and are handled, in order, once that handling is over.
+intptr_t SendingWindowProc(void *context, PlatWindow handle, unsigned message, uintptr_t first,
                            intptr_t second);
 
-// The lookup's answer: makes the socket and issues the connect. 1 to go on, 0 on failure
-// (after its box).
-int StartConnection(PlatWindow window, uintptr_t lookupHandle, intptr_t lookupStatus);
+// What a handler found: go on, or the window must close (its box has been shown).
+enum WindowStep { kStepGoOn, kStepCloseWindow };
 
-// Shows the window for the message in gMessage, modally, and returns when it has ended.
-void ShowSendingWindow(void);
+// The lookup's answer: makes the socket and issues the connect.
+WindowStep StartConnection(SendingWindow *window, uintptr_t lookupHandle, intptr_t lookupStatus);
 
 // The controls.
-void SetStatusLine(PlatWindow window, const char *text);
-void StopTimeoutTimer(PlatWindow window);
+void SetStatusLine(PlatWindow handle, const char *text);
+void StopTimeoutTimer(PlatWindow handle);
 // Closes the window as a Cancel would, marked as the program's own doing; returns once the
 // Cancel has been handled in full.
-void CloseSendingWindow(PlatWindow window);
+void CloseSendingWindow(SendingWindow *window);
 
+// The orderly close: shuts the sending side, reads what is waiting, shuts both and closes.
+void CloseConnection(PlatSocket socket);
+
+// The box text of a TLS failure for server: the certificate's verdict named, or the provider's
+// status as a number; the queue folder last.
+void MakeTlsFailureText(const TlsFailure *failure, const char *server, char *text,
+                        size_t textSize);

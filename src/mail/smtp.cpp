@@ -1,173 +1,145 @@
 // The SMTP conversation: received bytes become reply lines, each complete reply moves the
-// state one step and answers with the next command. What goes out is carried to its last
-// byte in order, over as many socket events as the non-blocking socket needs.
+// state one step and answers with the next command. What goes out is held here until the
+// window has handed it to the connection, a piece at a time for the message.
 #include "smtp.h"
 
 #include <cstring>
 
-#include "../base/error_box.h"
-#include "../base/paths.h"
 #include "../base/text.h"
-#include "../platform/plat_net.h"
-#include "login.h"
-#include "message_file.h"
 #include "mail_texts.h"
-#include "sending_window.h"
-#include "transport.h"
 
-int gSmtpState;
-int gLastStepState = -1;
-int gPreludeStep;
-bool gOffersAuthPlain, gOffersAuthLogin;
-
-// A step failed in a way that ends the window; its box has been shown.
-static bool gFailed;
-
-// Received bytes not yet ended by a line feed.
-static char gPendingReply[kPendingReplySize];
-static size_t gPendingLength;
-
-// Every command is formatted here before it is handed to the socket.
-static const size_t kCommandTextSize = 1000;
-static char gCommandText[kCommandTextSize];
-
-// What goes out: gOut holds the bytes being handed to the socket (a command, or the next
-// encoded piece of the message); gOutSent of them have been taken. While the message is on
-// its way, gOutSource is its body still to be encoded and gOutMark its end-of-data mark.
-static const size_t kOutSize = 1024 * 1024;
-static char gOut[kOutSize];
-static size_t gOutLength, gOutSent;
-static const char *gOutSource;
-static size_t gOutSourceLength, gOutSourcePosition;
-static int gOutAtLineStart;
-static const char *gOutMark;
-
-// A socket that keeps delivering while it is being closed is not read for ever.
-static const int kCloseDrainMax = 4096;
-
-static void DropOutput(void)
-{
-    gOutLength = gOutSent = 0;
-    gOutSource = nullptr;
-    gOutMark = nullptr;
-    TransportDropOutput();
-}
-
-// The login lines pass through gOut: nothing of them stays behind.
+// The login lines pass through the start of the output: nothing of them stays behind.
 static const size_t kLoginLineMax = 8 * 1024;
-static void WipeLoginLines(void) { WipeBytes(gOut, kLoginLineMax); }
 
-void ResetConversation(void)
+static void AddAction(SmtpActions *actions, SmtpActionKind kind, const char *text = nullptr)
 {
-    gSmtpState = kStateIdle;
-    gLastStepState = -1;
-    gPendingReply[0] = '\0';
-    gPendingLength = 0;
-    gPreludeStep = kPreludeNone;
-    gOffersAuthPlain = gOffersAuthLogin = false;
-    gFailed = false;
-    DropOutput();
-    TransportReset();
+    if (actions->count < kActionsMax)
+        actions->items[actions->count++] = {kind, text};
 }
 
-bool ConversationFailed(void) { return gFailed; }
-
-bool SendPending(void)
+// A box with format filled with value.
+static void AddBox(SmtpActions *actions, const char *format, const char *value)
 {
-    return gOutSent < gOutLength || gOutSource || gOutMark || TransportOutputPending();
+    FormatText(actions->boxText, sizeof actions->boxText, format, value);
+    AddAction(actions, kActionBox);
 }
 
-// Fills gOut with the next piece of the message. False when nothing is left to send. The
-// mark goes out in the same piece as the end of the body: sent on its own, the small last
+static void WipeLoginLines(SmtpConversation *c) { WipeBytes(c->out, kLoginLineMax); }
+
+void DropOutput(SmtpConversation *c)
+{
+    c->outLength = c->outSent = 0;
+    c->source = nullptr;
+    c->mark = nullptr;
+}
+
+void StartConversation(SmtpConversation *c, const MailSettings *settings,
+                       const QueuedMessage *message)
+{
+    c->settings = settings;
+    c->message = message;
+    c->state = kStateIdle;
+    c->lastStepState = -1;
+    c->prelude = kPreludeNone;
+    c->offersAuthPlain = c->offersAuthLogin = false;
+    c->tlsRequested = c->secure = c->copySent = false;
+    c->pending[0] = '\0';
+    c->pendingLength = 0;
+    DropOutput(c);
+}
+
+void EndConversation(SmtpConversation *c)
+{
+    DropOutput(c);
+    WipeLoginLines(c);
+}
+
+void ConnectIssued(SmtpConversation *c) { c->state = kStateConnecting; }
+
+bool MessageAccepted(const SmtpConversation *c) { return c->state >= kStateSent; }
+
+// Fills the output with the next piece of the message. False when nothing is left to send.
+// The mark goes out in the same piece as the end of the body: sent on its own, the small last
 // segment would wait for the server's delayed acknowledgement of the one before.
-static bool RefillOutput(void)
+static bool RefillOutput(SmtpConversation *c)
 {
-    gOutLength = gOutSent = 0;
-    if (gOutSource) {
-        gOutLength = EncodeTransparent(gOutSource, gOutSourceLength, &gOutSourcePosition,
-                                       &gOutAtLineStart, gOut, kOutSize - kEndOfDataMarkLength);
-        if (gOutSourcePosition >= gOutSourceLength)
-            gOutSource = nullptr;
+    c->outLength = c->outSent = 0;
+    if (c->source) {
+        c->outLength = EncodeTransparent(c->source, c->sourceLength, &c->sourcePosition,
+                                         &c->atLineStart, c->out,
+                                         sizeof c->out - kEndOfDataMarkLength);
+        if (c->sourcePosition >= c->sourceLength)
+            c->source = nullptr;
     }
-    if (!gOutSource && gOutMark) {
-        memcpy(gOut + gOutLength, gOutMark, kEndOfDataMarkLength);
-        gOutLength += kEndOfDataMarkLength;
-        gOutMark = nullptr;
+    if (!c->source && c->mark) {
+        memcpy(c->out + c->outLength, c->mark, kEndOfDataMarkLength);
+        c->outLength += kEndOfDataMarkLength;
+        c->mark = nullptr;
     }
-    return gOutLength > 0;
+    return c->outLength > 0;
 }
 
-void ContinueSending(void)
+bool PendingOutput(SmtpConversation *c, const char **data, size_t *length)
 {
-    // What TLS still holds goes first: it is older than anything below.
-    if (TransportFlush() < 0) {
-        DropOutput();
+    if (c->outSent >= c->outLength && !RefillOutput(c))
+        return false;
+    *data = c->out + c->outSent;
+    *length = c->outLength - c->outSent;
+    return true;
+}
+
+void OutputTaken(SmtpConversation *c, size_t count)
+{
+    size_t left = c->outLength - c->outSent;
+    c->outSent += count < left ? count : left;
+}
+
+// Puts bytes out as they stand: a command, or a line that carries a secret.
+static void QueueBytes(SmtpConversation *c, const char *prefix, const char *value,
+                       const char *suffix)
+{
+    size_t prefixLength = strlen(prefix), valueLength = strlen(value);
+    size_t suffixLength = strlen(suffix);
+    if (prefixLength + valueLength + suffixLength > kLoginLineMax)
         return;
-    }
-    for (;;) {
-        if (gOutSent >= gOutLength && !RefillOutput())
-            return;
-        size_t left = gOutLength - gOutSent;
-        int n = TransportSend(gOut + gOutSent, (int)left);
-        if (n > 0) {
-            gOutSent += (size_t)n;
-            continue;  // a partial send is followed by another try, which re-arms the write event
-        }
-        if (n < 0)
-            DropOutput();  // the connection is broken: its close or the reply tells the rest
-        return;            // would block: the write event brings us back
-    }
+    memcpy(c->out, prefix, prefixLength);
+    memcpy(c->out + prefixLength, value, valueLength);
+    memcpy(c->out + prefixLength + valueLength, suffix, suffixLength);
+    c->outLength = prefixLength + valueLength + suffixLength;
+    c->outSent = 0;
 }
 
-static void SendCommand(const char *format, const char *value)
+static void SendCommand(SmtpConversation *c, const char *format, const char *value)
 {
-    FormatText(gCommandText, sizeof gCommandText, format, value);
-    size_t n = strlen(gCommandText);
-    memcpy(gOut, gCommandText, n);
-    gOutLength = n;
-    gOutSent = 0;
-    ContinueSending();
+    char command[kBoxTextSize];
+    FormatText(command, sizeof command, format, value);
+    QueueBytes(c, command, "", "");
 }
 
 // The message text after DATA: its body with transparency, then the mark as it stands.
-static void SendMessageText(void)
+static void SendMessageText(SmtpConversation *c)
 {
-    if (!gMessage.text || gMessage.textLength < kEndOfDataMarkLength)
+    const QueuedMessage *m = c->message;
+    if (!m->text || m->textLength < kEndOfDataMarkLength)
         return;
-    gOutSourceLength = gMessage.textLength - kEndOfDataMarkLength;
-    gOutSource = gOutSourceLength > 0 ? gMessage.text : nullptr;
-    gOutSourcePosition = 0;
-    gOutAtLineStart = 1;
-    gOutMark = gMessage.text + gOutSourceLength;
-    gOutLength = gOutSent = 0;
-    ContinueSending();
+    c->sourceLength = m->textLength - kEndOfDataMarkLength;
+    c->source = c->sourceLength > 0 ? m->text : nullptr;
+    c->sourcePosition = 0;
+    c->atLineStart = 1;
+    c->mark = m->text + c->sourceLength;
+    c->outLength = c->outSent = 0;
 }
 
-// A line that carries a secret: the text, then CR LF, straight into gOut.
-static void SendLoginLine(const char *prefix, const char *value)
+static void SendEhlo(SmtpConversation *c)
 {
-    size_t prefixLength = strlen(prefix);
-    size_t valueLength = strlen(value);
-    if (prefixLength + valueLength + 2 > kLoginLineMax)
-        return;
-    memcpy(gOut, prefix, prefixLength);
-    memcpy(gOut + prefixLength, value, valueLength);
-    memcpy(gOut + prefixLength + valueLength, "\r\n", 2);
-    gOutLength = prefixLength + valueLength + 2;
-    gOutSent = 0;
-    ContinueSending();
-}
-
-static void SendEhlo(void)
-{
-    gOffersAuthPlain = gOffersAuthLogin = false;
-    SendCommand(kCommandEhlo, gMessage.greetingName);
-    gPreludeStep = kPreludeEhlo;
+    c->offersAuthPlain = c->offersAuthLogin = false;
+    SendCommand(c, kCommandEhlo, c->message->greetingName);
+    c->prelude = kPreludeEhlo;
 }
 
 // One line of the reply to EHLO: notes the login methods an "AUTH" line offers (also in the
 // older "AUTH=" form).
-static void NoteExtension(const char *line)
+static void NoteExtension(SmtpConversation *c, const char *line)
 {
     if (strlen(line) < 4)
         return;
@@ -186,9 +158,9 @@ static void NoteExtension(const char *line)
             CopyTextN(word, sizeof word, p, n);
             LowerAscii(word);
             if (strcmp(word, "plain") == 0)
-                gOffersAuthPlain = true;
+                c->offersAuthPlain = true;
             else if (strcmp(word, "login") == 0)
-                gOffersAuthLogin = true;
+                c->offersAuthLogin = true;
         }
         p += n;
         if (*p == '\r')
@@ -197,68 +169,68 @@ static void NoteExtension(const char *line)
 }
 
 // The transaction begins as after HELO: RSET, awaited in state 4.
-static void BeginTransaction(void)
+static void BeginTransaction(SmtpConversation *c)
 {
-    gPreludeStep = kPreludeNone;
-    SendCommand(kCommandRset, "");
-    gSmtpState = kStateMailFrom;
+    c->prelude = kPreludeNone;
+    SendCommand(c, kCommandRset, "");
+    c->state = kStateMailFrom;
 }
 
 // After the last line of an accepted EHLO: TLS first, then the login, then the transaction.
-static void StepAfterEhlo(void)
+static void StepAfterEhlo(SmtpConversation *c)
 {
-    if (gSmtpSecurity == kSecurityStartTls && !TransportSecure()) {
-        SendCommand(kCommandStartTls, "");
-        gPreludeStep = kPreludeStartTls;
+    const MailSettings *s = c->settings;
+    if (s->security == kSecurityStartTls && !c->secure) {
+        SendCommand(c, kCommandStartTls, "");
+        c->prelude = kPreludeStartTls;
         return;
     }
     // The password only ever goes inside TLS.
-    if (gSmtpUser[0] != '\0' && TransportSecure()) {
-        if (gOffersAuthLogin && !gOffersAuthPlain) {
-            SendCommand(kCommandAuthLogin, "");
-            gPreludeStep = kPreludeAuthLoginUser;
+    if (s->user[0] != '\0' && c->secure) {
+        if (c->offersAuthLogin && !c->offersAuthPlain) {
+            SendCommand(c, kCommandAuthLogin, "");
+            c->prelude = kPreludeAuthLoginUser;
             return;
         }
         char response[kLoginLineMax];
-        if (MakePlainResponse(response, sizeof response) == 0)
-            response[0] = '=';  // cannot happen with the sizes used: the server refuses it
-        SendLoginLine(kCommandAuthPlain, response);
+        if (MakePlainResponse(s, response, sizeof response) == 0)
+            CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
+        QueueBytes(c, kCommandAuthPlain, response, "\r\n");
         WipeBytes(response, sizeof response);
-        gPreludeStep = kPreludeAuthPlain;
+        c->prelude = kPreludeAuthPlain;
         return;
     }
-    BeginTransaction();
+    BeginTransaction(c);
 }
 
 // Sends one value of the AUTH LOGIN exchange in base64.
-static void SendLoginValue(const char *value)
+static void SendLoginValue(SmtpConversation *c, const char *value)
 {
     char encoded[kLoginLineMax];
     if (EncodeBase64((const unsigned char *)value, strlen(value), encoded, sizeof encoded) == 0)
         encoded[0] = '\0';
-    SendLoginLine("", encoded);
+    QueueBytes(c, "", encoded, "\r\n");
     WipeBytes(encoded, sizeof encoded);
 }
 
 // A negative line, or one of the wrong kind, in a step before the transaction: the same
 // ending as a negative reply in any other state.
-static void RefusePrelude(PlatWindow window, const char *format, const char *line)
+static void RefusePrelude(SmtpConversation *c, const char *format, const char *line,
+                          SmtpActions *actions)
 {
-    char text[kCommandTextSize];
-    FormatText(text, sizeof text, format, line);
-    WipeLoginLines();
-    ShowErrorBox(window, text);
-    SetStatusLine(window, kStatusDisconnecting);
-    gPreludeStep = kPreludeNone;
-    gSmtpState = kStateQuit;
+    WipeLoginLines(c);
+    AddBox(actions, format, line);
+    AddAction(actions, kActionStatus, kStatusDisconnecting);
+    c->prelude = kPreludeNone;
+    c->state = kStateQuit;
 }
 
 // The last line of a reply in a step before the transaction.
-static void HandlePreludeLine(PlatWindow window, const char *line)
+static void HandlePreludeLine(SmtpConversation *c, const char *line, SmtpActions *actions)
 {
     const char *expected;
     const char *refusal;
-    switch (gPreludeStep) {
+    switch (c->prelude) {
     case kPreludeEhlo:
         expected = "250";
         refusal = kTextEhloError;
@@ -281,43 +253,54 @@ static void HandlePreludeLine(PlatWindow window, const char *line)
         return;  // nothing is awaited while the handshake runs
     }
     if (strncmp(line, expected, 3) != 0) {
-        RefusePrelude(window, refusal, line);
+        RefusePrelude(c, refusal, line, actions);
         return;
     }
-    switch (gPreludeStep) {
+    switch (c->prelude) {
     case kPreludeEhlo:
-        StepAfterEhlo();
+        StepAfterEhlo(c);
         break;
     case kPreludeStartTls:
         // Whatever came in clear after the server's go-ahead is not trusted: dropped.
-        gPendingReply[0] = '\0';
-        gPendingLength = 0;
-        gPreludeStep = kPreludeHandshake;
-        if (!TransportStartTls(window))
-            gFailed = true;
+        c->pending[0] = '\0';
+        c->pendingLength = 0;
+        c->prelude = kPreludeHandshake;
+        c->tlsRequested = true;
+        AddAction(actions, kActionStartTls);
         break;
     case kPreludeAuthLoginUser:
-        SendLoginValue(gSmtpUser);
-        gPreludeStep = kPreludeAuthLoginPassword;
+        SendLoginValue(c, c->settings->user);
+        c->prelude = kPreludeAuthLoginPassword;
         break;
     case kPreludeAuthLoginPassword:
-        SendLoginValue(gSmtpPassword);
-        gPreludeStep = kPreludeAuthLoginDone;
+        SendLoginValue(c, c->settings->password);
+        c->prelude = kPreludeAuthLoginDone;
         break;
     default:  // logged in
-        WipeLoginLines();
-        BeginTransaction();
+        WipeLoginLines(c);
+        BeginTransaction(c);
         break;
     }
-    gLastStepState = gSmtpState;
+    c->lastStepState = c->state;
 }
 
-void SecureChannelReady(PlatWindow)
+void ConnectionMade(SmtpConversation *c, SmtpActions *actions)
 {
+    // TLS from the first byte: the handshake opens the conversation.
+    if (c->settings->security == kSecurityTls && !c->tlsRequested &&
+        c->state == kStateConnecting) {
+        c->tlsRequested = true;
+        AddAction(actions, kActionStartTls);
+    }
+}
+
+void SecureChannelReady(SmtpConversation *c, SmtpActions *)
+{
+    c->secure = true;
     // After STARTTLS the server forgets what it said before: it is asked again. With TLS from
     // the first byte the greeting is still to come.
-    if (gSmtpState == kStateHelo && gPreludeStep == kPreludeHandshake)
-        SendEhlo();
+    if (c->state == kStateHelo && c->prelude == kPreludeHandshake)
+        SendEhlo(c);
 }
 
 static bool IsPositiveLine(const char *line)
@@ -327,209 +310,113 @@ static bool IsPositiveLine(const char *line)
 }
 
 // The step on a positive reply in the current state.
-static void TakeStep(PlatWindow window)
+static void TakeStep(SmtpConversation *c, SmtpActions *actions)
 {
-    switch (gSmtpState) {
+    const QueuedMessage *m = c->message;
+    switch (c->state) {
     case kStateConnecting:
-        SetStatusLine(window, gMessage.statusText);
-        if (UsesExtendedHello())
-            SendEhlo();
+        AddAction(actions, kActionStatus, m->statusText);
+        if (UsesExtendedHello(c->settings))
+            SendEhlo(c);
         else
-            SendCommand(kCommandHelo, gMessage.greetingName);
-        gSmtpState = kStateHelo;
+            SendCommand(c, kCommandHelo, m->greetingName);
+        c->state = kStateHelo;
         break;
     case kStateHelo:
-        SendCommand(kCommandRset, "");
-        gSmtpState = kStateMailFrom;
+        SendCommand(c, kCommandRset, "");
+        c->state = kStateMailFrom;
         break;
     case kStateMailFrom:
-        SendCommand(kCommandMailFrom, gMessage.sender);
-        gSmtpState = kStateRcptTo;
+        SendCommand(c, kCommandMailFrom, m->sender);
+        c->state = kStateRcptTo;
         break;
     case kStateRcptTo:
-        SendCommand(kCommandRcptTo, gMessage.recipient);
-        if (gMessage.copyRecipient[0] != '\0') {
-            CopyText(gMessage.recipient, sizeof gMessage.recipient, gMessage.copyRecipient);
-            gMessage.copyRecipient[0] = '\0';
+        // The recipient, then the copy recipient after its own reply.
+        if (m->copyRecipient[0] != '\0' && !c->copySent) {
+            SendCommand(c, kCommandRcptTo, m->recipient);
+            c->copySent = true;
         } else {
-            gSmtpState = kStateData;
+            SendCommand(c, kCommandRcptTo, m->copyRecipient[0] != '\0' ? m->copyRecipient
+                                                                        : m->recipient);
+            c->state = kStateData;
         }
         break;
     case kStateData:
-        SendCommand(kCommandData, "");
-        gSmtpState = kStateSendMsg;
+        SendCommand(c, kCommandData, "");
+        c->state = kStateSendMsg;
         break;
     case kStateSendMsg:
-        SendMessageText();
-        gSmtpState = kStateQuit;
+        SendMessageText(c);
+        c->state = kStateQuit;
         break;
     case kStateQuit:
-        SendCommand(kCommandQuit, "");
-        gSmtpState = kStateSent;
+        SendCommand(c, kCommandQuit, "");
+        c->state = kStateSent;
         break;
     case kStateSent:
-        SetStatusLine(window, kStatusSent);
         // Delivered before the window is told to close, so that the close deletes the file.
-        gSmtpState = kStateDone;
-        StopTimeoutTimer(window);
-        CloseSendingWindow(window);
+        AddAction(actions, kActionStatus, kStatusSent);
+        c->state = kStateDone;
+        AddAction(actions, kActionStopTimer);
+        AddAction(actions, kActionClose);
         break;
     default:  // 0, 3 and 10: nothing to do
         break;
     }
 }
 
-void HandleReplyLine(PlatWindow window, const char *line)
+void HandleReplyLine(SmtpConversation *c, const char *line, SmtpActions *actions)
 {
-    // A reply never answers bytes the server has not had yet.
-    if (SendPending())
-        return;
-    bool prelude = gSmtpState == kStateHelo && gPreludeStep != kPreludeNone;
+    bool prelude = c->state == kStateHelo && c->prelude != kPreludeNone;
     // Every line of the reply to EHLO may name an extension.
-    if (prelude && gPreludeStep == kPreludeEhlo && strncmp(line, "250", 3) == 0)
-        NoteExtension(line);
+    if (prelude && c->prelude == kPreludeEhlo && strncmp(line, "250", 3) == 0)
+        NoteExtension(c, line);
     // Only the last line of a multi-line reply counts; "250-..." lines are passed over.
     if (strlen(line) >= 4 && line[3] == '-')
         return;
     if (prelude) {
-        HandlePreludeLine(window, line);
+        HandlePreludeLine(c, line, actions);
         return;
     }
     if (IsPositiveLine(line)) {
-        TakeStep(window);
-        gLastStepState = gSmtpState;
+        TakeStep(c, actions);
+        c->lastStepState = c->state;
         return;
     }
     // Before the connect and after delivery there is no step to report a failure of.
-    if (gSmtpState < kStateConnecting || gSmtpState > kStateSent)
+    if (c->state < kStateConnecting || c->state > kStateSent)
         return;
-    char text[kCommandTextSize];
-    FormatText(text, sizeof text, kStateErrorTexts[gSmtpState - 1], line);
-    ShowErrorBox(window, text);
-    SetStatusLine(window, kStatusDisconnecting);
-    gSmtpState = kStateQuit;
+    AddBox(actions, kStateErrorTexts[c->state - 1], line);
+    AddAction(actions, kActionStatus, kStatusDisconnecting);
+    c->state = kStateQuit;
 }
 
-// Hands every complete line to HandleReplyLine, in order, while nothing of ours is unsent.
-static void HandlePendingLines(PlatWindow window)
+bool TakeNextReply(SmtpConversation *c, SmtpActions *actions)
 {
-    while (!SendPending() && !gFailed) {
-        const char *lineFeed = (const char *)memchr(gPendingReply, '\n', gPendingLength);
-        if (!lineFeed)
-            return;
-        size_t lineLength = (size_t)(lineFeed - gPendingReply);
-        char line[kPendingReplySize];
-        memcpy(line, gPendingReply, lineLength);
-        line[lineLength] = '\0';
-        gPendingLength -= lineLength + 1;
-        memmove(gPendingReply, lineFeed + 1, gPendingLength);
-        gPendingReply[gPendingLength] = '\0';
-        HandleReplyLine(window, line);
-    }
+    const char *lineFeed = (const char *)memchr(c->pending, '\n', c->pendingLength);
+    if (!lineFeed)
+        return false;
+    size_t lineLength = (size_t)(lineFeed - c->pending);
+    char line[kPendingReplySize];
+    memcpy(line, c->pending, lineLength);
+    line[lineLength] = '\0';
+    c->pendingLength -= lineLength + 1;
+    memmove(c->pending, lineFeed + 1, c->pendingLength);
+    c->pending[c->pendingLength] = '\0';
+    HandleReplyLine(c, line, actions);
+    return true;
 }
 
-void AddReplyBytes(PlatWindow window, const char *bytes, size_t count)
+void AddReplyBytes(SmtpConversation *c, const char *bytes, size_t count, SmtpActions *actions)
 {
-    if (gPendingLength + count > kPendingReplySize - 1) {
-        ShowErrorBox(window, kTextBufferOverrun);
-        gPendingReply[0] = '\0';
-        gPendingLength = 0;
+    if (c->pendingLength + count > kPendingReplySize - 1) {
+        CopyText(actions->boxText, sizeof actions->boxText, kTextBufferOverrun);
+        AddAction(actions, kActionBox);
+        c->pending[0] = '\0';
+        c->pendingLength = 0;
         return;
     }
-    memcpy(gPendingReply + gPendingLength, bytes, count);
-    gPendingLength += count;
-    gPendingReply[gPendingLength] = '\0';
-    HandlePendingLines(window);
-}
-
-int ReceiveFromServer(PlatWindow window, char *buffer, int length)
-{
-    int n = PlatRecv(gSocket, buffer, length);
-    if (n == 0) {
-        ShowErrorBox(window, kTextConnectionClosed);
-        return -1;
-    }
-    if (n < 0) {
-        // A read event whose data an earlier receive already took: nothing is wrong.
-        if (PlatWsaGetLastError() == PLAT_WSAEWOULDBLOCK)
-            return 0;
-        char text[kCommandTextSize];
-        FormatText(text, sizeof text, kTextReceiveError, n);
-        ShowErrorBox(window, text);
-        return -1;
-    }
-    return n;
-}
-
-int ConnectionMade(PlatWindow window)
-{
-    // TLS from the first byte: the handshake opens the conversation.
-    if (gSmtpSecurity == kSecurityTls && !TransportStarted() && gSmtpState == kStateConnecting)
-        return TransportStartTls(window);
-    return 1;
-}
-
-int HandleSocketEvent(PlatWindow window, unsigned long eventWord)
-{
-    unsigned event = (unsigned)(eventWord & 0xFFFF);
-    unsigned error = (unsigned)((eventWord >> 16) & 0xFFFF);
-    switch (event) {
-    case PLAT_FD_READ:
-        break;
-    case PLAT_FD_CONNECT:
-        // A connect refused or unreachable after it was issued.
-        if (error != 0) {
-            ShowErrorBox(window, kTextConnectFailed);
-            return 0;
-        }
-        return ConnectionMade(window);
-    case PLAT_FD_WRITE:
-        ContinueSending();
-        HandlePendingLines(window);
-        return gFailed ? 0 : 1;
-    case PLAT_FD_CLOSE:
-        // The rest of what we were sending can no longer go; the replies held back for it
-        // are handled now. The close itself shows when a read finds nothing.
-        if (SendPending()) {
-            DropOutput();
-            HandlePendingLines(window);
-        }
-        return gFailed ? 0 : 1;
-    default:
-        return 1;
-    }
-
-    // With TLS from the first byte nothing is read in clear, even should the server speak
-    // before the connect was reported.
-    if (gSmtpSecurity == kSecurityTls && !ConnectionMade(window))
-        return 0;
-    if (TransportStarted())
-        return TransportReceive(window) && !gFailed ? 1 : 0;
-
-    char buffer[kReceiveMax + 1];
-    int n = ReceiveFromServer(window, buffer, kReceiveMax);
-    if (n <= 0)
-        return n == 0 ? 1 : 0;
-    buffer[n] = '\0';
-    AddReplyBytes(window, buffer, (size_t)n);
-    return gFailed ? 0 : 1;
-}
-
-void CloseConnection(PlatSocket socket)
-{
-    if (socket == PLAT_INVALID_SOCKET)
-        return;
-    PlatShutdown(socket, 1);
-    char scratch[kReceiveMax + 1];
-    for (int i = 0; i < kCloseDrainMax && PlatRecv(socket, scratch, kReceiveMax) > 0; i++) {
-    }
-    PlatShutdown(socket, 2);
-    PlatCloseSocket(socket);
-}
-
-void DiscardPendingOutput(void)
-{
-    DropOutput();
-    WipeLoginLines();
-    TransportReset();
+    memcpy(c->pending + c->pendingLength, bytes, count);
+    c->pendingLength += count;
+    c->pending[c->pendingLength] = '\0';
 }

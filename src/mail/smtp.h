@@ -1,30 +1,34 @@
-// The SMTP conversation that carries the one queued message over the sending window's
-// connected socket: reply lines in, one state step per reply, commands and the message out.
+// The SMTP conversation that carries one queued message to the server. It owns no socket, no
+// window and no timer: it is fed what happened (connected, bytes received, the secure channel
+// up) and hands back what to do (bytes to send, a status text, a box, start TLS, stop the
+// timer, close, stop the batch); the sending window carries that out after the call returns.
 #pragma once
 #include <cstddef>
 
-#include "../platform/plat_types.h"
+#include "mail_settings.h"
+#include "message_file.h"
 
-// The states, by the reply now awaited. The numbers show in the time-out message.
-enum {
-    kStateIdle = 0,      // no connection requested yet
+// The states: their numbers show in the time-out message, their names in the boxes of
+// negative replies. 1 and 2 are named for what they wait on; from 4 on a state is named for
+// what goes out once its reply is positive (kStateMailFrom awaits the reply to RSET). Beside
+// each: the reply it awaits.
+enum SmtpState {
+    kStateIdle = 0,        // no connection requested yet
     kStateConnecting = 1,  // the greeting
-    kStateHelo = 2,
-    kStateRset = 3,      // never entered
-    kStateMailFrom = 4,  // the reply to RSET
-    kStateRcptTo = 5,    // the reply to MAIL FROM, or to a RCPT TO that a copy follows
-    kStateData = 6,      // the reply to the last RCPT TO
-    kStateSendMsg = 7,   // the reply to DATA
-    kStateQuit = 8,      // the reply to the message; also after any negative reply
-    kStateSent = 9,      // the reply to QUIT
-    kStateDone = 10,     // delivered
+    kStateHelo = 2,        // the reply to HELO (or to every step before the transaction)
+    kStateRset = 3,        // never entered
+    kStateMailFrom = 4,    // the reply to RSET
+    kStateRcptTo = 5,      // the reply to MAIL FROM, or to a RCPT TO that a copy follows
+    kStateData = 6,        // the reply to the last RCPT TO
+    kStateSendMsg = 7,     // the reply to DATA
+    kStateQuit = 8,        // the reply to the message; also after any negative reply
+    kStateSent = 9,        // the reply to QUIT
+    kStateDone = 10,       // delivered
 };
 
-extern int gSmtpState;
-
 // Where a conversation that greets with EHLO stands before its transaction; all of it happens
-// while gSmtpState is kStateHelo, so the state numbers keep their meaning.
-enum {
+// while the state is kStateHelo, so the state numbers keep their meaning.
+enum PreludeStep {
     kPreludeNone = 0,           // no EHLO step pending (plain HELO, or the prelude is over)
     kPreludeEhlo,               // the reply to EHLO
     kPreludeStartTls,           // the reply to STARTTLS
@@ -34,54 +38,100 @@ enum {
     kPreludeAuthLoginPassword,  // the password prompt
     kPreludeAuthLoginDone,      // the reply to the password
 };
-extern int gPreludeStep;
-// The login methods the last EHLO reply offered.
-extern bool gOffersAuthPlain, gOffersAuthLogin;
-// gSmtpState right after the last step taken on a positive reply; -1 when the window opens.
-extern int gLastStepState;
+
+// What the sending window is to do, in the order given.
+enum SmtpActionKind {
+    kActionStatus,     // set the status line to the action's text
+    kActionBox,        // show the box text of the actions, owned by the window
+    kActionStartTls,   // begin the TLS handshake on the connection
+    kActionStopTimer,  // stop the time-out timer
+    kActionStopBatch,  // the batch ends after this message
+    kActionClose,      // close the window as the program's own doing
+};
+
+struct SmtpAction {
+    SmtpActionKind kind;
+    const char *text;  // kActionStatus: the text (it outlives the window)
+};
+
+const int kActionsMax = 8;
+const size_t kBoxTextSize = 1000;
+
+struct SmtpActions {
+    SmtpAction items[kActionsMax];
+    int count;
+    char boxText[kBoxTextSize];  // the text of kActionBox (at most one box per call)
+};
 
 // Pending reply text: bytes not yet ended by a line feed, at most 511.
 const size_t kPendingReplySize = 512;
 // One receive takes at most this many bytes.
 const int kReceiveMax = 255;
+// What goes out at once: a command, a login line, or the next encoded piece of the message.
+const size_t kConversationOutSize = 1024 * 1024;
 
-// Back to the start of a conversation: state 0, last step -1, nothing pending either way.
-void ResetConversation(void);
+struct SmtpConversation {
+    const MailSettings *settings;  // borrowed for the conversation's life
+    const QueuedMessage *message;  // borrowed likewise
+    int state;                     // an SmtpState
+    int lastStepState;             // the state right after the last positive step; -1 at first
+    PreludeStep prelude;
+    bool offersAuthPlain, offersAuthLogin;  // what the last EHLO reply offered
+    bool tlsRequested;             // the handshake was asked for (it runs once)
+    bool secure;                   // the channel is up and the certificate good
+    bool copySent;                 // the RCPT TO of the copy recipient is out
 
-// One socket event (the event code in the low 16 bits, its error in the high 16). Returns 1
-// to go on, 0 when the conversation has failed (after its message box) and the window must
-// close.
-int HandleSocketEvent(PlatWindow window, unsigned long eventWord);
+    char pending[kPendingReplySize];
+    size_t pendingLength;
 
-// Appends received bytes to the pending reply text and handles every line that is complete,
-// as long as nothing of ours is still unsent.
-void AddReplyBytes(PlatWindow window, const char *bytes, size_t count);
+    // Bytes to send: out[outSent..outLength). While the message is on its way, source is its
+    // body still to be encoded and mark its end-of-data mark, still to follow.
+    char out[kConversationOutSize];
+    size_t outLength, outSent;
+    const char *source;
+    size_t sourceLength, sourcePosition;
+    int atLineStart;
+    const char *mark;
+};
+
+// Back to the start of a conversation over message with settings: state 0, last step -1,
+// nothing pending either way.
+void StartConversation(SmtpConversation *conversation, const MailSettings *settings,
+                       const QueuedMessage *message);
+
+// Wipes what the login left in the output and forgets every byte not yet sent.
+void EndConversation(SmtpConversation *conversation);
+
+// The connect has been issued (state 1 follows).
+void ConnectIssued(SmtpConversation *conversation);
+
+// The connection is up. With TLS from the first byte this asks for the handshake.
+void ConnectionMade(SmtpConversation *conversation, SmtpActions *actions);
+
+// The handshake is done and the server's certificate good: the conversation goes on inside TLS.
+void SecureChannelReady(SmtpConversation *conversation, SmtpActions *actions);
+
+// Appends received bytes (as one receive gave them, or one piece of decrypted text) to the
+// pending reply text. Too many for it: a box, the bytes dropped, the conversation goes on.
+void AddReplyBytes(SmtpConversation *conversation, const char *bytes, size_t count,
+                   SmtpActions *actions);
+
+// Takes the next complete reply line, if any, and moves the conversation one step. Returns
+// false when no line was complete. The window calls it only while every byte handed over is
+// on the socket: a reply never answers bytes the server has not had yet.
+bool TakeNextReply(SmtpConversation *conversation, SmtpActions *actions);
 
 // One step of the conversation for one reply line (its line feed removed).
-void HandleReplyLine(PlatWindow window, const char *line);
+void HandleReplyLine(SmtpConversation *conversation, const char *line, SmtpActions *actions);
 
-// One receive for a read event: the bytes received (> 0); 0 when nothing was waiting after
-// all; -1 when the server has closed the connection or the receive failed (after its box).
-int ReceiveFromServer(PlatWindow window, char *buffer, int length);
+// The bytes waiting to be sent: false when there are none. The message is encoded a piece at
+// a time as the earlier pieces are taken.
+bool PendingOutput(SmtpConversation *conversation, const char **data, size_t *length);
+// count of the bytes PendingOutput gave have been taken.
+void OutputTaken(SmtpConversation *conversation, size_t count);
+// Forgets what was not sent yet (the connection is broken).
+void DropOutput(SmtpConversation *conversation);
 
-// The connect has completed (reported, or at once). With TLS from the first byte this starts
-// the handshake. 1 to go on, 0 when TLS could not start (after its box).
-int ConnectionMade(PlatWindow window);
-
-// TLS is up and the server's certificate is good: the conversation goes on inside it.
-void SecureChannelReady(PlatWindow window);
-
-// True when a step has failed in a way that ends the window (after its box).
-bool ConversationFailed(void);
-
-// The orderly close: shuts the sending side, reads what is waiting, shuts both and closes.
-void CloseConnection(PlatSocket socket);
-
-// True while bytes handed to the socket have not all been taken.
-bool SendPending(void);
-
-// Sends what is still pending, as far as the socket takes it.
-void ContinueSending(void);
-
-// Forgets whatever was not sent yet (the connection is gone).
-void DiscardPendingOutput(void);
+// True once the server has accepted the message (state 9 or more): the file must not go out
+// again.
+bool MessageAccepted(const SmtpConversation *conversation);

@@ -162,6 +162,7 @@ intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, vo
         return -1;
     gProc = proc;
     gContext = context;
+    gFakeDialog.context = context;
     gFakeDialog.window = (PlatWindow)(0x5E00 + gFakeDialog.shown);
     gFakeDialog.ended = false;
     gFakeDialog.endResult = 0;
@@ -174,6 +175,7 @@ intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, vo
     }
     intptr_t result = gFakeDialog.endResult;
     gFakeDialog.window = 0;
+    gFakeDialog.context = nullptr;
     gProc = nullptr;
     gFakeDialog.timerRunning = false;
     return result;

@@ -64,6 +64,7 @@ struct FakeDialogState {
     int templateId = 0;
     PlatWindow owner = 0;
     PlatWindow window = 0;                // the open window, 0 when none
+    void *context = nullptr;              // what the open window's procedure is handed
     bool ended = false;
     intptr_t endResult = 0;
     std::vector<std::string> statusTexts;  // every text set on the status line, in order

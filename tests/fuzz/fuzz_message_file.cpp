@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/dispatcher.h"
 #include "base/text.h"
 #include "fake/fake.h"
 #include "mail/message_file.h"
@@ -18,29 +17,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FakeReset();
     const char *path = "C:\\Program Files\\Tillwick Orvenda\\Email\\I1042.txt";
     gFake.files[path] = std::string((const char *)data, size);
-    int result = ParseMessageFile(path);
+    static QueuedMessage message;
+    int result = ParseMessageFile(&message, path);
     if (result != kParseReady && result != kParseCannotOpen && result != kParseEmpty &&
         result != kParseNoRecipient && result != kParseNoSender)
         abort();
-    if (strlen(gMessage.recipient) >= kFieldSize || strlen(gMessage.statusText) >= kFieldSize)
+    if (strlen(message.recipient) >= kFieldSize || strlen(message.statusText) >= kFieldSize)
         abort();
     char label[kFieldSize];
     // The file's first bytes as a file name too.
     std::string name((const char *)data, size < 40 ? size : 40);
     name = name.c_str();
-    MakeDocumentLabel(gMessage.statusText, name.c_str(), label, sizeof label);
+    MakeDocumentLabel(message.statusText, name.c_str(), label, sizeof label);
 
-    if (gMessage.text) {
-        if (strlen(gMessage.text) != gMessage.textLength)
+    if (message.text) {
+        if (strlen(message.text) != message.textLength)
             abort();
         // Encode in small pieces: no bare CR or LF and no lone "." line may come out.
-        size_t length = gMessage.textLength - kEndOfDataMarkLength;
+        size_t length = message.textLength - kEndOfDataMarkLength;
         size_t position = 0;
         int atLineStart = 1;
         std::string out;
         char piece[7];
         while (position < length) {
-            size_t n = EncodeTransparent(gMessage.text, length, &position, &atLineStart, piece,
+            size_t n = EncodeTransparent(message.text, length, &position, &atLineStart, piece,
                                          sizeof piece);
             if (n == 0)
                 abort();
@@ -57,6 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (("\r\n" + out).find("\r\n.\r\n") != out.size() - 3)
             abort();
     }
-    ReleaseMessageText();
+    ReleaseMessageText(&message);
     return 0;
 }

@@ -9,16 +9,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/dispatcher.h"
 #include "base/text.h"
 #include "fake/fake.h"
 #include "fake/fake_net.h"
 #include "fake/fake_tls.h"
-#include "mail/login.h"
 #include "mail/message_file.h"
 #include "mail/sending_window.h"
 #include "mail/smtp.h"
 #include "platform/plat_net.h"
+#include "unit/mail_support.h"
 
 static void Drive(const uint8_t *data, size_t size)
 {
@@ -76,7 +75,7 @@ static void Drive(const uint8_t *data, size_t size)
                 gFakeTls.maxPayload = 7;
             break;
         }
-        if (gSmtpState < 0 || gSmtpState > kStateDone)
+        if (mailtest::State() < 0 || mailtest::State() > kStateDone)
             abort();
     }
 }
@@ -102,7 +101,7 @@ static bool OnlyTls(const std::string &raw)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FakeReset();
-    ReleaseMessageText();
+    mailtest::ReleaseMessage();
     FakeSetSetting("Run-Time Options", "HelpFile", "C:\\Program Files\\Tillwick Orvenda\\Tillwick.hlp");
     FakeSetSetting("Email Setup", "SMTPServer", "mail.example.com");
     FakeSetSetting("Email Setup", "SMTPPort", "587");
@@ -113,30 +112,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     gFakeTls.credentialBlob = FakeUtf16("Secret");
     const char *path = "C:\\Program Files\\Tillwick Orvenda\\Email\\S1.txt";
     gFake.files[path] = "To: <bob@example.org>\r\nFrom: <a@acme.test>\r\nSubject: x\r\n\r\nHello\r\n";
-    CopyText(gCommandArgument, kCommandArgumentSize, path);
-    if (ParseMessageFile(gCommandArgument) != kParseReady || !ReadSmtpSettings())
+    if (ParseMessageFile(&mailtest::Rig().message, path) != kParseReady ||
+        !mailtest::ReadSettings())
         abort();
-    gSelfClose = 0;
-    gBatchContinue = 1;
-    gFakeDialog.scripts.push_back([&] { Drive(data, size); });
-    ShowSendingWindow();
+    mailtest::ShowWindow([&] { Drive(data, size); });
 
     const std::string &sent = gFakeNet.sent;
-    // Where TLS begins: its first handshake message that went out (what a close made us drop
-    // may be missing).
-    size_t tls = sent.find("<C");
+    // Where TLS begins: at the first byte, or right after STARTTLS once the server said go
+    // ahead. What a close made us drop may be missing, so the handshake's own messages are not
+    // looked for: once TLS was asked for, nothing but handshake messages and records goes out.
+    size_t tls = std::string::npos;
+    if (mailtest::TheConversation().tlsRequested) {
+        size_t startTls = sent.find("STARTTLS\r\n");
+        tls = fromFirstByte ? 0 : startTls == std::string::npos ? sent.size() : startTls + 10;
+    }
     std::string clear = sent.substr(0, tls);
     // "alice" and "Secret" in every form the login sends them.
     for (const char *secret : {"AUTH", "YWxpY2U", "U2VjcmV0", "AGFsaWNlAFNlY3JldA", "Secret"})
         if (clear.find(secret) != std::string::npos)
             abort();
-    if (fromFirstByte && !OnlyTls(sent))
+    if ((fromFirstByte && !OnlyTls(sent)) ||
+        (tls != std::string::npos && !OnlyTls(sent.substr(tls))))
         abort();
-    if (tls != std::string::npos && !OnlyTls(sent.substr(tls)))
+    if (!FakeFileExists(path) && mailtest::LastStep() < kStateSent && mailtest::State() < kStateSent)
         abort();
-    if (!FakeFileExists(path) && gLastStepState < kStateSent && gSmtpState < kStateSent)
-        abort();
-    ReleaseMessageText();
-    ForgetLogin();
+    mailtest::ReleaseMessage();
     return 0;
 }

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/dispatcher.h"
 #include "base/text.h"
 #include "fake/fake.h"
 #include "fake/fake_net.h"
@@ -17,6 +16,7 @@
 #include "mail/sending_window.h"
 #include "mail/smtp.h"
 #include "platform/plat_net.h"
+#include "unit/mail_support.h"
 
 // Set when the socket was made to fail a send: what was cut off then is lost by design.
 static bool gSendBroken;
@@ -64,7 +64,7 @@ static void Drive(const uint8_t *data, size_t size)
             FakeSocketEvent(PLAT_FD_READ);
             break;
         }
-        if (gSmtpState < 0 || gSmtpState > kStateDone)
+        if (mailtest::State() < 0 || mailtest::State() > kStateDone)
             abort();
     }
 }
@@ -72,15 +72,15 @@ static void Drive(const uint8_t *data, size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FakeReset();
-    ReleaseMessageText();
+    mailtest::ReleaseMessage();
     FakeSetSetting("Run-Time Options", "HelpFile", "C:\\Program Files\\Tillwick Orvenda\\Tillwick.hlp");
     FakeSetSetting("Email Setup", "SMTPServer", "mail.example.com");
     FakeSetSetting("Email Setup", "SMTPPort", "2525");
     const char *path = "C:\\Program Files\\Tillwick Orvenda\\Email\\S1.txt";
     gFake.files[path] = "Note\r\nTo: <bob@example.org>\r\nFrom: <a@acme.test>\r\nCc: <c@x.y>\r\n"
                         "Subject: x\r\n\r\n.line\nbare\r.\r\nend";
-    CopyText(gCommandArgument, kCommandArgumentSize, path);
-    if (ParseMessageFile(gCommandArgument) != kParseReady || !ReadSmtpSettings())
+    if (ParseMessageFile(&mailtest::Rig().message, path) != kParseReady ||
+        !mailtest::ReadSettings())
         abort();
     // A box shown inside the window may see more events arrive, as its own loop would.
     size_t boxes = 0;
@@ -88,22 +88,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (++boxes == 2 && size > 0)
             FakeSocketEvent(PLAT_FD_READ);
     };
-    gSelfClose = 0;
-    gBatchContinue = 1;
     gSendBroken = false;
-    gFakeDialog.scripts.push_back([&] { Drive(data, size); });
-    ShowSendingWindow();
+    mailtest::ShowWindow([&] { Drive(data, size); });
 
     // Whatever happened, what went out is the conversation in its order, each piece whole
     // before the next (only the last may be unfinished), cut short at most by a QUIT after a
     // negative reply.
     if (!gSendBroken) {
         std::string message;
-        size_t position = 0, length = gMessage.textLength - kEndOfDataMarkLength;
+        size_t position = 0, length = mailtest::Rig().message.textLength - kEndOfDataMarkLength;
         int atLineStart = 1;
         char piece[64];
         while (position < length)
-            message.append(piece, EncodeTransparent(gMessage.text, length, &position, &atLineStart,
+            message.append(piece, EncodeTransparent(mailtest::Rig().message.text, length, &position, &atLineStart,
                                                     piece, sizeof piece));
         message += kEndOfDataMark;
         const std::string pieces[] = {"HELO a.acme.test\r\n", "RSET\r\n",
@@ -130,8 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     }
     // The file is gone only when the server had the message.
-    if (!FakeFileExists(path) && gLastStepState < kStateSent && gSmtpState < kStateSent)
+    if (!FakeFileExists(path) && mailtest::LastStep() < kStateSent && mailtest::State() < kStateSent)
         abort();
-    ReleaseMessageText();
+    mailtest::ReleaseMessage();
     return 0;
 }

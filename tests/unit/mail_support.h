@@ -5,7 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/dispatcher.h"
+#include <cstdlib>
+
 #include "base/text.h"
 #include "fake/fake.h"
 #include "fake/fake_net.h"
@@ -50,12 +51,48 @@ inline void QueueFile(const std::string &name, const std::string &content)
     gFake.files[kQueueDir + name] = content;
 }
 
+// What one sending window works on, as the batch holds it; on the heap (the window's buffers
+// are large) and the same for every test.
+struct MailRig {
+    MailSettings settings;
+    QueuedMessage message;
+    SendingWindow window;
+};
+
+inline MailRig &Rig()
+{
+    static MailRig *rig = (MailRig *)calloc(1, sizeof(MailRig));
+    return *rig;
+}
+inline SmtpConversation &TheConversation() { return Rig().window.conversation; }
+inline int State() { return Rig().window.conversation.state; }
+inline int LastStep() { return Rig().window.conversation.lastStepState; }
+inline bool BatchStopped() { return Rig().window.stopBatch; }
+inline bool SelfClosed() { return Rig().window.selfClose; }
+
+// Back to no message and no settings.
+inline void ReleaseMessage()
+{
+    ReleaseMessageText(&Rig().message);
+    ForgetMailSettings(&Rig().settings);
+}
+
 // Loads one queued file as the batch would, ready for the window.
 inline int PrepareMessage(const std::string &path, const std::string &content)
 {
     gFake.files[path] = content;
-    CopyText(gCommandArgument, kCommandArgumentSize, path.c_str());
-    return ParseMessageFile(gCommandArgument);
+    return ParseMessageFile(&Rig().message, path.c_str());
+}
+
+// Reads the settings as the batch would: 1 when they can be used.
+inline int ReadSettings() { return ReadSmtpSettings(&Rig().settings) == kSettingsReady ? 1 : 0; }
+
+// Shows the window for the prepared message; script is its message loop.
+inline void ShowWindow(const std::function<void()> &script)
+{
+    gFakeDialog.scripts.push_back(script);
+    PrepareSendingWindow(&Rig().window, &Rig().settings, &Rig().message);
+    ShowSendingWindow(&Rig().window);
 }
 
 // A server's answer to the bytes it has just received ("" for none).

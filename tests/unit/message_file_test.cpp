@@ -15,9 +15,20 @@ protected:
     void SetUp() override
     {
         FakeReset();
-        ReleaseMessageText();
+        ReleaseMessage();
     }
-    void TearDown() override { ReleaseMessageText(); }
+    void TearDown() override { ReleaseMessage(); }
+    // The extractors read the message text: a test's own text stands in for a loaded file
+    // (in a message of its own, which is never released).
+    static QueuedMessage &WithText(const std::string &text)
+    {
+        static QueuedMessage message;
+        static std::string held;
+        held = text;
+        message.text = &held[0];
+        message.textLength = held.size();
+        return message;
+    }
 };
 
 TEST_F(MessageFile, LoadAppendsTheEndOfDataMarkOrReportsWhyNot)
@@ -45,13 +56,13 @@ TEST_F(MessageFile, LoadAppendsTheEndOfDataMarkOrReportsWhyNot)
             gFake.files[path] = row.content;
         if (row.locked)
             gFake.lockedFiles[path] = true;
-        EXPECT_EQ(LoadMessageFile(path), row.result) << row.name;
+        EXPECT_EQ(LoadMessageFile(&Rig().message, path), row.result) << row.name;
         if (row.result == 1) {
-            ASSERT_NE(gMessage.text, nullptr) << row.name;
-            EXPECT_EQ(std::string(gMessage.text, gMessage.textLength), row.text) << row.name;
-            EXPECT_EQ(gMessage.text[gMessage.textLength], '\0') << row.name;
+            ASSERT_NE(Rig().message.text, nullptr) << row.name;
+            EXPECT_EQ(std::string(Rig().message.text, Rig().message.textLength), row.text) << row.name;
+            EXPECT_EQ(Rig().message.text[Rig().message.textLength], '\0') << row.name;
         } else {
-            EXPECT_EQ(gMessage.text, nullptr) << row.name;
+            EXPECT_EQ(Rig().message.text, nullptr) << row.name;
         }
     }
 }
@@ -83,8 +94,9 @@ TEST_F(MessageFile, RecipientComesFromALineThatStartsWithTo)
         {"To: <" + long255 + "z>\r\n", 30, ""},
     };
     for (const Row &row : rows) {
-        EXPECT_EQ(ExtractRecipient(row.text.c_str()), row.result) << row.text;
-        EXPECT_STREQ(gMessage.recipient, row.recipient) << row.text;
+        QueuedMessage &m = WithText(row.text);
+        EXPECT_EQ(ExtractRecipient(&m), row.result) << row.text;
+        EXPECT_STREQ(m.recipient, row.recipient) << row.text;
     }
 }
 
@@ -114,8 +126,9 @@ TEST_F(MessageFile, SenderComesFromItsOwnLineOnly)
         {"From: " + long255 + "z\r\n", 40, ""},
     };
     for (const Row &row : rows) {
-        EXPECT_EQ(ExtractSender(row.text.c_str()), row.result) << row.text;
-        EXPECT_STREQ(gMessage.sender, row.sender) << row.text;
+        QueuedMessage &m = WithText(row.text);
+        EXPECT_EQ(ExtractSender(&m), row.result) << row.text;
+        EXPECT_STREQ(m.sender, row.sender) << row.text;
     }
 }
 
@@ -131,9 +144,9 @@ TEST_F(MessageFile, GreetingNameTurnsTheFirstAtIntoAFullStopAndDropsBlanks)
         {"noat", "noat"},
     };
     for (const Row &row : rows) {
-        CopyText(gMessage.sender, sizeof gMessage.sender, row.sender);
-        MakeGreetingName();
-        EXPECT_STREQ(gMessage.greetingName, row.greeting) << row.sender;
+        CopyText(Rig().message.sender, sizeof Rig().message.sender, row.sender);
+        MakeGreetingName(&Rig().message);
+        EXPECT_STREQ(Rig().message.greetingName, row.greeting) << row.sender;
     }
 }
 
@@ -153,8 +166,9 @@ TEST_F(MessageFile, CopyRecipientIsTheFirstCcLine)
         {"Cc: <" + std::string(256, 'c') + ">\r\n", 30, ""},
     };
     for (const Row &row : rows) {
-        EXPECT_EQ(ExtractCopyRecipient(row.text.c_str()), row.result) << row.text;
-        EXPECT_STREQ(gMessage.copyRecipient, row.copy) << row.text;
+        QueuedMessage &m = WithText(row.text);
+        EXPECT_EQ(ExtractCopyRecipient(&m), row.result) << row.text;
+        EXPECT_STREQ(m.copyRecipient, row.copy) << row.text;
     }
 }
 
@@ -184,11 +198,11 @@ TEST_F(MessageFile, DescriptionLineGivesTheStatusAndIsNotSent)
     for (const Row &row : rows) {
         FakeReset();
         gFake.files["C:\\Q\\a.txt"] = row.file;
-        ASSERT_EQ(LoadMessageFile("C:\\Q\\a.txt"), 1) << row.name;
-        ExtractDescription();
-        EXPECT_EQ(gMessage.statusText, row.status) << row.name;
-        EXPECT_EQ(std::string(gMessage.text, gMessage.textLength), row.text) << row.name;
-        EXPECT_EQ(strlen(gMessage.text), gMessage.textLength) << row.name;
+        ASSERT_EQ(LoadMessageFile(&Rig().message, "C:\\Q\\a.txt"), 1) << row.name;
+        ExtractDescription(&Rig().message);
+        EXPECT_EQ(Rig().message.statusText, row.status) << row.name;
+        EXPECT_EQ(std::string(Rig().message.text, Rig().message.textLength), row.text) << row.name;
+        EXPECT_EQ(strlen(Rig().message.text), Rig().message.textLength) << row.name;
     }
 }
 
@@ -209,17 +223,17 @@ TEST_F(MessageFile, ParseRunsInOrderAndKeepsTheDescriptionForTheLabel)
     for (const Row &row : rows) {
         FakeReset();
         gFake.files["C:\\Q\\a.txt"] = row.file;
-        EXPECT_EQ(ParseMessageFile("C:\\Q\\a.txt"), row.result) << row.name;
-        EXPECT_STREQ(gMessage.statusText, row.status) << row.name;
+        EXPECT_EQ(ParseMessageFile(&Rig().message, "C:\\Q\\a.txt"), row.result) << row.name;
+        EXPECT_STREQ(Rig().message.statusText, row.status) << row.name;
     }
     // A file without a copy recipient after one with: the old one is gone.
     gFake.files["C:\\Q\\c.txt"] = MessageText("<b@x.y>", "<a@b.c>", "<c@d.e>");
-    ASSERT_EQ(ParseMessageFile("C:\\Q\\c.txt"), 1);
-    EXPECT_STREQ(gMessage.copyRecipient, "c@d.e");
+    ASSERT_EQ(ParseMessageFile(&Rig().message, "C:\\Q\\c.txt"), 1);
+    EXPECT_STREQ(Rig().message.copyRecipient, "c@d.e");
     gFake.files["C:\\Q\\d.txt"] = MessageText();
-    ASSERT_EQ(ParseMessageFile("C:\\Q\\d.txt"), 1);
-    EXPECT_STREQ(gMessage.copyRecipient, "");
-    EXPECT_STREQ(gMessage.greetingName, "accounts.acme.test");
+    ASSERT_EQ(ParseMessageFile(&Rig().message, "C:\\Q\\d.txt"), 1);
+    EXPECT_STREQ(Rig().message.copyRecipient, "");
+    EXPECT_STREQ(Rig().message.greetingName, "accounts.acme.test");
 }
 
 TEST_F(MessageFile, DocumentLabel)

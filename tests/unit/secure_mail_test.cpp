@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "fake/fake_tls.h"
-#include "mail/login.h"
+#include "mail/mail_settings.h"
 #include "mail/mail_texts.h"
 #include "mail/send_queue.h"
-#include "mail/transport.h"
 #include "mail_support.h"
 
 using namespace mailtest;
@@ -73,23 +72,20 @@ TEST(SecureSettings, SecurityUserAndPasswordDecideWhetherTheRunMayStart)
             FakeSetSetting("Email Setup", "SMTPUser", row.user);
         gFakeTls.credentialExists = row.credential;
         gFakeTls.credentialBlob = row.blob;
-        EXPECT_EQ(ReadSmtpSettings(), row.result);
-        EXPECT_EQ(gSmtpSecurity, row.security_out);
-        if (row.box.empty()) {
-            EXPECT_TRUE(gFake.messageBoxes.empty());
-        } else {
-            ASSERT_EQ(gFake.messageBoxes.size(), 1u);
-            EXPECT_EQ(gFake.messageBoxes[0].text, row.box);
-            EXPECT_EQ(gFake.messageBoxes[0].owner, 0u);
-            EXPECT_EQ(gFake.messageBoxes[0].caption, "Error");
-        }
+        SettingsResult result = ReadSmtpSettings(&Rig().settings);
+        EXPECT_EQ(result == kSettingsReady ? 1 : 0, row.result);
+        if (result == kSettingsReady)
+            EXPECT_EQ(Rig().settings.security, row.security_out);
+        char text[1000];
+        MakeSettingsFailureText(result, &Rig().settings, text, sizeof text);
+        EXPECT_EQ(text, row.box);
         EXPECT_EQ(gFakeTls.credentialTarget, row.credentialRead ? "Tillwick Orvenda SMTP" : "");
         // A refused run keeps nothing of the login.
         if (row.result == 0) {
-            EXPECT_EQ(std::string(gSmtpPassword), "");
+            EXPECT_EQ(std::string(Rig().settings.password), "");
         }
     }
-    EXPECT_EQ(std::string(gSmtpPassword), "s\xC3\xA9same");
+    EXPECT_EQ(std::string(Rig().settings.password), "s\xC3\xA9same");
 }
 
 // ---- encodings -------------------------------------------------------------------------
@@ -143,26 +139,27 @@ TEST(LoginEncodings, Utf16LeBecomesUtf8)
 
 TEST(LoginEncodings, PlainResponseIsNulUserNulPasswordAndTheLargestPasswordFits)
 {
-    CopyText(gSmtpUser, sizeof gSmtpUser, "user");
-    CopyText(gSmtpPassword, sizeof gSmtpPassword, "pass");
+    MailSettings &settings = Rig().settings;
+    CopyText(settings.user, sizeof settings.user, "user");
+    CopyText(settings.password, sizeof settings.password, "pass");
     char out[64];
-    MakePlainResponse(out, sizeof out);
+    MakePlainResponse(&settings, out, sizeof out);
     EXPECT_EQ(std::string(out), "AHVzZXIAcGFzcw==");
 
     // The longest user and the longest password the store can give still make one line.
     std::string user(255, 'u');
-    CopyText(gSmtpUser, sizeof gSmtpUser, user.c_str());
+    CopyText(Rig().settings.user, sizeof Rig().settings.user, user.c_str());
     std::string blob;
     for (size_t i = 0; i < kCredentialBlobMax / 2; i++)
         blob += "\xAC\x20";  // U+20AC, three bytes in UTF-8
-    ASSERT_EQ(Utf16LeToUtf8((const unsigned char *)blob.data(), blob.size(), gSmtpPassword,
-                            sizeof gSmtpPassword),
+    ASSERT_EQ(Utf16LeToUtf8((const unsigned char *)blob.data(), blob.size(), Rig().settings.password,
+                            sizeof Rig().settings.password),
               kPasswordSize - 1);
     char line[8 * 1024];
-    EXPECT_EQ(MakePlainResponse(line, sizeof line), (1 + 255 + 1 + kPasswordSize - 1 + 2) / 3 * 4);
-    ForgetLogin();
-    EXPECT_EQ(std::string(gSmtpPassword), "");
-    EXPECT_EQ(std::string(gSmtpUser), "");
+    EXPECT_EQ(MakePlainResponse(&settings, line, sizeof line), (1 + 255 + 1 + kPasswordSize - 1 + 2) / 3 * 4);
+    ForgetMailSettings(&Rig().settings);
+    EXPECT_EQ(std::string(Rig().settings.password), "");
+    EXPECT_EQ(std::string(Rig().settings.user), "");
 }
 
 // ---- the conversation over TLS ----------------------------------------------------------
@@ -257,15 +254,13 @@ protected:
     void SetUp() override
     {
         FakeReset();
-        ReleaseMessageText();
+        ReleaseMessage();
         ConfigureMail(kServer.c_str(), "587");
-        gSelfClose = 0;
-        gBatchContinue = 1;
     }
     void TearDown() override
     {
-        ReleaseMessageText();
-        ForgetLogin();
+        ReleaseMessage();
+        ForgetMailSettings(&Rig().settings);
     }
     void Configure(const char *security, const char *user = nullptr)
     {
@@ -279,9 +274,8 @@ protected:
     void Run(const std::function<void()> &script, const std::string &content = MessageText())
     {
         ASSERT_EQ(PrepareMessage(kPath, content), 1);
-        ASSERT_EQ(ReadSmtpSettings(), 1);
-        gFakeDialog.scripts.push_back(script);
-        ShowSendingWindow();
+        ASSERT_EQ(ReadSettings(), 1);
+        ShowWindow(script);
     }
     // The bytes sent before the first handshake message, and the text of the records after.
     static std::string Clear()
@@ -316,7 +310,7 @@ TEST_F(SecureConversation, StartTlsThenPlainLoginThenTheTransactionInsideTls)
     EXPECT_TRUE(gFake.messageBoxes.empty());
     EXPECT_EQ(gFakeDialog.statusTexts.back(), "Email Sent");
     EXPECT_FALSE(FakeFileExists(kPath));
-    EXPECT_EQ(gBatchContinue, 1);
+    EXPECT_FALSE(BatchStopped());
     EXPECT_EQ(gFakeTls.closes, 1);  // the session is released with the window
 }
 
@@ -332,8 +326,8 @@ TEST_F(SecureConversation, TlsFromTheFirstByteWithGreetingInTheHandshakesLastRea
         EXPECT_EQ(Inside(), kEhlo + kTransaction + Message() + "QUIT\r\n");
         EXPECT_EQ(gFakeDialog.statusTexts.back(), "Email Sent");
         EXPECT_FALSE(FakeFileExists(kPath));
-        ForgetLogin();
-        ReleaseMessageText();
+        ForgetMailSettings(&Rig().settings);
+        ReleaseMessage();
     }
 }
 
@@ -364,8 +358,8 @@ TEST_F(SecureConversation, TheLoginMethodFollowsWhatEhloOffers)
         Run([&] { ConverseTls(server, true); });
         EXPECT_EQ(Inside(), kEhlo + row.login + kTransaction + Message() + "QUIT\r\n");
         EXPECT_FALSE(FakeFileExists(kPath));
-        ForgetLogin();
-        ReleaseMessageText();
+        ForgetMailSettings(&Rig().settings);
+        ReleaseMessage();
     }
 }
 
@@ -402,12 +396,12 @@ TEST_F(SecureConversation, RefusalsOfTheNewStepsEndLikeAnyNegativeReply)
         // Status "Disconnecting", state 8, nothing more sent; the user's Cancel (the end of the
         // script) keeps the file and stops the batch.
         EXPECT_EQ(gFakeDialog.statusTexts.back(), "Disconnecting");
-        EXPECT_EQ(gSmtpState, kStateQuit);
+        EXPECT_EQ(State(), kStateQuit);
         EXPECT_EQ(Inside(), row.inside);
         EXPECT_TRUE(FakeFileExists(kPath));
-        EXPECT_EQ(gBatchContinue, 0);
-        ForgetLogin();
-        ReleaseMessageText();
+        EXPECT_TRUE(BatchStopped());
+        ForgetMailSettings(&Rig().settings);
+        ReleaseMessage();
     }
 }
 
@@ -443,13 +437,13 @@ TEST_F(SecureConversation, CertificateVerdictsNameTheFaultAndNothingOfTheConvers
             EXPECT_EQ(BoxText(), row.box);
             // The window closed itself: file kept, batch stopped, nothing but the handshake
             // after it began, and the connection closed.
-            EXPECT_EQ(gSelfClose, 1);
-            EXPECT_EQ(gBatchContinue, 0);
+            EXPECT_TRUE(SelfClosed());
+            EXPECT_TRUE(BatchStopped());
             EXPECT_TRUE(FakeFileExists(kPath));
             EXPECT_EQ(gFakeNet.sent.substr(gFakeNet.sent.find("<CH>")), "<CH><CF>");
             EXPECT_EQ(gFakeNet.closeSteps.back(), "close");
-            ForgetLogin();
-            ReleaseMessageText();
+            ForgetMailSettings(&Rig().settings);
+            ReleaseMessage();
         }
 }
 
@@ -500,12 +494,12 @@ TEST_F(SecureConversation, HandshakeFailuresAndAServerClosingTheSession)
         Run(row.script);
         ASSERT_EQ(gFake.messageBoxes.size(), 1u);
         EXPECT_EQ(BoxText(), row.box);
-        EXPECT_EQ(gSelfClose, 1);
-        EXPECT_EQ(gBatchContinue, 0);
+        EXPECT_TRUE(SelfClosed());
+        EXPECT_TRUE(BatchStopped());
         EXPECT_TRUE(FakeFileExists(kPath));
         EXPECT_EQ(Inside(), "");
-        ForgetLogin();
-        ReleaseMessageText();
+        ForgetMailSettings(&Rig().settings);
+        ReleaseMessage();
     }
 }
 
@@ -555,7 +549,10 @@ TEST_F(SecureConversation, RecordsAreSplitAndCarriedOverWriteEventsInOrder)
             for (int guard = 0; guard < 500 && !gFakeDialog.ended; guard++) {
                 gFakeNet.sendLimits = {37, 0};
                 FakeSocketEvent(PLAT_FD_WRITE);
-                if (SendPending())
+                const char *data;
+                size_t length;
+                if (PendingOutput(&TheConversation(), &data, &length) ||
+                    TlsPendingOutput(&Rig().window.channel, &data, &length))
                     continue;
                 std::string text = FakeTlsOpen(gFakeNet.sent.substr(seen));
                 if (text.size() == answered)
@@ -619,13 +616,12 @@ TEST(BatchMutex, TheQueueIsSearchedOnlyOnceTheBatchIsOursAndReleasedAfter)
     for (bool made : {true, false}) {
         SCOPED_TRACE(made ? "mutex made" : "mutex could not be made");
         FakeReset();
-        ReleaseMessageText();
+        ReleaseMessage();
         ConfigureMail();
         gFakeTls.mutexHandle = made ? 0x3300 : 0;
         QueueFile("S1.txt", MessageText());
         gFakeDialog.scripts.push_back([] { Converse(); });
-        gCommandArgument[0] = '\0';
-        EXPECT_EQ(SendQueuedEmail(gCommandArgument), 0);
+        EXPECT_EQ(SendQueuedEmail(""), 0);
         EXPECT_FALSE(FakeFileExists(kQueueDir + "S1.txt"));
         std::vector<std::string> order;
         for (auto &call : gFake.calls)
@@ -641,7 +637,7 @@ TEST(BatchMutex, TheQueueIsSearchedOnlyOnceTheBatchIsOursAndReleasedAfter)
         MakeBatchMutexName(kQueueDir.c_str(), name, sizeof name);
         EXPECT_EQ(gFakeTls.mutexCalls.empty() ? "" : gFakeTls.mutexCalls[0],
                   "create(" + std::string(name) + ")");
-        ReleaseMessageText();
+        ReleaseMessage();
     }
 }
 
@@ -649,10 +645,9 @@ TEST(BatchMutex, RunsThatCouldTakeOneFileShareTheMutexOthersDoNot)
 {
     auto mutexOf = [](const std::string &argument) {
         FakeReset();
-        ReleaseMessageText();
+        ReleaseMessage();
         ConfigureMail();
-        CopyText(gCommandArgument, kCommandArgumentSize, argument.c_str());
-        SendQueuedEmail(gCommandArgument);
+        SendQueuedEmail(argument.c_str());
         return gFakeTls.mutexCalls.empty() ? std::string() : gFakeTls.mutexCalls[0];
     };
     const std::string queue = mutexOf("");
@@ -677,11 +672,16 @@ TEST(BatchMutex, ThePasswordIsWipedWhenTheBatchEnds)
     FakeSetSetting("Email Setup", "SMTPUser", "alice");
     gFakeTls.credentialExists = true;
     gFakeTls.credentialBlob = FakeUtf16("secret");
-    gCommandArgument[0] = '\0';
-    EXPECT_EQ(SendQueuedEmail(gCommandArgument), 0);  // nothing queued
-    EXPECT_EQ(gFakeTls.credentialTarget, "Tillwick Orvenda SMTP");
-    for (size_t i = 0; i < sizeof gSmtpPassword; i++)
-        ASSERT_EQ(gSmtpPassword[i], '\0');
+    QueueFile("S1.txt", MessageText());
+    const MailSettings *settings = nullptr;
+    gFakeDialog.scripts.push_back([&] {
+        settings = ((SendingWindow *)gFakeDialog.context)->settings;
+        EXPECT_STREQ(settings->password, "secret");
+    });
+    EXPECT_EQ(SendQueuedEmail(""), 0);
+    ASSERT_NE(settings, nullptr);
+    for (size_t i = 0; i < sizeof settings->password; i++)
+        ASSERT_EQ(settings->password[i], '\0');
 }
 
 }  // namespace

@@ -21,11 +21,10 @@ protected:
     void SetUp() override
     {
         FakeReset();
-        ReleaseMessageText();
+        ReleaseMessage();
         ConfigureMail();
-        gCommandArgument[0] = '\0';
     }
-    void TearDown() override { ReleaseMessageText(); }
+    void TearDown() override { ReleaseMessage(); }
 
     // Each window that opens meets a willing server.
     static void ServeWindows(int count, const std::function<void()> &script = [] { Converse(); })
@@ -42,8 +41,7 @@ protected:
     }
     int Email(const std::string &argument = "")
     {
-        CopyText(gCommandArgument, kCommandArgumentSize, argument.c_str());
-        return SendQueuedEmail(gCommandArgument);
+        return SendQueuedEmail(argument.c_str());
     }
 };
 
@@ -248,14 +246,16 @@ TEST_F(SendQueue, TheSelfCloseFlagIsClearedForEachFile)
 {
     QueueFile("S1.txt", MessageText());
     QueueFile("S2.txt", MessageText());
+    QueueFile("S3.txt", MessageText());
     ServeWindows(1);
     gFakeDialog.scripts.push_back([] {
-        EXPECT_EQ(gSelfClose, 0);  // the first window closed itself; this one starts afresh
+        // The first window closed itself; this one starts afresh.
+        EXPECT_FALSE(((SendingWindow *)gFakeDialog.context)->selfClose);
         FakeHostFound("127.0.0.1");
     });
     EXPECT_EQ(Email(), 0);
+    // The user's Cancel in the second window stops the batch: the third is not attempted.
     EXPECT_EQ(gFakeDialog.shown, 2);
-    EXPECT_EQ(gBatchContinue, 0);  // the user's Cancel in the second window
 }
 
 }  // namespace

@@ -27,19 +27,16 @@ protected:
     void SetUp() override
     {
         FakeReset();
-        ReleaseMessageText();
+        ReleaseMessage();
         ConfigureMail();
-        gSelfClose = 0;
-        gBatchContinue = 1;
     }
-    void TearDown() override { ReleaseMessageText(); }
+    void TearDown() override { ReleaseMessage(); }
 
     void Run(const std::function<void()> &script)
     {
         ASSERT_EQ(PrepareMessage(kPath, MessageText()), 1);
-        ASSERT_EQ(ReadSmtpSettings(), 1);
-        gFakeDialog.scripts.push_back(script);
-        ShowSendingWindow();
+        ASSERT_EQ(ReadSettings(), 1);
+        ShowWindow(script);
     }
     std::string LastStatus() const
     {
@@ -98,7 +95,7 @@ TEST_F(SendingWindow, ALookupThatCannotStartWaitsForTheUser)
     Run([] { EXPECT_FALSE(gFakeDialog.ended); });
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Error connecting to host\n"}));
     EXPECT_EQ(gFake.messageBoxes[0].owner, kWindow);
-    EXPECT_EQ(gBatchContinue, 0);
+    EXPECT_TRUE(BatchStopped());
     EXPECT_TRUE(FakeFileExists(kPath));
     EXPECT_TRUE(gFakeNet.closeSteps.empty());
 }
@@ -142,8 +139,8 @@ TEST_F(SendingWindow, ConnectionFailuresCloseTheWindowAndStopTheBatch)
         });
         EXPECT_EQ(BoxTexts(), std::vector<std::string>{row.box}) << row.name;
         EXPECT_EQ(gFake.messageBoxes[0].owner, kWindow) << row.name;
-        EXPECT_EQ(gBatchContinue, 0) << row.name;
-        EXPECT_EQ(gSelfClose, 1) << row.name;
+        EXPECT_TRUE(BatchStopped()) << row.name;
+        EXPECT_TRUE(SelfClosed()) << row.name;
         EXPECT_TRUE(FakeFileExists(kPath)) << row.name;
         EXPECT_EQ(gFakeNet.closeSteps, row.closeSteps) << row.name;
     }
@@ -154,7 +151,7 @@ TEST_F(SendingWindow, AnAnswerToAnotherLookupIsIgnored)
     Run([] {
         FakeDeliver(1025, 0x9999, 0);
         EXPECT_EQ(gFakeNet.socket, PLAT_INVALID_SOCKET);
-        EXPECT_EQ(gSmtpState, kStateIdle);
+        EXPECT_EQ(State(), kStateIdle);
     });
 }
 
@@ -191,7 +188,7 @@ TEST_F(SendingWindow, TheConnectIssuedShowsConnectedAndState1)
         gFakeNet.connectError = error;
         Run([] {
             FakeHostFound("127.0.0.1");
-            EXPECT_EQ(gSmtpState, kStateConnecting);
+            EXPECT_EQ(State(), kStateConnecting);
         });
         EXPECT_EQ(gFakeDialog.statusTexts.back(), "Connected to: mail.example.com");
         EXPECT_TRUE(gFake.messageBoxes.empty());
@@ -236,7 +233,7 @@ TEST_F(SendingWindow, TheTimerGivesUpOnlyOnAConversationThatStalledAfterAStep)
             EXPECT_EQ(gFake.messageBoxes[0].owner, kWindow) << row.name;
         }
         EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.name;
-        EXPECT_EQ(gBatchContinue, 0) << row.name;  // a time-out or the user's Cancel
+        EXPECT_TRUE(BatchStopped()) << row.name;  // a time-out or the user's Cancel
     }
 }
 
@@ -255,12 +252,12 @@ TEST_F(SendingWindow, CancelKeepsTheFileUntilTheServerHasAcceptedIt)
         Run([&] {
             if (row.steps >= 0)
                 Answer(row.steps);
-            EXPECT_EQ(gSmtpState, row.state) << row.steps;
+            EXPECT_EQ(State(), row.state) << row.steps;
             gFake.calls.clear();
             FakeUserCancel();
         });
         EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.steps;
-        EXPECT_EQ(gBatchContinue, 0) << row.steps;
+        EXPECT_TRUE(BatchStopped()) << row.steps;
         EXPECT_TRUE(gFake.messageBoxes.empty()) << row.steps;
         // Connection closed (when one was asked for), a second's pause, then the end.
         auto end = std::find(gFake.calls.begin(), gFake.calls.end(), "EndDialog(" + std::to_string(kWindow) + ",-1)");
@@ -277,13 +274,13 @@ TEST_F(SendingWindow, ANegativeReplyToQuitKeepsTheFileQueued)
     // stays queued for the user's Cancel, and the batch stops.
     Run([] {
         Converse(AcceptExcept("QUIT", "421 4.3.2 Shutting down\r\n"));
-        EXPECT_EQ(gSmtpState, 8);
+        EXPECT_EQ(State(), 8);
         FakeUserCancel();
     });
     ASSERT_EQ(gFake.messageBoxes.size(), 1u);
     EXPECT_EQ(gFake.messageBoxes[0].text, "State=SENT. Error: 421 4.3.2 Shutting down\r\n");
     EXPECT_TRUE(FakeFileExists(kPath));
-    EXPECT_EQ(gBatchContinue, 0);
+    EXPECT_TRUE(BatchStopped());
 }
 
 TEST_F(SendingWindow, AFileThatCannotBeDeletedIsReported)
@@ -312,15 +309,15 @@ TEST_F(SendingWindow, OnlyTheCancelButtonEndsTheWindow)
 
 TEST_F(SendingWindow, CloseSendingWindowLeavesTheBatchFlagAsItWas)
 {
-    for (int flag : {0, 1}) {
+    for (bool stop : {false, true}) {
         SetUp();
         Run([&] {
-            gBatchContinue = flag;
-            CloseSendingWindow(kWindow);
+            Rig().window.stopBatch = stop;
+            CloseSendingWindow(&Rig().window);
             EXPECT_TRUE(gFakeDialog.ended);
         });
-        EXPECT_EQ(gSelfClose, 1);
-        EXPECT_EQ(gBatchContinue, flag);
+        EXPECT_TRUE(SelfClosed());
+        EXPECT_EQ(BatchStopped(), stop);
     }
 }
 
@@ -342,7 +339,7 @@ TEST_F(SendingWindow, SocketEventsInsideAMessageBoxWaitUntilItCloses)
         ASSERT_EQ(sentWhileBoxUp.size(), 1u);
         EXPECT_EQ(sentWhileBoxUp[0], before);
         EXPECT_EQ(gFakeNet.sent, before + "QUIT\r\n");
-        EXPECT_EQ(gSmtpState, kStateSent);
+        EXPECT_EQ(State(), kStateSent);
     });
     ASSERT_EQ(gFake.messageBoxes.size(), 1u);
     EXPECT_EQ(gFake.messageBoxes[0].text, "State=RCPT TO. Error: 550 5.1.0 Sender rejected\r\n");
@@ -377,7 +374,7 @@ TEST_F(SendingWindow, EventsInsideTheClosingBoxAreDroppedWithTheWindow)
         FakeTimerFires();  // time-out box; a read event comes in meanwhile
         EXPECT_TRUE(gFakeDialog.ended);
         EXPECT_EQ(gFakeNet.sent, sent);  // the line was drained by the close, never answered
-        EXPECT_EQ(gSmtpState, kStateRcptTo);
+        EXPECT_EQ(State(), kStateRcptTo);
     });
     EXPECT_EQ(gFake.messageBoxes.size(), 1u);
 }
@@ -393,7 +390,7 @@ TEST_F(SendingWindow, MessagesAfterTheEndAndFromOtherSocketsChangeNothing)
         FakeUserCancel();
     });
     gFakeNet.inbound = "250 ok\r\n";
-    EXPECT_EQ(SendingWindowProc(nullptr, kWindow, 1026, gFakeNet.socket, PLAT_FD_READ), 1);
+    EXPECT_EQ(SendingWindowProc(&Rig().window, kWindow, 1026, gFakeNet.socket, PLAT_FD_READ), 1);
     EXPECT_EQ(gFakeNet.inbound, "250 ok\r\n");
 }
 
@@ -401,7 +398,7 @@ TEST_F(SendingWindow, AWindowThatCannotBeMadeStopsTheBatch)
 {
     gFakeDialog.createFails = true;
     Run([] {});
-    EXPECT_EQ(gBatchContinue, 0);
+    EXPECT_TRUE(BatchStopped());
     EXPECT_TRUE(FakeFileExists(kPath));
 }
 
@@ -421,17 +418,14 @@ TEST_F(SendingWindow, SettingsMustNameServerAndPort)
     for (const Row &row : rows) {
         FakeReset();
         ConfigureMail(row.server, row.port);
-        EXPECT_EQ(ReadSmtpSettings(), row.result);
+        SettingsResult result = ReadSmtpSettings(&Rig().settings);
+        EXPECT_EQ(result == kSettingsReady ? 1 : 0, row.result);
+        char text[1000];
+        MakeSettingsFailureText(result, &Rig().settings, text, sizeof text);
+        EXPECT_STREQ(text, row.box);
         if (row.result == 1) {
-            EXPECT_TRUE(gFake.messageBoxes.empty());
-            EXPECT_STREQ(gSmtpServer, "mail.example.com");
-            EXPECT_EQ(gConfiguredPort, 2525);
-        } else {
-            ASSERT_EQ(gFake.messageBoxes.size(), 1u);
-            EXPECT_EQ(gFake.messageBoxes[0].text, row.box);
-            EXPECT_EQ(gFake.messageBoxes[0].owner, 0u);
-            EXPECT_EQ(gFake.messageBoxes[0].caption, "Error");
-            EXPECT_EQ(gFake.messageBoxes[0].style, 0x40u);
+            EXPECT_STREQ(Rig().settings.server, "mail.example.com");
+            EXPECT_EQ(Rig().settings.port, 2525);
         }
     }
 }

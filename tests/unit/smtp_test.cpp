@@ -22,20 +22,17 @@ protected:
     void SetUp() override
     {
         FakeReset();
-        ReleaseMessageText();
+        ReleaseMessage();
         ConfigureMail();
-        gSelfClose = 0;
-        gBatchContinue = 1;
     }
-    void TearDown() override { ReleaseMessageText(); }
+    void TearDown() override { ReleaseMessage(); }
 
     // Loads the message and shows its window; script is the window's message loop.
     void Run(const std::function<void()> &script, const std::string &content = MessageText())
     {
         ASSERT_EQ(PrepareMessage(kPath, content), 1);
-        ASSERT_EQ(ReadSmtpSettings(), 1);
-        gFakeDialog.scripts.push_back(script);
-        ShowSendingWindow();
+        ASSERT_EQ(ReadSettings(), 1);
+        ShowWindow(script);
     }
     std::string LastStatus() const
     {
@@ -50,11 +47,11 @@ TEST_F(Conversation, AWillingServerGetsEveryCommandInOrderAndTheFileGoes)
     EXPECT_EQ(gFakeDialog.statusTexts,
               (std::vector<std::string>{"Connecting to: mail.example.com", "Connected to: mail.example.com",
                                         "Sending Email", "Email Sent"}));
-    EXPECT_EQ(gSmtpState, kStateDone);
+    EXPECT_EQ(State(), kStateDone);
     EXPECT_TRUE(gFake.messageBoxes.empty());
     EXPECT_FALSE(FakeFileExists(kPath));
-    EXPECT_EQ(gBatchContinue, 1);
-    EXPECT_EQ(gSelfClose, 1);
+    EXPECT_FALSE(BatchStopped());
+    EXPECT_TRUE(SelfClosed());
     EXPECT_EQ(gFakeDialog.endResult, -1);
     EXPECT_EQ(gFakeNet.closeSteps, (std::vector<std::string>{"shutdown(1)", "shutdown(2)", "close"}));
     // The one-second pause comes before the window is told to end.
@@ -129,7 +126,7 @@ TEST_F(Conversation, ANegativeReplyNamesItsStateStopsAndWaitsForTheUser)
                 Converse(AcceptExcept(row.step, "554 5.7.1 Refused\r\n"));
             // Nothing more goes out; the window waits for the user.
             EXPECT_FALSE(gFakeDialog.ended) << row.box;
-            EXPECT_EQ(gSmtpState, kStateQuit) << row.box;
+            EXPECT_EQ(State(), kStateQuit) << row.box;
             EXPECT_EQ(LastStatus(), "Disconnecting") << row.box;
         });
         ASSERT_EQ(gFake.messageBoxes.size(), 1u) << row.box;
@@ -143,7 +140,7 @@ TEST_F(Conversation, ANegativeReplyNamesItsStateStopsAndWaitsForTheUser)
                       i < row.commandsSent)
                 << row.box << " " << commands[i];
         EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.box;
-        EXPECT_EQ(gBatchContinue, 0) << row.box;  // the user's Cancel
+        EXPECT_TRUE(BatchStopped()) << row.box;  // the user's Cancel
     }
 }
 
@@ -234,15 +231,19 @@ TEST_F(Conversation, LinesInStatesWithoutAStepChangeOnlyTheLastStep)
         {kStateIdle, "550 no", -1},  // nothing to report before the connect
         {kStateDone, "550 no", -1},  // nor after delivery
     };
+    ASSERT_EQ(PrepareMessage(kPath, MessageText()), 1);
     for (const Row &row : rows) {
-        FakeReset();
-        ResetConversation();
-        gSmtpState = row.state;
-        HandleReplyLine(0x5E01, row.line);
-        EXPECT_EQ(gFakeNet.sent, "") << row.line;
-        EXPECT_EQ(gSmtpState, row.state) << row.line;
-        EXPECT_EQ(gLastStepState, row.lastStep) << row.line;
-        EXPECT_TRUE(gFake.messageBoxes.empty()) << row.line;
+        SmtpConversation &c = TheConversation();
+        StartConversation(&c, &Rig().settings, &Rig().message);
+        c.state = row.state;
+        SmtpActions actions = {};
+        HandleReplyLine(&c, row.line, &actions);
+        const char *data;
+        size_t length;
+        EXPECT_FALSE(PendingOutput(&c, &data, &length)) << row.line;
+        EXPECT_EQ(c.state, row.state) << row.line;
+        EXPECT_EQ(c.lastStepState, row.lastStep) << row.line;
+        EXPECT_EQ(actions.count, 0) << row.line;
     }
 }
 
@@ -259,9 +260,9 @@ TEST_F(Conversation, AFullPendingReplyTextDropsTheBytesAndGoesOn)
         ASSERT_EQ(gFake.messageBoxes.size(), 1u);
         EXPECT_EQ(gFake.messageBoxes[0].text, "Buffer overrun\n");
         EXPECT_EQ(gFake.messageBoxes[0].owner, (PlatWindow)0x5E01);
-        EXPECT_EQ(gSmtpState, kStateHelo);
+        EXPECT_EQ(State(), kStateHelo);
         FakeServerSays("250 ok\r\n");  // the conversation goes on from where it was
-        EXPECT_EQ(gSmtpState, kStateMailFrom);
+        EXPECT_EQ(State(), kStateMailFrom);
         EXPECT_FALSE(gFakeDialog.ended);
     });
 }
@@ -301,8 +302,8 @@ TEST_F(Conversation, AClosedOrBrokenConnectionEndsTheWindowAndTheBatch)
         EXPECT_EQ(gFake.messageBoxes[0].text, row.box) << row.name;
         EXPECT_EQ(gFake.messageBoxes[0].owner, (PlatWindow)0x5E01) << row.name;
         EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.name;
-        EXPECT_EQ(gBatchContinue, 0) << row.name;
-        EXPECT_EQ(gSelfClose, 1) << row.name;
+        EXPECT_TRUE(BatchStopped()) << row.name;
+        EXPECT_TRUE(SelfClosed()) << row.name;
     }
 }
 
@@ -319,7 +320,7 @@ TEST_F(Conversation, TheCloseNotificationAndAnEmptyReadEventAreNoFailure)
         EXPECT_TRUE(gFake.messageBoxes.empty());
         EXPECT_FALSE(gFakeDialog.ended);
     });
-    EXPECT_EQ(gBatchContinue, 0);  // the user's Cancel at the end
+    EXPECT_TRUE(BatchStopped());  // the user's Cancel at the end
 }
 
 TEST_F(Conversation, ACommandTakenInPartIsFinishedBeforeAnyReplyCounts)
@@ -331,10 +332,10 @@ TEST_F(Conversation, ACommandTakenInPartIsFinishedBeforeAnyReplyCounts)
         EXPECT_EQ(gFakeNet.sent, "HELO ");
         FakeServerSays("250 early\r\n");  // cannot answer a command not yet sent: held
         EXPECT_EQ(gFakeNet.sent, "HELO ");
-        EXPECT_EQ(gSmtpState, kStateHelo);
+        EXPECT_EQ(State(), kStateHelo);
         FakeSocketEvent(PLAT_FD_WRITE);  // room again: the rest, then the held reply
         EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\nRSET\r\n");
-        EXPECT_EQ(gSmtpState, kStateMailFrom);
+        EXPECT_EQ(State(), kStateMailFrom);
     });
 }
 

@@ -1,37 +1,25 @@
-// Secure submission settings and the mail login. The password never lives in the settings
-// file: it is the blob of a generic credential in the Windows credential store, UTF-16LE as
-// the store's own editor keeps it, and it goes to the server as UTF-8.
-#include "login.h"
+// The mail settings of a batch. The password never lives in the settings file: it is the
+// blob of a generic credential in the Windows credential store, UTF-16LE as the store's own
+// editor keeps it, and it goes to the server as UTF-8.
+#include "mail_settings.h"
 
 #include <cstring>
 
-#include "../base/host_settings.h"
-#include "../base/error_box.h"
-#include "../base/paths.h"
 #include "../base/text.h"
 #include "../platform/plat_security.h"
 #include "mail_texts.h"
-#include "sending_window.h"
 
-int gSmtpSecurity;
-char gSmtpUser[256];
-char gSmtpPassword[kPasswordSize];
-
-void WipeBytes(void *bytes, size_t count)
+void ForgetMailSettings(MailSettings *settings)
 {
-    volatile unsigned char *p = (volatile unsigned char *)bytes;
-    while (count--)
-        *p++ = 0;
+    WipeBytes(settings->password, sizeof settings->password);
+    settings->user[0] = '\0';
+    settings->security = kSecurityNone;
 }
 
-void ForgetLogin(void)
+bool UsesExtendedHello(const MailSettings *settings)
 {
-    WipeBytes(gSmtpPassword, sizeof gSmtpPassword);
-    gSmtpUser[0] = '\0';
-    gSmtpSecurity = kSecurityNone;
+    return settings->security != kSecurityNone || settings->user[0] != '\0';
 }
-
-bool UsesExtendedHello(void) { return gSmtpSecurity != kSecurityNone || gSmtpUser[0] != '\0'; }
 
 size_t EncodeBase64(const unsigned char *bytes, size_t count, char *dest, size_t destSize)
 {
@@ -115,17 +103,17 @@ size_t Utf16LeToUtf8(const unsigned char *bytes, size_t count, char *dest, size_
     return length;
 }
 
-size_t MakePlainResponse(char *dest, size_t destSize)
+size_t MakePlainResponse(const MailSettings *settings, char *dest, size_t destSize)
 {
-    unsigned char raw[1 + sizeof gSmtpUser + kPasswordSize];
-    size_t userLength = strnlen(gSmtpUser, sizeof gSmtpUser);
-    size_t passwordLength = strnlen(gSmtpPassword, sizeof gSmtpPassword);
+    unsigned char raw[1 + sizeof settings->user + kPasswordSize];
+    size_t userLength = strnlen(settings->user, sizeof settings->user);
+    size_t passwordLength = strnlen(settings->password, sizeof settings->password);
     size_t n = 0;
     raw[n++] = 0;  // no separate identity to act for
-    memcpy(raw + n, gSmtpUser, userLength);
+    memcpy(raw + n, settings->user, userLength);
     n += userLength;
     raw[n++] = 0;
-    memcpy(raw + n, gSmtpPassword, passwordLength);
+    memcpy(raw + n, settings->password, passwordLength);
     n += passwordLength;
     size_t length = EncodeBase64(raw, n, dest, destSize);
     WipeBytes(raw, sizeof raw);
@@ -147,48 +135,75 @@ static int ParseSecurity(const char *value)
     return -1;
 }
 
-// The password of the login from the credential store. 1 when there is one.
-static int ReadPassword(void)
+// The password of the login from the credential store. True when there is one.
+static bool ReadPassword(MailSettings *settings)
 {
     unsigned char blob[kCredentialBlobMax];
     size_t blobLength = 0;
     int found = PlatReadGenericCredential(kCredentialTarget, blob, sizeof blob, &blobLength);
     size_t length = (size_t)-1;
     if (found && blobLength >= 2)
-        length = Utf16LeToUtf8(blob, blobLength, gSmtpPassword, sizeof gSmtpPassword);
+        length = Utf16LeToUtf8(blob, blobLength, settings->password, sizeof settings->password);
     WipeBytes(blob, sizeof blob);
     return length != (size_t)-1 && length > 0;
 }
 
-int ReadSecuritySettings(void)
+// The settings as far as they go, the password last.
+static SettingsResult ReadSettingsInOrder(MailSettings *settings)
 {
-    ForgetLogin();
-    char value[kSettingSize];
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPSecurity", "", value, sizeof value);
-    int security = ParseSecurity(value);
-    if (security < 0) {
-        char text[1000];
-        FormatText(text, sizeof text, kTextUnknownSecurity, value);
-        ShowErrorBox(0, text);
-        return 0;
-    }
-    gSmtpSecurity = security;
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPUser", "", gSmtpUser,
-                    sizeof gSmtpUser);
-    if (gSmtpUser[0] == '\0')
-        return 1;
+    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPServer", "", settings->server,
+                        sizeof settings->server) == 0)
+        return kSettingsNoServer;
+    char port[kSettingSize];
+    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPPort", "", port, sizeof port) == 0)
+        return kSettingsNoPort;
+    settings->port = (unsigned short)ParseDecimal(port);
+    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPSecurity", "",
+                    settings->securityText, sizeof settings->securityText);
+    int security = ParseSecurity(settings->securityText);
+    if (security < 0)
+        return kSettingsUnknownSecurity;
+    settings->security = (MailSecurity)security;
+    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPUser", "", settings->user,
+                    sizeof settings->user);
+    if (settings->user[0] == '\0')
+        return kSettingsReady;
     // A password goes over an encrypted connection or not at all.
-    if (gSmtpSecurity == kSecurityNone) {
-        ShowErrorBox(0, kTextLoginWithoutTls);
-        ForgetLogin();
-        return 0;
+    if (settings->security == kSecurityNone)
+        return kSettingsLoginWithoutTls;
+    return ReadPassword(settings) ? kSettingsReady : kSettingsNoCredential;
+}
+
+SettingsResult ReadSmtpSettings(MailSettings *settings)
+{
+    memset(settings, 0, sizeof *settings);
+    SettingsResult result = ReadSettingsInOrder(settings);
+    if (result != kSettingsReady)
+        WipeBytes(settings->password, sizeof settings->password);
+    return result;
+}
+
+void MakeSettingsFailureText(SettingsResult result, const MailSettings *settings, char *text,
+                             size_t textSize)
+{
+    switch (result) {
+    case kSettingsNoServer:
+        CopyText(text, textSize, kTextNoServer);
+        break;
+    case kSettingsNoPort:
+        CopyText(text, textSize, kTextNoPort);
+        break;
+    case kSettingsUnknownSecurity:
+        FormatText(text, textSize, kTextUnknownSecurity, settings->securityText);
+        break;
+    case kSettingsLoginWithoutTls:
+        CopyText(text, textSize, kTextLoginWithoutTls);
+        break;
+    case kSettingsNoCredential:
+        FormatText(text, textSize, kTextNoCredential, settings->user);
+        break;
+    default:
+        CopyText(text, textSize, "");
+        break;
     }
-    if (!ReadPassword()) {
-        char text[1000];
-        FormatText(text, sizeof text, kTextNoCredential, gSmtpUser);
-        ShowErrorBox(0, text);
-        ForgetLogin();
-        return 0;
-    }
-    return 1;
 }
