@@ -62,6 +62,7 @@ const char *const kStateErrorTexts[9] = {
 const char kCommandHelo[] = "HELO %s\r\n";
 const char kCommandRset[] = "RSET\r\n";
 const char kCommandMailFrom[] = "MAIL FROM:<%s>\r\n";
+const char kCommandMailFromSize[] = "MAIL FROM:<%s> SIZE=%llu\r\n";
 const char kCommandRcptTo[] = "RCPT TO:<%s>\r\n";
 const char kCommandData[] = "DATA\r\n";
 const char kCommandQuit[] = "QUIT\r\n";
@@ -103,3 +104,7 @@ const char kCommandEhlo[] = "EHLO %s\r\n";
 const char kCommandStartTls[] = "STARTTLS\r\n";
 const char kCommandAuthLogin[] = "AUTH LOGIN\r\n";
 const char kCommandAuthPlain[] = "AUTH PLAIN ";  // followed by the response and CR LF
+
+// The mail log shows these in place of what carries a secret.
+const char kLogHidden[] = "<hidden>";
+const char kLogAuthPlainHidden[] = "AUTH PLAIN <hidden>";

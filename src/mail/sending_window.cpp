@@ -241,6 +241,9 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
         case kActionClose:
             CloseSendingWindow(w);
             break;
+        case kActionLogSent:
+        case kActionLogReceived:
+            break;
         }
     }
 }

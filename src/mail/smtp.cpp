@@ -26,6 +26,15 @@ static void AddBox(SmtpActions *actions, const char *format, const char *value)
 
 static void WipeLoginLines(SmtpConversation *c) { WipeBytes(c->out, kLoginLineMax); }
 
+// For the mail log: what went out, its line end left off, as the log may show it.
+static void LogSent(SmtpActions *actions, const char *text, size_t length)
+{
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
+        length--;
+    CopyTextN(actions->sent, sizeof actions->sent, text, length);
+    AddAction(actions, kActionLogSent, actions->sent);
+}
+
 void DropOutput(SmtpConversation *c)
 {
     c->outLength = c->outSent = 0;
@@ -41,8 +50,10 @@ void StartConversation(SmtpConversation *c, const MailSettings *settings,
     c->state = kStateIdle;
     c->lastStepState = -1;
     c->prelude = kPreludeNone;
-    c->offersAuthPlain = c->offersAuthLogin = false;
-    c->tlsRequested = c->secure = c->copySent = false;
+    c->offersAuthPlain = c->offersAuthLogin = c->offersSize = false;
+    c->tlsRequested = c->secure = c->copySent = c->waitingForUser = false;
+    c->messageBytes = 0;
+    c->messagePieces = 0;
     c->pending[0] = '\0';
     c->pendingLength = 0;
     DropOutput(c);
@@ -57,6 +68,27 @@ void EndConversation(SmtpConversation *c)
 void ConnectIssued(SmtpConversation *c) { c->state = kStateConnecting; }
 
 bool MessageAccepted(const SmtpConversation *c) { return c->state >= kStateSent; }
+
+bool AwaitingMessageReply(const SmtpConversation *c)
+{
+    return c->state == kStateQuit && !c->waitingForUser && c->messagePieces > 0 &&
+           c->outSent >= c->outLength && !c->source && !c->mark;
+}
+
+size_t DeclaredMessageSize(const QueuedMessage *m)
+{
+    if (!m->text || m->textLength < kEndOfDataMarkLength)
+        return 0;
+    // The body with each line end as CR LF, then the CR LF that ends its last line.
+    size_t body = m->textLength - kEndOfDataMarkLength;
+    size_t size = 2;
+    for (size_t i = 0; i < body; i++) {
+        if (m->text[i] == '\r' && i + 1 < body && m->text[i + 1] == '\n')
+            i++;
+        size += (m->text[i] == '\r' || m->text[i] == '\n') ? 2 : 1;
+    }
+    return size;
+}
 
 // Fills the output with the next piece of the message. False when nothing is left to send.
 // The mark goes out in the same piece as the end of the body: sent on its own, the small last
@@ -75,6 +107,10 @@ static bool RefillOutput(SmtpConversation *c)
         memcpy(c->out + c->outLength, c->mark, kEndOfDataMarkLength);
         c->outLength += kEndOfDataMarkLength;
         c->mark = nullptr;
+    }
+    if (c->outLength > 0) {
+        c->messageBytes += c->outLength;
+        c->messagePieces++;
     }
     return c->outLength > 0;
 }
@@ -109,11 +145,13 @@ static void QueueBytes(SmtpConversation *c, const char *prefix, const char *valu
     c->outSent = 0;
 }
 
-static void SendCommand(SmtpConversation *c, const char *format, const char *value)
+static void SendCommand(SmtpConversation *c, const char *format, const char *value,
+                        SmtpActions *actions)
 {
     char command[kBoxTextSize];
     FormatText(command, sizeof command, format, value);
     QueueBytes(c, command, "", "");
+    LogSent(actions, command, strlen(command));
 }
 
 // The message text after DATA: its body with transparency, then the mark as it stands.
@@ -130,20 +168,37 @@ static void SendMessageText(SmtpConversation *c)
     c->outLength = c->outSent = 0;
 }
 
-static void SendEhlo(SmtpConversation *c)
+static void SendEhlo(SmtpConversation *c, SmtpActions *actions)
 {
-    c->offersAuthPlain = c->offersAuthLogin = false;
-    SendCommand(c, kCommandEhlo, c->message->greetingName);
+    c->offersAuthPlain = c->offersAuthLogin = c->offersSize = false;
+    SendCommand(c, kCommandEhlo, c->message->greetingName, actions);
     c->prelude = kPreludeEhlo;
 }
 
-// One line of the reply to EHLO: notes the login methods an "AUTH" line offers (also in the
-// older "AUTH=" form).
+// True when the extension line (after its code) names keyword, in either case, followed by a
+// blank, a line end or nothing.
+static bool NamesExtension(const char *p, const char *keyword)
+{
+    size_t n = strlen(keyword);
+    for (size_t i = 0; i < n; i++) {
+        char ch = p[i];
+        if (ch >= 'a' && ch <= 'z')
+            ch = (char)(ch - 'a' + 'A');
+        if (ch != keyword[i])
+            return false;
+    }
+    return p[n] == '\0' || p[n] == ' ' || p[n] == '\r';
+}
+
+// One line of the reply to EHLO: notes SIZE, and the login methods an "AUTH" line offers
+// (also in the older "AUTH=" form).
 static void NoteExtension(SmtpConversation *c, const char *line)
 {
     if (strlen(line) < 4)
         return;
     const char *p = line + 4;
+    if (NamesExtension(p, "SIZE"))
+        c->offersSize = true;
     if (strncmp(p, "AUTH", 4) != 0 && strncmp(p, "auth", 4) != 0)
         return;
     if (p[4] != ' ' && p[4] != '=')
@@ -168,27 +223,41 @@ static void NoteExtension(SmtpConversation *c, const char *line)
     }
 }
 
+// MAIL FROM, with the message's size when the server takes SIZE (EHLO only).
+static void SendMailFrom(SmtpConversation *c, SmtpActions *actions)
+{
+    if (!c->offersSize) {
+        SendCommand(c, kCommandMailFrom, c->message->sender, actions);
+        return;
+    }
+    char command[kBoxTextSize];
+    FormatText(command, sizeof command, kCommandMailFromSize, c->message->sender,
+               (unsigned long long)DeclaredMessageSize(c->message));
+    QueueBytes(c, command, "", "");
+    LogSent(actions, command, strlen(command));
+}
+
 // The transaction begins as after HELO: RSET, awaited in state 4.
-static void BeginTransaction(SmtpConversation *c)
+static void BeginTransaction(SmtpConversation *c, SmtpActions *actions)
 {
     c->prelude = kPreludeNone;
-    SendCommand(c, kCommandRset, "");
+    SendCommand(c, kCommandRset, "", actions);
     c->state = kStateMailFrom;
 }
 
 // After the last line of an accepted EHLO: TLS first, then the login, then the transaction.
-static void StepAfterEhlo(SmtpConversation *c)
+static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
 {
     const MailSettings *s = c->settings;
     if (s->security == kSecurityStartTls && !c->secure) {
-        SendCommand(c, kCommandStartTls, "");
+        SendCommand(c, kCommandStartTls, "", actions);
         c->prelude = kPreludeStartTls;
         return;
     }
     // The password only ever goes inside TLS.
     if (s->user[0] != '\0' && c->secure) {
         if (c->offersAuthLogin && !c->offersAuthPlain) {
-            SendCommand(c, kCommandAuthLogin, "");
+            SendCommand(c, kCommandAuthLogin, "", actions);
             c->prelude = kPreludeAuthLoginUser;
             return;
         }
@@ -197,20 +266,23 @@ static void StepAfterEhlo(SmtpConversation *c)
             CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
         QueueBytes(c, kCommandAuthPlain, response, "\r\n");
         WipeBytes(response, sizeof response);
+        LogSent(actions, kLogAuthPlainHidden, strlen(kLogAuthPlainHidden));
         c->prelude = kPreludeAuthPlain;
         return;
     }
-    BeginTransaction(c);
+    BeginTransaction(c, actions);
 }
 
-// Sends one value of the AUTH LOGIN exchange in base64.
-static void SendLoginValue(SmtpConversation *c, const char *value)
+// Sends one value of the AUTH LOGIN exchange in base64: it answers a 334, and the log never
+// shows such a line.
+static void SendLoginValue(SmtpConversation *c, const char *value, SmtpActions *actions)
 {
     char encoded[kLoginLineMax];
     if (EncodeBase64((const unsigned char *)value, strlen(value), encoded, sizeof encoded) == 0)
         encoded[0] = '\0';
     QueueBytes(c, "", encoded, "\r\n");
     WipeBytes(encoded, sizeof encoded);
+    LogSent(actions, kLogHidden, strlen(kLogHidden));
 }
 
 // A negative line, or one of the wrong kind, in a step before the transaction: the same
@@ -223,6 +295,7 @@ static void RefusePrelude(SmtpConversation *c, const char *format, const char *l
     AddAction(actions, kActionStatus, kStatusDisconnecting);
     c->prelude = kPreludeNone;
     c->state = kStateQuit;
+    c->waitingForUser = true;
 }
 
 // The last line of a reply in a step before the transaction.
@@ -258,7 +331,7 @@ static void HandlePreludeLine(SmtpConversation *c, const char *line, SmtpActions
     }
     switch (c->prelude) {
     case kPreludeEhlo:
-        StepAfterEhlo(c);
+        StepAfterEhlo(c, actions);
         break;
     case kPreludeStartTls:
         // Whatever came in clear after the server's go-ahead is not trusted: dropped.
@@ -269,16 +342,16 @@ static void HandlePreludeLine(SmtpConversation *c, const char *line, SmtpActions
         AddAction(actions, kActionStartTls);
         break;
     case kPreludeAuthLoginUser:
-        SendLoginValue(c, c->settings->user);
+        SendLoginValue(c, c->settings->user, actions);
         c->prelude = kPreludeAuthLoginPassword;
         break;
     case kPreludeAuthLoginPassword:
-        SendLoginValue(c, c->settings->password);
+        SendLoginValue(c, c->settings->password, actions);
         c->prelude = kPreludeAuthLoginDone;
         break;
     default:  // logged in
         WipeLoginLines(c);
-        BeginTransaction(c);
+        BeginTransaction(c, actions);
         break;
     }
     c->lastStepState = c->state;
@@ -294,13 +367,13 @@ void ConnectionMade(SmtpConversation *c, SmtpActions *actions)
     }
 }
 
-void SecureChannelReady(SmtpConversation *c, SmtpActions *)
+void SecureChannelReady(SmtpConversation *c, SmtpActions *actions)
 {
     c->secure = true;
     // After STARTTLS the server forgets what it said before: it is asked again. With TLS from
     // the first byte the greeting is still to come.
     if (c->state == kStateHelo && c->prelude == kPreludeHandshake)
-        SendEhlo(c);
+        SendEhlo(c, actions);
 }
 
 static bool IsPositiveLine(const char *line)
@@ -317,32 +390,32 @@ static void TakeStep(SmtpConversation *c, SmtpActions *actions)
     case kStateConnecting:
         AddAction(actions, kActionStatus, m->statusText);
         if (UsesExtendedHello(c->settings))
-            SendEhlo(c);
+            SendEhlo(c, actions);
         else
-            SendCommand(c, kCommandHelo, m->greetingName);
+            SendCommand(c, kCommandHelo, m->greetingName, actions);
         c->state = kStateHelo;
         break;
     case kStateHelo:
-        SendCommand(c, kCommandRset, "");
+        SendCommand(c, kCommandRset, "", actions);
         c->state = kStateMailFrom;
         break;
     case kStateMailFrom:
-        SendCommand(c, kCommandMailFrom, m->sender);
+        SendMailFrom(c, actions);
         c->state = kStateRcptTo;
         break;
     case kStateRcptTo:
         // The recipient, then the copy recipient after its own reply.
         if (m->copyRecipient[0] != '\0' && !c->copySent) {
-            SendCommand(c, kCommandRcptTo, m->recipient);
+            SendCommand(c, kCommandRcptTo, m->recipient, actions);
             c->copySent = true;
         } else {
-            SendCommand(c, kCommandRcptTo, m->copyRecipient[0] != '\0' ? m->copyRecipient
-                                                                        : m->recipient);
+            SendCommand(c, kCommandRcptTo,
+                        m->copyRecipient[0] != '\0' ? m->copyRecipient : m->recipient, actions);
             c->state = kStateData;
         }
         break;
     case kStateData:
-        SendCommand(c, kCommandData, "");
+        SendCommand(c, kCommandData, "", actions);
         c->state = kStateSendMsg;
         break;
     case kStateSendMsg:
@@ -350,7 +423,7 @@ static void TakeStep(SmtpConversation *c, SmtpActions *actions)
         c->state = kStateQuit;
         break;
     case kStateQuit:
-        SendCommand(c, kCommandQuit, "");
+        SendCommand(c, kCommandQuit, "", actions);
         c->state = kStateSent;
         break;
     case kStateSent:
@@ -367,6 +440,8 @@ static void TakeStep(SmtpConversation *c, SmtpActions *actions)
 
 void HandleReplyLine(SmtpConversation *c, const char *line, SmtpActions *actions)
 {
+    CopyTextN(actions->received, sizeof actions->received, line, strcspn(line, "\r"));
+    AddAction(actions, kActionLogReceived, actions->received);
     bool prelude = c->state == kStateHelo && c->prelude != kPreludeNone;
     // Every line of the reply to EHLO may name an extension.
     if (prelude && c->prelude == kPreludeEhlo && strncmp(line, "250", 3) == 0)
@@ -381,6 +456,7 @@ void HandleReplyLine(SmtpConversation *c, const char *line, SmtpActions *actions
     if (IsPositiveLine(line)) {
         TakeStep(c, actions);
         c->lastStepState = c->state;
+        c->waitingForUser = false;
         return;
     }
     // Before the connect and after delivery there is no step to report a failure of.
@@ -389,6 +465,7 @@ void HandleReplyLine(SmtpConversation *c, const char *line, SmtpActions *actions
     AddBox(actions, kStateErrorTexts[c->state - 1], line);
     AddAction(actions, kActionStatus, kStatusDisconnecting);
     c->state = kStateQuit;
+    c->waitingForUser = true;
 }
 
 bool TakeNextReply(SmtpConversation *c, SmtpActions *actions)

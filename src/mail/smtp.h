@@ -47,20 +47,27 @@ enum SmtpActionKind {
     kActionStopTimer,  // stop the time-out timer
     kActionStopBatch,  // the batch ends after this message
     kActionClose,      // close the window as the program's own doing
+    kActionLogSent,    // for the mail log: a line we sent, as the log may show it
+    kActionLogReceived,  // for the mail log: a reply line as it came
 };
 
 struct SmtpAction {
     SmtpActionKind kind;
-    const char *text;  // kActionStatus: the text (it outlives the window)
+    // kActionStatus: the text (it outlives the window); the log actions: their line, in the
+    // actions' own storage.
+    const char *text;
 };
 
-const int kActionsMax = 8;
+const int kActionsMax = 10;
 const size_t kBoxTextSize = 1000;
+const size_t kLogTextSize = 600;
 
 struct SmtpActions {
     SmtpAction items[kActionsMax];
     int count;
     char boxText[kBoxTextSize];  // the text of kActionBox (at most one box per call)
+    char received[kLogTextSize];  // the text of kActionLogReceived
+    char sent[kLogTextSize];      // the text of kActionLogSent (secrets already hidden)
 };
 
 // Pending reply text: bytes not yet ended by a line feed, at most 511.
@@ -77,6 +84,8 @@ struct SmtpConversation {
     int lastStepState;             // the state right after the last positive step; -1 at first
     PreludeStep prelude;
     bool offersAuthPlain, offersAuthLogin;  // what the last EHLO reply offered
+    bool offersSize;               // the last EHLO reply offered SIZE: MAIL FROM declares it
+    bool waitingForUser;           // a negative reply stopped the conversation: no time-out
     bool tlsRequested;             // the handshake was asked for (it runs once)
     bool secure;                   // the channel is up and the certificate good
     bool copySent;                 // the RCPT TO of the copy recipient is out
@@ -92,6 +101,8 @@ struct SmtpConversation {
     size_t sourceLength, sourcePosition;
     int atLineStart;
     const char *mark;
+    size_t messageBytes;  // what the message took on the wire, dots and mark included
+    int messagePieces;    // in how many pieces it went
 };
 
 // Back to the start of a conversation over message with settings: state 0, last step -1,
@@ -135,3 +146,11 @@ void DropOutput(SmtpConversation *conversation);
 // True once the server has accepted the message (state 9 or more): the file must not go out
 // again.
 bool MessageAccepted(const SmtpConversation *conversation);
+
+// True while the reply to the message is awaited and every byte of it, the end-of-data mark
+// included, has left the conversation: the server may take long to check what it got.
+bool AwaitingMessageReply(const SmtpConversation *conversation);
+
+// The message's size as SIZE declares it: its octets with every line end as CR LF, without
+// the dots that transparency adds and without the end-of-data mark's final ".\r\n".
+size_t DeclaredMessageSize(const QueuedMessage *message);
