@@ -80,6 +80,8 @@ static const char *SystemErrorText(unsigned long error)
         return kReasonConnectionLost;
     case PLAT_HTTP_SECURE_FAILURE:
         return kReasonSecureFailure;
+    case PLAT_HTTP_SECURE_CHANNEL_ERROR:
+        return kReasonSecureChannel;
     case PLAT_HTTP_BODY_TOO_LARGE:
         return kReasonAnswerTooLarge;
     default:

@@ -110,6 +110,7 @@ const char kReasonNameNotResolved[] = "its name was not found";
 const char kReasonCannotConnect[] = "the connection was refused";
 const char kReasonConnectionLost[] = "the connection was lost";
 const char kReasonSecureFailure[] = "its certificate was not accepted";
+const char kReasonSecureChannel[] = "no secure connection could be made";
 const char kReasonAnswerTooLarge[] = "its answer was too large";
 const char kReasonOther[] = "network failure";
 

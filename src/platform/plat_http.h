@@ -11,6 +11,7 @@ const unsigned long PLAT_HTTP_TIMEOUT = 12002;
 const unsigned long PLAT_HTTP_NAME_NOT_RESOLVED = 12007;
 const unsigned long PLAT_HTTP_CANNOT_CONNECT = 12029;
 const unsigned long PLAT_HTTP_CONNECTION_ERROR = 12030;
+const unsigned long PLAT_HTTP_SECURE_CHANNEL_ERROR = 12157;
 const unsigned long PLAT_HTTP_SECURE_FAILURE = 12175;
 
 // POSTs body (bodyLength bytes) to url, which must be an https:// address, with
