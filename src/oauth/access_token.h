@@ -42,6 +42,9 @@ enum AccessTokenStatus {
     kAccessTokenNotSaved,     // renewed, but the store could not be written
 };
 
+// Room for the XOAUTH2 initial response (MakeXoauth2Response) of any user and token.
+const size_t kXoauth2ResponseSize = (5 + kSettingSize + 13 + kTokenSize + 2 + 2) / 3 * 4 + 1;
+
 struct AccessToken {
     char token[kTokenSize];       // kAccessTokenReady: the token, for XOAUTH2
     bool renewed;                 // kAccessTokenReady: renewed by this call

@@ -8,6 +8,7 @@
 #include "../plat_http.h"
 
 static const int kTimeoutMilliseconds = 30000;
+static const DWORD kAutomaticProxy = 4;  // WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
 
 // The URL as UTF-16 for WinHTTP; its parts point into it after cracking.
 static const int kUrlUnits = 2048;
@@ -51,8 +52,13 @@ int PlatHttpsPost(const char *url, const char *body, size_t bodyLength, char *re
     DWORD statusCode = 0;
     DWORD statusSize = sizeof statusCode;
 
-    session = WinHttpOpen(L"Tillwick/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    // The proxy the user's own settings name (Windows 8.1 and later); before that, the one
+    // configured for WinHTTP.
+    session = WinHttpOpen(L"Tillwick/1.0", kAutomaticProxy, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session)
+        session = WinHttpOpen(L"Tillwick/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         goto failed;
     if (!WinHttpSetTimeouts(session, kTimeoutMilliseconds, kTimeoutMilliseconds,
