@@ -3,7 +3,6 @@
 // all of its own.
 #include "provider.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "../base/text.h"
