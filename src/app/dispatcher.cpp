@@ -12,6 +12,7 @@
 #include "../launch/font_probe.h"
 #include "../launch/open_document.h"
 #include "../mail/send_queue.h"
+#include "../oauth/signin.h"
 #include "../platform/plat_entry.h"
 #include "../platform/plat_ui.h"
 #include "../shell/file_types.h"
@@ -29,12 +30,14 @@ static const char *const kSwitches[] = {
     "/email",       "/opendialog",      "/selectfolderdialog", "/demo",
     "/word",        "/wordpad",         "/copyfile",     "/helpcontents",
     "/helpindex",   "/helpcontext",     "/helpquitanddeleteldbfiles",
+    "/emailsignin", "/emailsignout",
 };
 
 enum {
     kRowOpen = 1, kRowCheckLargeFonts, kRowRegister, kRowUnregister, kRowEmail,
     kRowOpenDialog, kRowSelectFolderDialog, kRowDemo, kRowWord, kRowWordPad, kRowCopyFile,
     kRowHelpContents, kRowHelpIndex, kRowHelpContext, kRowHelpQuitAndDeleteLdbFiles,
+    kRowEmailSignIn, kRowEmailSignOut,
 };
 
 const char *SkipProgramName(const char *line)
@@ -113,6 +116,10 @@ static int RunSwitch(int row)
         ShowHelp(kHelpQuit, 0);
         DeleteLockFiles();
         break;
+    case kRowEmailSignIn:
+        return RunEmailSignIn();
+    case kRowEmailSignOut:
+        return RunEmailSignOut();
     }
     return 0;
 }

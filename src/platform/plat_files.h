@@ -39,3 +39,13 @@ void PlatPathRemoveFileSpec(char *path);
 // path holds size characters; returns 0 (and leaves path alone) when the quoted text would
 // not fit, nonzero otherwise.
 int PlatPathQuoteSpaces(char *path, int size);
+
+// Writes a whole new file: CreateFileA(path, GENERIC_WRITE, no sharing, CREATE_ALWAYS), all
+// count bytes, FlushFileBuffers, CloseHandle. Returns 1 when every byte was written and
+// flushed; 0 otherwise (a partly written file may remain).
+int PlatWriteFileFlushed(const char *path, const void *data, size_t count);
+
+// MoveFileExA(source, dest, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH): source
+// takes dest's place in one step, and the call returns once that is on the disk. Nonzero on
+// success; on failure both files stay as they were.
+int PlatReplaceFile(const char *source, const char *dest);

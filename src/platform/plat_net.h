@@ -7,6 +7,7 @@
 // bits carry the error that came with the event (0: none).
 const unsigned PLAT_FD_READ = 0x01;
 const unsigned PLAT_FD_WRITE = 0x02;
+const unsigned PLAT_FD_ACCEPT = 0x08;
 const unsigned PLAT_FD_CONNECT = 0x10;
 const unsigned PLAT_FD_CLOSE = 0x20;
 
@@ -60,3 +61,14 @@ void PlatCloseSocket(PlatSocket socket);
 
 // WSAGetLastError of the calling thread.
 int PlatWsaGetLastError(void);
+
+// The loopback listener of the mail sign-in: socket(AF_INET, SOCK_STREAM, 0) held for this
+// process alone (SO_EXCLUSIVEADDRUSE), bound to 127.0.0.1 at a port the system chooses,
+// listen(), getsockname(). Returns the socket, its port (host byte order) in *port; or
+// PLAT_INVALID_SOCKET with nothing left open (PlatWsaGetLastError tells why).
+PlatSocket PlatListenLoopback(unsigned short *port);
+
+// accept() on a listener: the new connection, or PLAT_INVALID_SOCKET when none is waiting
+// or it failed (PlatWsaGetLastError tells which). The connection starts with the listener's
+// event selection until PlatAsyncSelect gives it its own; the caller closes it.
+PlatSocket PlatAccept(PlatSocket listener);

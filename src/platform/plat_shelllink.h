@@ -6,6 +6,7 @@
 // Special-folder numbers, by their Windows values.
 const int PLAT_CSIDL_STARTMENU = 0x000B;
 const int PLAT_CSIDL_DESKTOPDIRECTORY = 0x0010;
+const int PLAT_CSIDL_APPDATA = 0x001A;
 const int PLAT_CSIDL_COMMON_STARTMENU = 0x0016;
 const int PLAT_CSIDL_COMMON_DESKTOPDIRECTORY = 0x0019;
 

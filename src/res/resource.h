@@ -2,6 +2,7 @@
 #pragma once
 
 #define IDD_SENDING_EMAIL 101
+#define IDD_SIGN_IN 102
 #define IDC_CANCEL_SENDING 1000
 #define IDC_STATUS_LINE 1012
 #define IDI_TILLWICK 1

@@ -21,7 +21,7 @@ SHARED_DRIVE_TEXT = ("Cannot load a datafile from a shared drive.  Please map th
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
     "ole32.dll", "oleaut32.dll", "comdlg32.dll", "comctl32.dll", "ws2_32.dll", "wsock32.dll",
-    "msvcrt.dll", "secur32.dll", "crypt32.dll", "version.dll", "winmm.dll",
+    "msvcrt.dll", "secur32.dll", "crypt32.dll", "winhttp.dll", "version.dll", "winmm.dll",
 }
 
 

@@ -58,10 +58,18 @@ PlatSocket PlatCreateStreamSocket(void)
     return gFakeNet.socket;
 }
 
+static bool IsConnection(PlatSocket socket)
+{
+    return gFakeNet.connectionInbound.count(socket) != 0;
+}
+
 int PlatAsyncSelect(PlatSocket socket, PlatWindow window, unsigned message, long mask)
 {
     FakeRecord("AsyncSelect(" + std::to_string(socket) + "," + std::to_string(window) + "," +
                std::to_string(message) + "," + std::to_string(mask) + ")");
+    gFakeNet.selectedMessage[socket] = message;
+    if (socket == gFakeNet.listener || IsConnection(socket))
+        return gFakeNet.selectFails ? 1 : 0;
     gFakeNet.selectMask = mask;
     gFakeNet.selectMessage = message;
     return gFakeNet.selectFails ? 1 : 0;
@@ -84,8 +92,12 @@ int PlatConnect(PlatSocket socket, const char *hostEntry, unsigned short port)
     return -1;
 }
 
-int PlatSend(PlatSocket, const char *data, int length)
+int PlatSend(PlatSocket socket, const char *data, int length)
 {
+    if (IsConnection(socket)) {
+        gFakeNet.connectionSent[socket].append(data, (size_t)length);
+        return length;
+    }
     gFakeNet.sendCalls++;
     int take = length;
     if (!gFakeNet.sendLimits.empty()) {
@@ -104,8 +116,21 @@ int PlatSend(PlatSocket, const char *data, int length)
     return take;
 }
 
-int PlatRecv(PlatSocket, char *buffer, int length)
+int PlatRecv(PlatSocket socket, char *buffer, int length)
 {
+    if (IsConnection(socket)) {
+        std::string &in = gFakeNet.connectionInbound[socket];
+        if (!in.empty()) {
+            size_t n = std::min(in.size(), (size_t)length);
+            memcpy(buffer, in.data(), n);
+            in.erase(0, n);
+            return (int)n;
+        }
+        if (gFakeNet.connectionPeerClosed[socket])
+            return 0;
+        gFakeNet.lastError = PLAT_WSAEWOULDBLOCK;
+        return -1;
+    }
     if (gFakeNet.receiveError != 0) {
         gFakeNet.lastError = gFakeNet.receiveError;
         gFakeNet.receiveError = 0;
@@ -132,10 +157,37 @@ void PlatShutdown(PlatSocket, int how)
 void PlatCloseSocket(PlatSocket socket)
 {
     FakeRecord("closesocket(" + std::to_string(socket) + ")");
+    gFakeNet.closedSockets.push_back(socket);
     gFakeNet.closeSteps.push_back("close");
 }
 
 int PlatWsaGetLastError(void) { return gFakeNet.lastError; }
+
+PlatSocket PlatListenLoopback(unsigned short *port)
+{
+    FakeRecord("ListenLoopback");
+    *port = 0;
+    if (gFakeNet.listenFails) {
+        gFakeNet.lastError = 10048;
+        return PLAT_INVALID_SOCKET;
+    }
+    *port = gFakeNet.listenPort;
+    gFakeNet.listener = (PlatSocket)0x600;
+    return gFakeNet.listener;
+}
+
+PlatSocket PlatAccept(PlatSocket listener)
+{
+    FakeRecord("Accept(" + std::to_string(listener) + ")");
+    if (listener != gFakeNet.listener || gFakeNet.waiting.empty()) {
+        gFakeNet.lastError = PLAT_WSAEWOULDBLOCK;
+        return PLAT_INVALID_SOCKET;
+    }
+    PlatSocket connection = gFakeNet.waiting.front();
+    gFakeNet.waiting.pop_front();
+    gFakeNet.connectionInbound[connection];
+    return connection;
+}
 
 // ---- the dialog window ----------------------------------------------------------------
 
@@ -171,7 +223,7 @@ intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, vo
         script();
     if (!gFakeDialog.ended) {
         FakeRecord("user Cancel (end of script)");
-        FakeDeliver(PLAT_WM_COMMAND, 1000, 0);
+        FakeDeliver(PLAT_WM_COMMAND, (uintptr_t)gFakeDialog.cancelCommand, 0);
     }
     intptr_t result = gFakeDialog.endResult;
     gFakeDialog.window = 0;
@@ -271,6 +323,30 @@ void FakeServerSays(const std::string &bytes)
     }
 }
 
-void FakeUserCancel(void) { FakeDeliver(PLAT_WM_COMMAND, 1000, 0); }
+void FakeUserCancel(void) { FakeDeliver(PLAT_WM_COMMAND, (uintptr_t)gFakeDialog.cancelCommand, 0); }
 
 void FakeTimerFires(void) { FakeDeliver(PLAT_WM_TIMER, 1000, 0); }
+
+PlatSocket FakeBrowserConnects(void)
+{
+    PlatSocket connection = (PlatSocket)(0x700 + ++gFakeNet.connectionsMade);
+    gFakeNet.waiting.push_back(connection);
+    FakeDeliver(gFakeNet.selectedMessage[gFakeNet.listener], gFakeNet.listener, PLAT_FD_ACCEPT);
+    return connection;
+}
+
+void FakeBrowserSends(PlatSocket connection, const std::string &bytes, bool close)
+{
+    std::string &in = gFakeNet.connectionInbound[connection];
+    in += bytes;
+    while (!in.empty() && gFakeDialog.window != 0 && !gFakeDialog.ended) {
+        size_t before = in.size();
+        FakeDeliver(gFakeNet.selectedMessage[connection], connection, PLAT_FD_READ);
+        if (in.size() == before)
+            break;
+    }
+    if (close) {
+        gFakeNet.connectionPeerClosed[connection] = true;
+        FakeDeliver(gFakeNet.selectedMessage[connection], connection, PLAT_FD_CLOSE);
+    }
+}

@@ -4,6 +4,7 @@
 #pragma once
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,19 @@ struct FakeNetState {
     int sendCalls = 0;
     int lastError = 0;
     std::vector<std::string> closeSteps;  // "shutdown(1)", "shutdown(2)", "close"
+
+    // The loopback listener of the sign-in and the connections it accepts, each with its
+    // own bytes (a socket of these never touches inbound or sent above).
+    bool listenFails = false;             // scripted: the listener cannot be made
+    unsigned short listenPort = 50123;    // scripted: the port the system chooses
+    PlatSocket listener = PLAT_INVALID_SOCKET;
+    std::deque<PlatSocket> waiting;       // connected, not yet accepted
+    std::map<PlatSocket, std::string> connectionInbound;  // the browser's bytes not yet read
+    std::map<PlatSocket, bool> connectionPeerClosed;
+    std::map<PlatSocket, std::string> connectionSent;     // what the program answered
+    std::map<PlatSocket, unsigned> selectedMessage;      // per socket, its events' message
+    std::vector<PlatSocket> closedSockets;
+    int connectionsMade = 0;
 };
 
 extern FakeNetState gFakeNet;
@@ -58,6 +72,7 @@ struct FakeDialogState {
     // still open when its script returns (or that has none) gets the user's Cancel.
     std::deque<std::function<void()>> scripts;
     bool createFails = false;             // the window cannot be made
+    int cancelCommand = 1000;             // the command a user's Cancel sends
 
     // --- recorded ---
     int shown = 0;
@@ -97,3 +112,10 @@ void FakeServerSays(const std::string &bytes);
 // The user clicks Cancel; the timer fires.
 void FakeUserCancel(void);
 void FakeTimerFires(void);
+
+// A browser connects to the listener: the listener's accept event goes to the window.
+// Returns the connection's socket (what the program's accept will give).
+PlatSocket FakeBrowserConnects(void);
+// The browser sends bytes on a connection: read events until they are all taken (or one
+// takes nothing); with close, then the close event.
+void FakeBrowserSends(PlatSocket connection, const std::string &bytes, bool close = false);

@@ -113,3 +113,27 @@ int PlatPathQuoteSpaces(char *path, int size)
     memcpy(path, work, m + 1);
     return 1;
 }
+
+int PlatWriteFileFlushed(const char *path, const void *data, size_t count)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    const char *bytes = (const char *)data;
+    bool written = true;
+    while (written && count > 0) {
+        DWORD chunk = count > (1u << 20) ? (1u << 20) : (DWORD)count;
+        DWORD done = 0;
+        written = WriteFile(file, bytes, chunk, &done, nullptr) && done == chunk;
+        bytes += done;
+        count -= done;
+    }
+    written = written && FlushFileBuffers(file);
+    return CloseHandle(file) && written ? 1 : 0;
+}
+
+int PlatReplaceFile(const char *source, const char *dest)
+{
+    return MoveFileExA(source, dest, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}

@@ -74,3 +74,36 @@ void PlatShutdown(PlatSocket socket, int how) { shutdown((SOCKET)socket, how); }
 void PlatCloseSocket(PlatSocket socket) { closesocket((SOCKET)socket); }
 
 int PlatWsaGetLastError(void) { return WSAGetLastError(); }
+
+PlatSocket PlatListenLoopback(unsigned short *port)
+{
+    *port = 0;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return PLAT_INVALID_SOCKET;
+    // No other program may bind the same port while it is ours.
+    BOOL exclusive = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, (const char *)&exclusive, sizeof exclusive);
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = 0;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    if (bind(s, (const struct sockaddr *)&address, sizeof address) != 0 ||
+        listen(s, SOMAXCONN) != 0 ||
+        getsockname(s, (struct sockaddr *)&address, &length) != 0) {
+        int error = WSAGetLastError();
+        closesocket(s);
+        WSASetLastError(error);
+        return PLAT_INVALID_SOCKET;
+    }
+    *port = ntohs(address.sin_port);
+    return (PlatSocket)s;
+}
+
+PlatSocket PlatAccept(PlatSocket listener)
+{
+    SOCKET s = accept((SOCKET)listener, nullptr, nullptr);
+    return s == INVALID_SOCKET ? PLAT_INVALID_SOCKET : (PlatSocket)s;
+}

@@ -1,0 +1,71 @@
+// The identity provider of the mail sign-in: its settings from section "Email Setup" of the
+// host settings file, and the requests made to it (the sign-in address, the token requests).
+#pragma once
+#include <cstddef>
+
+#include "../base/host_settings.h"
+
+enum OAuthProvider {
+    kProviderMicrosoft = 1,
+    kProviderGoogle = 2,
+    kProviderCustom = 3,
+};
+
+// Room for an endpoint address: a value read (254 characters) or a default with its tenant.
+const size_t kOAuthUrlSize = 512;
+
+struct OAuthSettings {
+    int provider;                        // kProvider..., 0 when not understood
+    char providerName[kSettingSize];     // "microsoft", "google", "custom"; as read otherwise
+    char clientId[kSettingSize];
+    char clientSecret[kSettingSize];     // "" when not set: not sent
+    char tenant[kSettingSize];           // Microsoft only: "organizations" unless set
+    char authorizeUrl[kOAuthUrlSize];
+    char tokenUrl[kOAuthUrlSize];
+    char scope[kSettingSize];
+};
+
+enum OAuthSettingsResult {
+    kOAuthSettingsOk = 0,
+    kOAuthSettingsNoProvider,       // "OAuthProvider" absent or empty
+    kOAuthSettingsUnknownProvider,  // not microsoft, google or custom (providerName says what)
+    kOAuthSettingsNoClientId,
+    kOAuthSettingsCustomIncomplete, // custom without all of the three addresses and scope
+    kOAuthSettingsBadTenant,        // characters a tenant name or ID cannot have
+    kOAuthSettingsBadAuthorizeUrl,  // not https://host..., or blanks, controls, a fragment
+    kOAuthSettingsBadTokenUrl,
+};
+
+// Reads "OAuthProvider" (compared without case), "OAuthClientId", "OAuthClientSecret",
+// "OAuthTenant" and the overrides "OAuthAuthorizeURL", "OAuthTokenURL" and "OAuthScope" into
+// *out, the provider's defaults where no override is set. Shows nothing: on a failure the
+// caller shows the text FormatOAuthSettingsFailure makes.
+OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out);
+
+// The box text for a failed read (settings as ReadOAuthSettings left them).
+void FormatOAuthSettingsFailure(OAuthSettingsResult result, const OAuthSettings *settings,
+                                char *dest, size_t destSize);
+
+// Room for the sign-in address and for a token request's form body.
+const size_t kAuthorizeUrlSize = 4096;
+const size_t kFormBodySize = 65536;
+const size_t kRedirectUriSize = 32;
+
+// "http://127.0.0.1:PORT/": where the browser comes back to the loopback listener.
+void MakeRedirectUri(unsigned short port, char *dest, size_t destSize);
+
+// The sign-in address to open in the browser: the authorize endpoint with client_id,
+// response_type=code, redirect_uri, scope, state, code_challenge, code_challenge_method=S256
+// and login_hint=user, each percent-encoded (Google's also access_type=offline and
+// prompt=consent, or it returns no refresh token a second time). False when it does not fit.
+bool MakeAuthorizeUrl(const OAuthSettings *settings, const char *redirectUri, const char *state,
+                      const char *challenge, const char *user, char *dest, size_t destSize);
+
+// The form bodies (application/x-www-form-urlencoded) of the token requests: the code
+// exchange, and a refresh (which sends the scope along). client_secret only when set.
+// False when they do not fit.
+bool MakeCodeExchangeBody(const OAuthSettings *settings, const char *code,
+                          const char *redirectUri, const char *verifier, char *dest,
+                          size_t destSize);
+bool MakeRefreshBody(const OAuthSettings *settings, const char *refreshToken, char *dest,
+                     size_t destSize);

@@ -1,0 +1,23 @@
+// The jobs "/emailsignin" and "/emailsignout": signing the mail account in once through the
+// browser (authorization code with PKCE and a loopback redirect), and forgetting it again.
+#pragma once
+#include "../platform/plat_types.h"
+
+// The sign-in window: its template, controls, timer and private messages.
+const int kSignInTemplate = 102;
+const int kSignInCancel = 2;        // IDCANCEL: the Cancel button, Esc and the close box
+const int kSignInStatus = 1012;
+const uintptr_t kSignInTimer = 1;
+const unsigned kSignInMilliseconds = 5 * 60 * 1000;
+const unsigned kWmListenerEvent = PLAT_WM_USER + 1;
+const unsigned kWmConnectionEvent = PLAT_WM_USER + 2;
+
+// "/emailsignin": reads the provider settings and "SMTPUser", listens on the loopback
+// address, opens the provider's sign-in page in the default browser, waits in the sign-in
+// window for the redirect (or Cancel, or 5 minutes), exchanges the code for tokens and
+// stores them. Ends with a box saying who is signed in, or why not. Returns the exit code:
+// 0 when signed in, 1 otherwise (nothing stored then).
+int RunEmailSignIn(void);
+
+// "/emailsignout": deletes the stored tokens and says so in a box. Returns 0.
+int RunEmailSignOut(void);

@@ -1,0 +1,35 @@
+// The token endpoint's answer: a flat JSON object, read by a small strict reader. Anything
+// that is not exactly JSON is refused, never guessed at.
+#pragma once
+#include <cstddef>
+
+// Room for a token and its terminator. Access tokens of Microsoft's run to a few KB.
+const size_t kTokenSize = 16384;
+
+struct TokenResponse {
+    char accessToken[kTokenSize];
+    char refreshToken[kTokenSize];  // "" when none was sent: the caller keeps the old one
+    long long expiresIn;            // seconds; -1 when none was sent
+    char tokenType[32];
+    char error[128];                // kTokenResponseError: the error code
+    char errorDescription[1024];    // and its description when sent ("" otherwise)
+};
+
+enum TokenResponseResult {
+    kTokenResponseOk = 0,    // an access token of type Bearer, and what else was sent
+    kTokenResponseError,     // the endpoint said "error": no token is kept from it
+    kTokenResponseMalformed, // not JSON, not one object, or unusable (see below)
+};
+
+// Reads count bytes. The document must be one JSON object and nothing else but white space.
+// Its strings may use every escape (\uXXXX with surrogate pairs becomes UTF-8); raw bytes
+// must be UTF-8 without control characters; \u0000 is refused. Members the reader does not
+// know may hold anything (nested objects and arrays are checked and skipped, 32 levels at
+// most); a member name may not come twice and may not be longer than 255 bytes. Known
+// members: access_token and refresh_token (1 or more characters from blank to '~', and
+// each must fit kTokenSize), token_type, expires_in (a whole number of at most 12 digits,
+// or such a number as a string, as some servers send it), error, error_description; null
+// counts as absent, any other type is refused. Ok needs an access token and token_type
+// "Bearer" (any case); error present gives Error whatever else came. *out holds only what
+// the result names; every field is cleared otherwise.
+TokenResponseResult ReadTokenResponse(const char *bytes, size_t count, TokenResponse *out);
