@@ -7,9 +7,10 @@ fixture `tw` resets the host settings file and gives helpers to run the program 
 command line while the UI driver records and answers its message boxes.
 
 Environment: TILLWICK_BUILD (win64 build directory, default <repo>/build/win64),
-TILLWICK_E2E_FRESH_PREFIX=1 (boot a new prefix instead of copying the cached template),
-TILLWICK_E2E_KEEP=1 (keep the session folder for inspection), TILLWICK_E2E_WINEDEBUG (WINEDEBUG
-for the programs, default -all).
+TILLWICK_BUILD32 (the i686 build that the tests marked both_builds run a second time, default
+the TILLWICK_BUILD name with 64 turned into 32), TILLWICK_E2E_FRESH_PREFIX=1 (boot a new prefix
+instead of copying the cached template), TILLWICK_E2E_KEEP=1 (keep the session folder for
+inspection), TILLWICK_E2E_WINEDEBUG (WINEDEBUG for the programs, default -all).
 
 Run with /usr/bin/python3 -m pytest tests/e2e. See tests/e2e/README.md for the API.
 """
@@ -32,12 +33,32 @@ REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("TILLWICK_BUILD", str(REPO / "build" / "win64"))).resolve()
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
+# wine64 hands a 32-bit program to this loader (Debian's wine32:i386, WoW64 in the 64-bit prefix).
+WINE32_LOADER = "/usr/lib/wine/wine"
+
+
+def _build32():
+    explicit = os.environ.get("TILLWICK_BUILD32")
+    if explicit:
+        return Path(explicit).resolve()
+    name = BUILD.name
+    return BUILD.with_name(name[:-2] + "32") if name.endswith("64") else None
+
+
+BUILD32 = _build32()
 
 PROGRAM_DIR_WIN = r"C:\Program Files\Tillwick Orvenda"
 TOOLS_DIR_WIN = r"C:\TillwickTest\tools"
 HELP_FILE_WIN = PROGRAM_DIR_WIN + r"\Tillwick.hlp"
 TOOL_NAMES = ("uidriver.exe", "uihook.dll", "recorder.exe", "launch.exe", "msgbox.exe",
               "regtool.exe", "certtool.exe", "credtool.exe")
+# The i686 run of a test uses the 64-bit tools, except the UI driver: a hook DLL loads only
+# into processes of its own bitness (the 64-bit uihook.dll sees no text of a 32-bit program),
+# and the item records a 64-bit driver places in a 32-bit dialog's list view or tree have the
+# wrong layout (it reads empty names). The i686 build's own driver watches and drives it;
+# msgbox.exe for the harness's own test of that driver.
+TOOLS32_DIR_WIN = r"C:\TillwickTest\tools32"
+TOOL32_NAMES = ("uidriver.exe", "uihook.dll", "msgbox.exe")
 
 # Every subprocess gets a time-out; these are the defaults.
 WINE_CMD_TIMEOUT = 30
@@ -156,6 +177,8 @@ def _prepare_prefix(prefix, display, timings):
     cache_root = REPO / "build" / "e2e-prefix-cache"
     cache_root.mkdir(parents=True, exist_ok=True)
     tag = re.sub(r"[^A-Za-z0-9.-]", "_", _wine_version()) + "-uid%d" % os.getuid()
+    if os.path.exists(WINE32_LOADER):
+        tag += "-wow64"  # booted with 32-bit Wine there: the prefix has its syswow64 folder
     template = cache_root / tag
     with open(cache_root / (tag + ".lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)  # another session may be making it right now
@@ -240,6 +263,10 @@ class WineSession:
         self.prefix = self.workdir / "prefix"
         self.env = None
         self._server = None
+        self.installed_arch = None
+        self._i686_problem = None  # None: not looked at yet; "": the i686 build runs here
+        self.runs_by_arch = {}
+        self.i686_skipped = 0
 
     def start(self):
         exe = BUILD / "Tillwick.exe"
@@ -262,16 +289,50 @@ class WineSession:
         tools.mkdir(parents=True, exist_ok=True)
         for name in TOOL_NAMES:
             shutil.copy2(BUILD / "tools" / name, tools / name)
+        if BUILD32 is not None and all((BUILD32 / "tools" / n).exists() for n in TOOL32_NAMES):
+            tools32 = self.unix_path(TOOLS32_DIR_WIN)
+            tools32.mkdir(parents=True, exist_ok=True)
+            for name in TOOL32_NAMES:
+                shutil.copy2(BUILD32 / "tools" / name, tools32 / name)
         # The first process starts the prefix's services; do it once here, timed apart.
         boot = time.monotonic()
         self.wine(["cmd", "/c", "exit"], timeout=60)
         self.timings["first_process_s"] = time.monotonic() - boot
         self.timings["session_setup_s"] = time.monotonic() - start
 
-    def install_program(self):
+    def install_program(self, arch="x86_64"):
+        """Installs the x86_64 or the i686 build's Tillwick.exe (one at a time, same path)."""
+        if arch == self.installed_arch:
+            return
         progdir = self.unix_path(PROGRAM_DIR_WIN)
         progdir.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(BUILD / "Tillwick.exe", progdir / "Tillwick.exe")
+        shutil.copy2((BUILD32 if arch == "i686" else BUILD) / "Tillwick.exe",
+                     progdir / "Tillwick.exe")
+        self.installed_arch = arch
+
+    def i686_problem(self):
+        """Why the i686 build cannot run in this session, or "" when it can. Looked at once:
+        the build and its UI driver must be there, and 32-bit Wine must start that driver."""
+        if self._i686_problem is None:
+            self._i686_problem = self._find_i686_problem()
+        return self._i686_problem
+
+    def _find_i686_problem(self):
+        if BUILD32 is None:
+            return "no i686 build named (TILLWICK_BUILD32 unset, TILLWICK_BUILD not *64)"
+        files = [BUILD32 / "Tillwick.exe"] + [BUILD32 / "tools" / n for n in TOOL32_NAMES]
+        missing = [str(p) for p in files if not p.exists()]
+        if missing:
+            return "no i686 build (missing %s): cmake --preset win32 && cmake --build " \
+                   "--preset win32" % missing
+        if not os.path.exists(WINE32_LOADER):
+            return "no 32-bit Wine (%s missing): scripts/setup installs wine32:i386" % \
+                WINE32_LOADER
+        probe = self.wine([TOOLS32_DIR_WIN + r"\uidriver.exe", "procs"])
+        if probe.returncode != 0:
+            return "32-bit Wine cannot start a 32-bit program here (uidriver.exe procs: %d %s)" \
+                % (probe.returncode, probe.stderr.decode("utf-8", "replace").strip()[:200])
+        return ""
 
     def _start_watchdog(self):
         """A small process that tears the session down if pytest dies without doing it
@@ -505,9 +566,12 @@ class Running:
 class Tillwick:
     """The per-test helper (fixture `tw`)."""
 
-    def __init__(self, session, testdir):
+    def __init__(self, session, testdir, arch="x86_64"):
         self.session = session
         self.testdir = testdir
+        self.arch = arch  # the build of Tillwick.exe installed for this test
+        self.driver_win = (TOOLS32_DIR_WIN if arch == "i686" else TOOLS_DIR_WIN) + \
+            r"\uidriver.exe"
         self.progdir_win = PROGRAM_DIR_WIN
         self.progdir_unix = session.unix_path(PROGRAM_DIR_WIN)
         self.exe_win = PROGRAM_DIR_WIN + r"\Tillwick.exe"
@@ -628,7 +692,7 @@ class Tillwick:
         text_answers: {text part: button}, button a number or ok/cancel/yes/no/none."""
         self._runs += 1
         ui_log = self.testdir / ("ui-%d.log" % self._runs)
-        ui_args = [TOOLS_DIR_WIN + r"\uidriver.exe", "watch", self.win_path(ui_log),
+        ui_args = [self.driver_win, "watch", self.win_path(ui_log),
                    "--timeout", str(timeout + 10)]
         for part, button in (answers or {}).items():
             ui_args += ["--answer", "%s=%s" % (part, button)]
@@ -678,7 +742,8 @@ class Tillwick:
         return self.session.wine(args, timeout=timeout, env=self.env, check=check)
 
     def uidriver(self, *args, timeout=WINE_CMD_TIMEOUT):
-        return self.wine([TOOLS_DIR_WIN + r"\uidriver.exe"] + list(args), timeout=timeout)
+        """Runs the UI driver of this test's build (see TOOL32_NAMES)."""
+        return self.wine([self.driver_win] + list(args), timeout=timeout)
 
     def processes(self):
         """Every process of the prefix: [{pid, ppid, exe}]."""
@@ -832,11 +897,41 @@ def _reg_bytes(type, data):
     raise ValueError("unknown registry type %r" % type)
 
 
+ARCHES = ("x86_64", "i686")
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "both_builds: runs once with the x86_64 build and once with the i686 "
+        "release build (skipped, and said so in the summary, where that cannot run)")
+
+
+def pytest_generate_tests(metafunc):
+    if "tillwick_build" in metafunc.fixturenames and \
+            metafunc.definition.get_closest_marker("both_builds"):
+        metafunc.parametrize("tillwick_build", ARCHES, indirect=True)
+
+
 @pytest.fixture
-def tw(wine_session, request):
+def tillwick_build(wine_session, request):
+    """The build this test runs: x86_64, or for tests marked both_builds each in turn."""
+    arch = getattr(request, "param", "x86_64")
+    if arch == "i686":
+        problem = wine_session.i686_problem()
+        if problem:
+            wine_session.i686_skipped += 1
+            pytest.skip("i686 build NOT TESTED: " + problem)
+    wine_session.install_program(arch)
+    counts = wine_session.runs_by_arch
+    counts[arch] = counts.get(arch, 0) + 1
+    return arch
+
+
+@pytest.fixture
+def tw(wine_session, tillwick_build, request):
     testdir = Path(tempfile.mkdtemp(prefix=re.sub(r"[^A-Za-z0-9_]", "_", request.node.name)[:60],
                                     dir=wine_session.workdir))
-    helper = Tillwick(wine_session, testdir)
+    helper = Tillwick(wine_session, testdir, tillwick_build)
     helper.reset_ini()
     yield helper
     report = getattr(request.node, "tillwick_call_report", None)
@@ -855,10 +950,16 @@ def pytest_runtest_makereport(item, call):
 
 
 def pytest_report_header(config):
-    return "tillwick e2e: TILLWICK_BUILD=%s" % BUILD
+    return "tillwick e2e: TILLWICK_BUILD=%s TILLWICK_BUILD32=%s" % (BUILD, BUILD32)
 
 
 def pytest_terminal_summary(terminalreporter):
     session = getattr(terminalreporter.config, "_tillwick_session", None)
     if session is not None:
         terminalreporter.write_line("tillwick e2e timings: %r" % session.timings)
+        terminalreporter.write_line("tillwick e2e tests started by build: %r" %
+                                    session.runs_by_arch)
+        if session.i686_skipped:
+            terminalreporter.write_line(
+                "tillwick e2e: i686 build NOT TESTED (%d both_builds cases skipped): %s" % (
+                    session.i686_skipped, session.i686_problem()), red=True, bold=True)

@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import TOOLS_DIR_WIN, WINE, _kill_group
+from conftest import WINE, _kill_group
 
 QUEUE = r"C:\Program Files\Tillwick Orvenda\Email"
 QUEUE_TEXT = QUEUE + "\\"  # as the boxes name the queue folder
@@ -393,7 +393,7 @@ class Mail:
         self._runs += 1
         log = self.tw.testdir / ("status-%d.log" % self._runs)
         proc = subprocess.Popen(
-            [WINE, TOOLS_DIR_WIN + r"\uidriver.exe", "status", self.tw.win_path(log),
+            [WINE, self.tw.driver_win, "status", self.tw.win_path(log),
              "--timeout", str(timeout + 20)],
             env=self.tw.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)

@@ -125,6 +125,7 @@ def test_defaults_offer_the_two_filters_and_start_in_the_program_directory(tw):
     assert result.boxes == []
 
 
+@pytest.mark.both_builds
 def test_given_title_folder_and_filters_and_a_chosen_file(tw, data_dir):
     (data_dir / "a.txt").write_bytes(b"a")
     (data_dir / "b.tw").write_bytes(b"b")
@@ -192,6 +193,7 @@ def long_path(length):
     return head + name
 
 
+@pytest.mark.both_builds
 @pytest.mark.parametrize("length, chosen", [(255, True), (256, False)])
 def test_the_chosen_path_may_have_255_characters(tw, data_dir, length, chosen):
     path = long_path(length)
@@ -212,6 +214,7 @@ def test_the_chosen_path_may_have_255_characters(tw, data_dir, length, chosen):
         assert (short, long_) == ("CANCELLED", "CANCELLED")
 
 
+@pytest.mark.both_builds
 def test_the_dialog_is_owned_by_the_host_window(tw, data_dir, host_window):
     hwnd, _ = host_window
     (data_dir / "shop.tw").write_bytes(b"x")
@@ -238,6 +241,7 @@ def test_a_host_window_that_is_gone_does_not_stop_the_dialog(tw, data_dir):
 
 # ---------------------------------------------------------------- the folder browser
 
+@pytest.mark.both_builds
 def test_choosing_a_folder_with_a_long_name(tw, data_dir, host_window):
     hwnd, host_log = host_window
     folder = data_dir / "Backup folder 2024"
@@ -279,6 +283,7 @@ def test_a_cancelled_browser_overwrites_an_earlier_answer_without_a_message(tw, 
     assert [e["caption"] for e in owned] == ["Browse for Folder"]
 
 
+@pytest.mark.both_builds
 def test_a_virtual_folder_gives_the_warning_once_owned_by_the_host_window(tw, host_window):
     hwnd, host_log = host_window
     tw.ini_set(ACCESS, "FolderSelected", r"C:\OLD")

@@ -28,6 +28,7 @@ def body_of(data):
 
 # ------------------------------------------------------------------------------ aiosmtpd
 
+@pytest.mark.both_builds
 def test_one_message_with_description_and_copy_recipient(mail):
     server = mail.aiosmtpd()
     data = message(to="<bob@example.org>", sender="Acme Ltd <accounts@acme.test>",
@@ -50,6 +51,7 @@ def test_one_message_with_description_and_copy_recipient(mail):
     assert mail.queued() == []
 
 
+@pytest.mark.both_builds
 def test_three_messages_and_an_invalid_one(mail):
     server = mail.aiosmtpd()
     # A "Reply-To: " line before the "To: " line never supplies the recipient.
@@ -76,6 +78,7 @@ def test_three_messages_and_an_invalid_one(mail):
     assert mail.queued() == []
 
 
+@pytest.mark.both_builds
 def test_large_message_goes_out_whole(mail):
     server = mail.aiosmtpd()
     line = b"0123456789 abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789\r\n"

@@ -93,6 +93,7 @@ def test_negative_reply_at_every_step(mail, step, reply, state):
     assert mail.queued() == ["S1.txt", "S2.txt"]
 
 
+@pytest.mark.both_builds
 def test_refused_connect_is_reported(mail):
     queue_two(mail)
     result = mail.run(free_port())  # nothing listens there

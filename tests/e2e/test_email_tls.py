@@ -183,6 +183,7 @@ def test_tls_link_tells_what_came_after_the_handshake(certs, after, types):
 
 # ------------------------------------------------------------------------------ delivery
 
+@pytest.mark.both_builds
 def test_starttls_with_auth_plain_delivers(mail, tw, smtpd, creds):
     server = smtpd("starttls", users={USER: PASSWORD})
     creds.write(USER, PASSWORD)
@@ -213,6 +214,7 @@ def test_starttls_with_auth_plain_delivers(mail, tw, smtpd, creds):
     assert mail.queued() == []
 
 
+@pytest.mark.both_builds
 def test_implicit_tls_with_auth_login_only(mail, tw, smtpd, creds):
     server = smtpd("tls", users={USER: PASSWORD}, mechanisms=("LOGIN",))
     creds.write(USER, PASSWORD)
@@ -255,6 +257,7 @@ def test_twenty_megabytes_over_starttls_without_login(mail, tw, smtpd):
 
 # ----------------------------------------------------------- refusals in the new steps
 
+@pytest.mark.both_builds
 def test_wrong_password_is_reported_and_waits_for_cancel(mail, tw, smtpd, creds):
     server = smtpd("starttls", users={USER: PASSWORD})
     creds.write(USER, "not the password")
@@ -337,6 +340,7 @@ def presenting(certs, kind, mode):
     return script
 
 
+@pytest.mark.both_builds
 @pytest.mark.parametrize("kind,mode,text", [
     ("unknown_ca", "starttls", TEXT_CERT_UNTRUSTED),
     ("other_name", "tls", TEXT_CERT_NAME_MISMATCH),

@@ -7,7 +7,6 @@ import shutil
 import subprocess
 import time
 import xml.etree.ElementTree as ET
-from pathlib import Path
 
 import pytest
 
@@ -25,15 +24,7 @@ SYSTEM_DLLS = {
 }
 
 
-def _build32():
-    explicit = os.environ.get("TILLWICK_BUILD32")
-    if explicit:
-        return Path(explicit)
-    name = conftest.BUILD.name
-    return conftest.BUILD.with_name(name[:-2] + "32") if name.endswith("64") else None
-
-
-BUILDS = [("x86_64", conftest.BUILD), ("i686", _build32())]
+BUILDS = [("x86_64", conftest.BUILD), ("i686", conftest.BUILD32)]
 
 
 def _exe_or_skip(arch, build):
@@ -137,6 +128,7 @@ def test_shared_drive_refusal(tw, args):
 
 # ---------------------------------------------------------------- font-scaling probe
 
+@pytest.mark.both_builds
 def test_checklargefonts_writes_96_and_nothing_else(tw):
     before = tw.ini_dict()
     result = tw.run("/checklargefonts")
@@ -148,6 +140,7 @@ def test_checklargefonts_writes_96_and_nothing_else(tw):
     assert re.search(r"^DPILogicalX=96\r?$", tw.ini_raw(), re.M), tw.ini_raw()
 
 
+@pytest.mark.both_builds
 def test_checklargefonts_reports_120_when_logpixels_is_120(tw):
     tw.reg_set(r"HKCU\Control Panel\Desktop", "LogPixels", "120", "REG_DWORD")
     before = tw.ini_dict()
@@ -255,6 +248,7 @@ def test_open_other_html_endings_go_through_the_association(browser, target):
     assert "-nohome" in records[0]["tail"]
 
 
+@pytest.mark.both_builds
 def test_open_document_uses_its_association(doc_handler):
     tw = doc_handler
     target = r"C:\My Docs\letter one.twdoc"

@@ -172,6 +172,7 @@ def assert_qif_keys(tw):
     return short
 
 
+@pytest.mark.both_builds
 def test_qif_file_goes_to_a_running_host_with_ctrl_i(tw, launcher):
     tw.make_file(QIF_PATH, QIF_CONTENT)
     host = Host(tw, "Tillwick Orvenda - Shop.tw")
@@ -232,6 +233,7 @@ def test_data_file_with_a_running_host_only_brings_it_to_the_front(tw, launcher,
     assert host.find("key") == []
 
 
+@pytest.mark.both_builds
 def test_data_file_while_the_demo_is_open(tw, launcher):
     host = Host(tw, "Tillwick Orvenda - [DEMO.DAT]")
     result = tw.run(r"C:\Data\Other.tw")
@@ -280,6 +282,7 @@ def test_empty_command_line_starts_the_host_from_the_program_directory(tw, launc
     assert tw.ini_get("Microsoft Access", "FileSelected") is None
 
 
+@pytest.mark.both_builds
 def test_data_file_starts_the_host_on_its_short_path(tw, launcher):
     path = r"C:\My Accounts\Shop 2024.tw"
     tw.make_file(path, b"data")
@@ -545,6 +548,7 @@ def test_help_context_requests(tw, help_engine, args, command, data):
     assert request["file"] == conftest.HELP_FILE_WIN
 
 
+@pytest.mark.both_builds
 @pytest.mark.parametrize("args", ["/helpindex", "/helpindex Payroll"])
 def test_help_index_uses_an_empty_key(tw, help_engine, args):
     result = tw.run(args)
