@@ -56,12 +56,15 @@ static const char *FindKeyAtLineStart(const char *text, const char *key)
     return nullptr;
 }
 
-// Copies the address that starts at start up to '>', CR, LF or the end of the text, one
-// leading "<" skipped. Returns its length, or kFieldSize when it does not fit.
+// Copies the address of a "To: " or "Cc: " value that starts at start: the one in angle
+// brackets when the line has a "<" (a display name may stand before it), else the value as it
+// stands. Either way up to '>', CR, LF or the end of the text. Returns its length, or
+// kFieldSize when it does not fit.
 static size_t CopyAddress(const char *start, char *dest)
 {
-    if (*start == '<')
-        start++;
+    const char *open = (const char *)memchr(start, '<', strcspn(start, "\r\n"));
+    if (open)
+        start = open + 1;
     size_t n = strcspn(start, ">\r\n");
     if (n >= kFieldSize) {
         dest[0] = '\0';
@@ -117,6 +120,12 @@ int ExtractSender(QueuedMessage *message)
     return kParseReady;
 }
 
+static bool IsHostNameCharacter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.';
+}
+
 void MakeGreetingName(QueuedMessage *message)
 {
     char *out = message->greetingName;
@@ -128,7 +137,8 @@ void MakeGreetingName(QueuedMessage *message)
             atSeen = true;
             *out++ = '.';
         } else {
-            *out++ = *p;
+            // Servers that check the name refuse anything a host name cannot hold.
+            *out++ = IsHostNameCharacter(*p) ? *p : '-';
         }
     }
     *out = '\0';  // never longer than the sender, which fits the same size

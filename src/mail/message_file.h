@@ -41,8 +41,9 @@ struct QueuedMessage {
 // byte (such a text could never go out whole); 20 when it is empty.
 int LoadMessageFile(QueuedMessage *message, const char *path);
 
-// The recipient from the first line that starts with "To: ". 1, or 30 when there is none or
-// it has fewer than 4 or more than 255 characters.
+// The recipient from the first line that starts with "To: ": the address in angle brackets
+// when the line has one ("Joe Bloggs <joe@example.com>"), else the line's text. 1, or 30 when
+// there is none or it has fewer than 4 or more than 255 characters.
 int ExtractRecipient(QueuedMessage *message);
 
 // The sender from the first line that starts with "From: ": the address between "<" and ">"
@@ -50,10 +51,12 @@ int ExtractRecipient(QueuedMessage *message);
 // has fewer than 4 or more than 255 characters.
 int ExtractSender(QueuedMessage *message);
 
-// The greeting name: the sender, its first at sign made a full stop, every blank removed.
+// The greeting name: the sender, its first at sign made a full stop, every blank removed, and
+// every other character a host name cannot hold (all but letters, digits, "-" and ".") a "-".
 void MakeGreetingName(QueuedMessage *message);
 
-// The copy recipient from the first line that starts with "Cc: ", "" when there is none.
+// The copy recipient from the first line that starts with "Cc: " (its bracketed address as
+// for the recipient), "" when there is none.
 // 1, or 30 when it has more than 255 characters.
 int ExtractCopyRecipient(QueuedMessage *message);
 

@@ -11,6 +11,7 @@
 #include "../platform/plat_files.h"
 #include "../platform/plat_net.h"
 #include "../platform/plat_security.h"
+#include "mail_log.h"
 #include "mail_settings.h"
 #include "mail_texts.h"
 #include "message_file.h"
@@ -48,9 +49,19 @@ static const char *ReasonText(int result)
     }
 }
 
+// One batch: its settings, its log, the message being worked on and its window, owned here
+// and handed down explicitly.
+struct SendBatch {
+    MailSettings settings;
+    MailLog log;
+    QueuedMessage message;
+    SendingWindow window;
+};
+
 // Reports an invalid file and deletes it: it could never be sent as it stands.
-static void ReportInvalidFile(int result, const QueuedMessage *message, const char *fileName)
+static void ReportInvalidFile(SendBatch *batch, int result, const char *fileName)
 {
+    const QueuedMessage *message = &batch->message;
     char reason[kPathSize + 100];
     FormatText(reason, sizeof reason, ReasonText(result), message->path);
     char label[kFieldSize];
@@ -58,19 +69,13 @@ static void ReportInvalidFile(int result, const QueuedMessage *message, const ch
     char text[kBoxTextSize];
     FormatText(text, sizeof text, kTextCouldNotSend, label, reason);
     ShowErrorBox(0, text);
-    if (!PlatDeleteFile(message->path)) {
+    bool deleted = PlatDeleteFile(message->path) != 0;
+    MailLogInvalidFile(&batch->log, fileName, reason, deleted);
+    if (!deleted) {
         FormatText(text, sizeof text, kTextCouldNotDelete, message->path);
         ShowErrorBox(0, text);
     }
 }
-
-// One batch: its settings, the message being worked on and its window, owned here and handed
-// down explicitly.
-struct SendBatch {
-    MailSettings settings;
-    QueuedMessage message;
-    SendingWindow window;
-};
 
 // One file at path; fileName is its name without folder. False when the batch must stop.
 static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName)
@@ -79,11 +84,12 @@ static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName
     int result = ParseMessageFile(message, path);
     bool goOn = true;
     if (result == kParseReady) {
-        PrepareSendingWindow(&batch->window, &batch->settings, message);
+        MailLogMessageStarts(&batch->log, &batch->settings, fileName);
+        PrepareSendingWindow(&batch->window, &batch->settings, message, &batch->log);
         ShowSendingWindow(&batch->window);
         goOn = !batch->window.stopBatch;
     } else {
-        ReportInvalidFile(result, message, fileName);
+        ReportInvalidFile(batch, result, fileName);
     }
     ReleaseMessageText(message);
     return goOn;
@@ -169,8 +175,12 @@ static int RunBatch(SendBatch *batch, const char *argument)
     MakeBatchMutexName(q.folder, mutexName, sizeof mutexName);
     PlatMutex mutex = PlatCreateMutex(mutexName);
     bool owned = mutex != 0 && PlatWaitMutex(mutex);
+    OpenMailLog(&batch->log);
+    HideLoginInLog(&batch->log, &batch->settings);
+    MailLogBatchStarts(&batch->log);
     if (usable)
         SendMatches(batch, &q);
+    MailLogBatchEnds(&batch->log);
     if (owned)
         PlatReleaseMutex(mutex);
     PlatCloseMutex(mutex);

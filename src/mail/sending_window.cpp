@@ -1,8 +1,8 @@
 // The sending window: turns window messages into steps. The lookup's answer starts the
 // connection, socket events feed the TLS channel and the conversation, the timer gives up on a
-// stalled conversation, and the Cancel command ends everything, deleting the file once the
-// server has accepted it. What the conversation and the channel hand back is carried out here,
-// after their call has returned, so that no step ever runs inside another.
+// conversation that has gone silent, and the Cancel command ends everything, deleting the file
+// once the server has accepted it. What the conversation and the channel hand back is carried
+// out here, after their call has returned, so that no step ever runs inside another.
 #include "sending_window.h"
 
 #include <cstring>
@@ -32,6 +32,15 @@ void CloseSendingWindow(SendingWindow *w)
 {
     w->selfClose = true;
     PlatSendCommand(w->handle, kCancelButton);
+}
+
+// Every box of the window: shown, logged, and its first line kept as the reason should the
+// window then close.
+static void ShowBox(SendingWindow *w, const char *text)
+{
+    MailLogText(w->log, '*', text);
+    CopyTextN(w->endReason, sizeof w->endReason, text, strcspn(text, "\n"));
+    ShowErrorBox(w->handle, text);
 }
 
 // Something failed that ends the window: its box has been shown; the batch stops.
@@ -68,7 +77,7 @@ static void ShowQueuedFailure(SendingWindow *w, const char *format, int number)
 {
     char text[kBoxTextSize];
     FormatQueuedFailure(text, sizeof text, format, kNumberFolder, nullptr, (unsigned long)number);
-    ShowErrorBox(w->handle, text);
+    ShowBox(w, text);
 }
 
 void MakeTlsFailureText(const TlsFailure *failure, const char *server, char *text,
@@ -103,11 +112,77 @@ void MakeTlsFailureText(const TlsFailure *failure, const char *server, char *tex
     FormatQueuedFailure(text, textSize, format, shape, server, failure->code);
 }
 
+// The TLS session as the log tells it: protocol, cipher, the server's certificate and the
+// verdict on it.
+static void LogTlsSession(SendingWindow *w, const char *verdict)
+{
+    if (!w->log->enabled)
+        return;
+    PlatTlsInfo info;
+    PlatTlsDescribe(w->channel.tls, &info);
+    char text[1024];
+    FormatText(text, sizeof text,
+               "%s, %s; certificate subject \"%s\", issuer \"%s\", expires %s; verdict: %s",
+               info.protocol, info.cipher, info.subject, info.issuer, info.expires, verdict);
+    MailLogText(w->log, '*', text);
+}
+
 static void ShowTlsFailure(SendingWindow *w, const TlsFailure *failure)
 {
+    if (failure->kind == kTlsCertificateRefused) {
+        char verdict[40];
+        FormatText(verdict, sizeof verdict, "refused (0x%08lX)", failure->code);
+        LogTlsSession(w, verdict);
+    }
     char text[kBoxTextSize];
     MakeTlsFailureText(failure, w->settings->server, text, sizeof text);
-    ShowErrorBox(w->handle, text);
+    ShowBox(w, text);
+}
+
+// ---- the time-out -----------------------------------------------------------------------
+
+// True once the whole message, its end-of-data mark included, is on the socket.
+static bool MessageOnSocket(const SendingWindow *w)
+{
+    const char *data;
+    size_t length;
+    return AwaitingMessageReply(&w->conversation) &&
+           !TlsPendingOutput(&w->channel, &data, &length);
+}
+
+// Bytes moved (the socket took some of ours, or delivered some): the silence starts anew.
+static void BytesMoved(SendingWindow *w)
+{
+    unsigned period = kTimeoutMilliseconds;
+    if (MessageOnSocket(w)) {
+        period = kMessageReplyMilliseconds;
+        if (!w->messageLogged) {
+            char text[100];
+            FormatText(text, sizeof text, "(the message: %llu bytes in %d piece%s)",
+                       (unsigned long long)w->conversation.messageBytes,
+                       w->conversation.messagePieces,
+                       w->conversation.messagePieces == 1 ? "" : "s");
+            MailLogText(w->log, '>', text);
+            w->messageLogged = true;
+        }
+    }
+    PlatSetTimer(w->handle, kTimeoutTimer, period);
+}
+
+static void HandleTimer(SendingWindow *w)
+{
+    StopTimeoutTimer(w->handle);
+    // Stopped by a negative reply: the user decides.
+    if (w->conversation.waitingForUser)
+        return;
+    // A handshake that stalls counts as the step after the greeting, also with TLS from the
+    // first byte (whose greeting comes only once the handshake is done).
+    int state = w->conversation.state;
+    if (w->channel.mode == kTlsHandshaking && state <= kStateHelo)
+        state = kStateHelo;
+    w->stopBatch = true;
+    ShowQueuedFailure(w, kTextTimedOut, state);
+    CloseSendingWindow(w);
 }
 
 // ---- moving bytes ---------------------------------------------------------------------
@@ -138,6 +213,7 @@ static MoveResult MoveChannelOutput(SendingWindow *w)
         if (n == 0)
             return kMoveBlocked;
         TlsOutputTaken(&w->channel, (size_t)n);
+        BytesMoved(w);
     }
     return kMovedAll;
 }
@@ -170,7 +246,15 @@ static MoveResult MoveOutput(SendingWindow *w)
         if (n == 0)
             return kMoveBlocked;
         OutputTaken(&w->conversation, (size_t)n);
+        BytesMoved(w);
     }
+}
+
+// Forgets what can no longer go out (the connection is gone).
+static void DropAllOutput(SendingWindow *w)
+{
+    DropOutput(&w->conversation);
+    TlsDropOutput(&w->channel);
 }
 
 static void CarryOut(SendingWindow *w, const SmtpActions *actions);
@@ -185,12 +269,11 @@ static void Pump(SendingWindow *w)
             // A handshake that cannot go on ends here; otherwise the connection's close or
             // the server's reply tells the rest.
             if (w->channel.mode == kTlsHandshaking) {
-                ShowErrorBox(w->handle, kTextConnectionClosed);
+                ShowBox(w, kTextConnectionClosed);
                 FailWindow(w);
                 return;
             }
-            DropOutput(&w->conversation);
-            TlsDropOutput(&w->channel);
+            DropAllOutput(w);
             continue;
         }
         if (moved == kMoveBlocked)
@@ -212,7 +295,7 @@ static void StartTls(SendingWindow *w)
         return;
     }
     if (MoveChannelOutput(w) == kMoveBroken) {
-        ShowErrorBox(w->handle, kTextConnectionClosed);
+        ShowBox(w, kTextConnectionClosed);
         FailWindow(w);
     }
 }
@@ -227,7 +310,7 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
             SetStatusLine(w->handle, action.text);
             break;
         case kActionBox:
-            ShowErrorBox(w->handle, actions->boxText);
+            ShowBox(w, actions->boxText);
             break;
         case kActionStartTls:
             StartTls(w);
@@ -242,7 +325,10 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
             CloseSendingWindow(w);
             break;
         case kActionLogSent:
+            MailLogText(w->log, '>', action.text);
+            break;
         case kActionLogReceived:
+            MailLogText(w->log, '<', action.text);
             break;
         }
     }
@@ -250,30 +336,24 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
 
 // ---- socket events ----------------------------------------------------------------------
 
-// One receive for a read event: the bytes received (> 0); 0 when nothing was waiting after
-// all; -1 when the server has closed the connection or the receive failed (after its box).
-static int ReceiveFromServer(SendingWindow *w, char *buffer, int length)
+// The connection has ended under the conversation. After a negative reply its box has told
+// the user, who is not asked to answer a second one: the window closes. Otherwise the close
+// is reported as designed. Either way the batch stops.
+static void ConnectionEnded(SendingWindow *w)
 {
-    int n = PlatRecv(w->socket, buffer, length);
-    if (n == 0) {
-        ShowErrorBox(w->handle, kTextConnectionClosed);
-        return -1;
+    if (w->conversation.waitingForUser) {
+        MailLogText(w->log, '*', "the server closed the connection");
+        FailWindow(w);
+        return;
     }
-    if (n < 0) {
-        // A read event whose data an earlier receive already took: nothing is wrong.
-        if (PlatWsaGetLastError() == PLAT_WSAEWOULDBLOCK)
-            return 0;
-        char text[kBoxTextSize];
-        FormatText(text, sizeof text, kTextReceiveError, n);
-        ShowErrorBox(w->handle, text);
-        return -1;
-    }
-    return n;
+    ShowBox(w, kTextConnectionClosed);
+    FailWindow(w);
 }
 
 // The connect has completed (reported, or at once).
 static void ConnectionUp(SendingWindow *w)
 {
+    MailLogText(w->log, '*', "connected");
     SmtpActions actions = {};
     ConnectionMade(&w->conversation, &actions);
     CarryOut(w, &actions);
@@ -294,26 +374,9 @@ static void FeedText(SendingWindow *w, const char *text, size_t length)
     }
 }
 
-// A read event once TLS has been started: receives, then steps the channel until it wants
-// more.
-static void ReceiveTls(SendingWindow *w)
+// Steps the channel over what it holds until it wants more, feeding the conversation.
+static void StepChannel(SendingWindow *w)
 {
-    size_t room = 0;
-    char *space = TlsInputSpace(&w->channel, &room);
-    if (room == 0) {
-        TlsFailure failure = {kTlsProviderFailure, kTlsBufferTooSmall};
-        ShowTlsFailure(w, &failure);
-        FailWindow(w);
-        return;
-    }
-    int n = ReceiveFromServer(w, space, room > 0x7FFFFFFF ? 0x7FFFFFFF : (int)room);
-    if (n < 0) {
-        FailWindow(w);
-        return;
-    }
-    if (n == 0)
-        return;
-    TlsInputAdded(&w->channel, (size_t)n);
     while (!w->ended) {
         const char *text = nullptr;
         size_t length = 0;
@@ -323,7 +386,7 @@ static void ReceiveTls(SendingWindow *w)
         MoveResult moved = MoveChannelOutput(w);
         if (moved == kMoveBroken && w->channel.mode == kTlsHandshaking &&
             state != kTlsFailed) {
-            ShowErrorBox(w->handle, kTextConnectionClosed);
+            ShowBox(w, kTextConnectionClosed);
             FailWindow(w);
             return;
         }
@@ -332,6 +395,7 @@ static void ReceiveTls(SendingWindow *w)
             Pump(w);
             return;
         case kTlsSecured: {
+            LogTlsSession(w, "trusted");
             SmtpActions actions = {};
             SecureChannelReady(&w->conversation, &actions);
             CarryOut(w, &actions);
@@ -342,8 +406,8 @@ static void ReceiveTls(SendingWindow *w)
             FeedText(w, text, length);
             break;
         case kTlsClosed:
-            ShowErrorBox(w->handle, kTextConnectionClosed);
-            FailWindow(w);
+            MailLogText(w->log, '*', "the server ended the TLS session");
+            ConnectionEnded(w);
             return;
         case kTlsFailed:
             ShowTlsFailure(w, &failure);
@@ -353,34 +417,101 @@ static void ReceiveTls(SendingWindow *w)
     }
 }
 
-static void HandleRead(SendingWindow *w)
+// What one receive found.
+enum ReadResult { kReadBytes, kReadNothing, kReadClosed, kReadFailed };
+
+// One receive, and the bytes handed on: to the channel once TLS has started, else to the
+// conversation. A failed receive has shown its box.
+static ReadResult ReadOnce(SendingWindow *w)
 {
-    // With TLS from the first byte nothing is read in clear, even should the server speak
-    // before the connect was reported.
-    if (w->settings->security == kSecurityTls) {
-        SmtpActions actions = {};
-        ConnectionMade(&w->conversation, &actions);
-        CarryOut(w, &actions);
-        if (w->ended)
-            return;
-    }
-    if (w->channel.mode != kTlsPlain) {
-        ReceiveTls(w);
-        return;
-    }
     char buffer[kReceiveMax + 1];
-    int n = ReceiveFromServer(w, buffer, kReceiveMax);
-    if (n < 0) {
-        FailWindow(w);
-        return;
+    char *into = buffer;
+    size_t room = kReceiveMax;
+    bool tls = w->channel.mode != kTlsPlain;
+    if (tls) {
+        into = TlsInputSpace(&w->channel, &room);
+        if (room == 0) {
+            TlsFailure failure = {kTlsProviderFailure, kTlsBufferTooSmall};
+            ShowTlsFailure(w, &failure);
+            return kReadFailed;
+        }
     }
+    int n = PlatRecv(w->socket, into, room > 0x7FFFFFFF ? 0x7FFFFFFF : (int)room);
     if (n == 0)
-        return;
+        return kReadClosed;
+    if (n < 0) {
+        // A read event whose data an earlier receive already took: nothing is wrong.
+        if (PlatWsaGetLastError() == PLAT_WSAEWOULDBLOCK)
+            return kReadNothing;
+        char text[kBoxTextSize];
+        FormatText(text, sizeof text, kTextReceiveError, n);
+        ShowBox(w, text);
+        return kReadFailed;
+    }
+    BytesMoved(w);
+    if (tls) {
+        TlsInputAdded(&w->channel, (size_t)n);
+        StepChannel(w);
+        return kReadBytes;
+    }
     buffer[n] = '\0';
     SmtpActions actions = {};
     AddReplyBytes(&w->conversation, buffer, (size_t)n, &actions);
     CarryOut(w, &actions);
     Pump(w);
+    return kReadBytes;
+}
+
+// With TLS from the first byte nothing is read in clear, even should the server speak before
+// the connect was reported: the handshake starts first.
+static void StartTlsBeforeReading(SendingWindow *w)
+{
+    if (w->settings->security != kSecurityTls)
+        return;
+    SmtpActions actions = {};
+    ConnectionMade(&w->conversation, &actions);
+    CarryOut(w, &actions);
+}
+
+static void HandleRead(SendingWindow *w)
+{
+    StartTlsBeforeReading(w);
+    if (w->ended)
+        return;
+    switch (ReadOnce(w)) {
+    case kReadClosed:
+        ConnectionEnded(w);
+        break;
+    case kReadFailed:
+        FailWindow(w);
+        break;
+    default:
+        break;
+    }
+}
+
+// The close notification counts as the read event that finds the connection closed: what
+// we were sending can no longer go, what the server sent before it closed (its last reply,
+// perhaps a 421) is read and handled first, and then the close is reported unless the
+// conversation has ended meanwhile.
+static void HandleClose(SendingWindow *w)
+{
+    DropAllOutput(w);
+    // With TLS from the first byte nothing is read in clear: a close before the handshake
+    // began leaves nothing to read.
+    bool clearOnly = w->settings->security == kSecurityTls && w->channel.mode == kTlsPlain;
+    for (int i = 0; i < kCloseDrainMax && !w->ended && !clearOnly; i++) {
+        ReadResult read = ReadOnce(w);
+        if (read == kReadFailed) {
+            FailWindow(w);
+            return;
+        }
+        if (read != kReadBytes)
+            break;
+        DropAllOutput(w);  // an answer to what came cannot go either
+    }
+    if (!w->ended)
+        ConnectionEnded(w);
 }
 
 // One socket event: the event code in the low 16 bits, its error in the high 16.
@@ -395,7 +526,7 @@ static void HandleSocketEvent(SendingWindow *w, unsigned long eventWord)
     case PLAT_FD_CONNECT:
         // A connect refused or unreachable after it was issued.
         if (error != 0) {
-            ShowErrorBox(w->handle, kTextConnectFailed);
+            ShowBox(w, kTextConnectFailed);
             FailWindow(w);
             return;
         }
@@ -405,19 +536,9 @@ static void HandleSocketEvent(SendingWindow *w, unsigned long eventWord)
         w->socketFull = false;
         Pump(w);
         break;
-    case PLAT_FD_CLOSE: {
-        // The rest of what we were sending can no longer go; the replies held back for it
-        // are handled now. The close itself shows when a read finds nothing.
-        const char *data;
-        size_t length;
-        if (PendingOutput(&w->conversation, &data, &length) ||
-            TlsPendingOutput(&w->channel, &data, &length)) {
-            DropOutput(&w->conversation);
-            TlsDropOutput(&w->channel);
-            Pump(w);
-        }
+    case PLAT_FD_CLOSE:
+        HandleClose(w);
         break;
-    }
     default:
         break;
     }
@@ -448,11 +569,11 @@ WindowStep StartConnection(SendingWindow *w, uintptr_t lookupHandle, intptr_t lo
     }
     w->socket = PlatCreateStreamSocket();
     if (w->socket == PLAT_INVALID_SOCKET) {
-        ShowErrorBox(w->handle, kTextNoSocket);
+        ShowBox(w, kTextNoSocket);
         return kStepCloseWindow;
     }
     if (PlatAsyncSelect(w->socket, w->handle, kWmSocketEvent, kSocketEventMask) != 0) {
-        ShowErrorBox(w->handle, kTextSelectFailed);
+        ShowBox(w, kTextSelectFailed);
         return kStepCloseWindow;
     }
     // The configured port; the services database (and then 25) only when it is 0.
@@ -463,7 +584,7 @@ WindowStep StartConnection(SendingWindow *w, uintptr_t lookupHandle, intptr_t lo
         port = kDefaultSmtpPort;
     bool connectedAtOnce = PlatConnect(w->socket, w->hostEntry, port) == 0;
     if (!connectedAtOnce && PlatWsaGetLastError() != PLAT_WSAEWOULDBLOCK) {
-        ShowErrorBox(w->handle, kTextConnectFailed);
+        ShowBox(w, kTextConnectFailed);
         return kStepCloseWindow;
     }
     ConnectIssued(&w->conversation);
@@ -480,6 +601,7 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
 {
     w->handle = handle;
     w->started = true;
+    MailLogWindowOpened(w->log);
     // 10 points at the screen's vertical resolution, to the nearest pixel.
     int dpi = PlatGetDeviceCaps(handle, kLogPixelsY);
     int height = -((10 * dpi + 36) / 72);
@@ -494,20 +616,30 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     SetStatusLine(handle, text);
     w->lookupHandle = PlatAsyncGetHostByName(handle, kWmHostFound, w->settings->server,
                                              w->hostEntry, (int)sizeof w->hostEntry);
-    // The window then waits for the user's Cancel.
-    if (w->lookupHandle == 0)
-        ShowErrorBox(handle, kTextLookupNotStarted);
+    // The window then waits for the user's Cancel, and the time-out does not apply.
+    if (w->lookupHandle == 0) {
+        StopTimeoutTimer(handle);
+        ShowBox(w, kTextLookupNotStarted);
+    }
 }
 
-static void HandleTimer(SendingWindow *w)
+// How the message ended, for the log.
+static void LogOutcome(SendingWindow *w, bool accepted, bool deleted)
 {
-    StopTimeoutTimer(w->handle);
-    // Not yet started, or stopped by a negative reply: the user decides.
-    if (w->conversation.state != w->conversation.lastStepState)
+    if (!w->log->enabled)
         return;
-    w->stopBatch = true;
-    ShowQueuedFailure(w, kTextTimedOut, w->conversation.state);
-    CloseSendingWindow(w);
+    char text[kBoxTextSize + 100];
+    if (accepted)
+        FormatText(text, sizeof text, "%s, %s",
+                   w->conversation.state == kStateDone ? "delivered" : "accepted by the server",
+                   deleted ? "file deleted" : "the file could not be deleted");
+    else if (!w->selfClose)
+        FormatText(text, sizeof text, "kept (state %d): %s%scancelled by the user",
+                   w->conversation.state, w->endReason, w->endReason[0] ? "; " : "");
+    else
+        FormatText(text, sizeof text, "kept (state %d): %s", w->conversation.state,
+                   w->endReason);
+    MailLogMessageEnds(w->log, accepted, text);
 }
 
 static void HandleCancel(SendingWindow *w)
@@ -518,7 +650,10 @@ static void HandleCancel(SendingWindow *w)
         w->stopBatch = true;
     // State 9 or more: the server has the message, so it must not go out again. A negative
     // reply to QUIT puts the state back to 8, and the file then stays queued.
-    if (MessageAccepted(&w->conversation) && !PlatDeleteFile(w->message->path)) {
+    bool accepted = MessageAccepted(&w->conversation);
+    bool deleted = accepted && PlatDeleteFile(w->message->path);
+    LogOutcome(w, accepted, deleted);
+    if (accepted && !deleted) {
         char text[kBoxTextSize];
         FormatText(text, sizeof text, kTextCouldNotDelete, w->message->path);
         ShowErrorBox(w->handle, text);
@@ -608,20 +743,21 @@ intptr_t SendingWindowProc(void *context, PlatWindow handle, unsigned message, u
 }
 
 void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
-                          QueuedMessage *message)
+                          QueuedMessage *message, MailLog *log)
 {
     w->settings = settings;
     w->message = message;
+    w->log = log;
     w->started = w->stopBatch = false;
     w->handle = 0;
     w->socket = PLAT_INVALID_SOCKET;
     w->lookupHandle = 0;
     w->font = 0;
-    w->socketFull = w->selfClose = w->ended = false;
+    w->socketFull = w->selfClose = w->ended = w->messageLogged = false;
+    w->endReason[0] = '\0';
     w->deferredCount = 0;
     w->handlerDepth = 0;
     StartConversation(&w->conversation, settings, message);
-    w->channel.tls = 0;
     TlsReset(&w->channel);
 }
 

@@ -6,6 +6,7 @@
 
 #include "../platform/plat_net.h"
 #include "../platform/plat_types.h"
+#include "mail_log.h"
 #include "mail_settings.h"
 #include "message_file.h"
 #include "smtp.h"
@@ -22,9 +23,11 @@ const int kSendingWindowTemplate = 101;
 const int kCancelButton = 1000;
 const int kStatusLine = 1012;
 
-// The time-out timer.
+// The time-out timer: it measures silence, started again whenever bytes move. Once the whole
+// message is on the socket, the server may take up to 10 minutes to answer for it.
 const uintptr_t kTimeoutTimer = 1000;
 const unsigned kTimeoutMilliseconds = 60000;
+const unsigned kMessageReplyMilliseconds = 600000;
 
 // How long the window stays on screen with its last status before it ends.
 const unsigned kClosePauseMilliseconds = 1000;
@@ -38,9 +41,10 @@ struct DeferredMessage {
 const int kDeferredMax = 64;
 
 struct SendingWindow {
-    // Given for the window's life by PrepareSendingWindow.
+    // Given for the window's life by PrepareSendingWindow (the log may be off, never absent).
     const MailSettings *settings;
     QueuedMessage *message;
+    MailLog *log;
 
     // What the batch reads once the window has ended.
     bool started;    // the window was made
@@ -55,6 +59,8 @@ struct SendingWindow {
     bool socketFull;  // a send would have blocked: the next write event says when there is room
     bool selfClose;   // the program itself closes the window; else a Cancel is the user's
     bool ended;
+    bool messageLogged;          // the message's size went to the log
+    char endReason[kBoxTextSize];  // why the window closed itself: its last box's first line
     DeferredMessage deferred[kDeferredMax];
     int deferredCount;
     int handlerDepth;
@@ -63,11 +69,11 @@ struct SendingWindow {
     TlsChannel channel;
 };
 
-// Makes window ready to send message with settings (both borrowed until the window ends).
-// The structure is large (the conversation's and the channel's buffers): keep it off the
-// stack.
+// Makes window ready to send message with settings, logging to log (all borrowed until the
+// window ends). The structure is large (the conversation's and the channel's buffers): keep it
+// off the stack.
 void PrepareSendingWindow(SendingWindow *window, const MailSettings *settings,
-                          QueuedMessage *message);
+                          QueuedMessage *message, MailLog *log);
 
 // Shows the window, modally and without owner, and returns once it has ended. The file is
 // deleted once the server has accepted the message; window->stopBatch tells the batch whether

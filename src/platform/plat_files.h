@@ -49,3 +49,7 @@ int PlatWriteFileFlushed(const char *path, const void *data, size_t count);
 // takes dest's place in one step, and the call returns once that is on the disk. Nonzero on
 // success; on failure both files stay as they were.
 int PlatReplaceFile(const char *source, const char *dest);
+
+// Appends count bytes to path: CreateFileA(FILE_APPEND_DATA, shared for reading and writing,
+// OPEN_ALWAYS), one write, CloseHandle. Returns 1 when every byte was written; 0 otherwise.
+int PlatAppendFile(const char *path, const void *data, size_t count);

@@ -68,3 +68,17 @@ int PlatTlsDecrypt(PlatTls tls, char *data, size_t length, size_t *consumed,
 // serverName (CertVerifyCertificateChainPolicy, CERT_CHAIN_POLICY_SSL). PLAT_CERT_OK, or the
 // error the chain or the policy gave (one of the PLAT_CERT_E_ values above, or another).
 unsigned long PlatTlsVerifyServer(PlatTls tls, const char *serverName);
+
+// What the mail log tells of a finished handshake.
+struct PlatTlsInfo {
+    char protocol[16];  // "TLS 1.2", "TLS 1.3", ...; "" when not known
+    char cipher[96];    // the cipher suite's name, or cipher, strength, hash and key exchange
+    char subject[256];  // the server certificate's subject and issuer, as X.500 names
+    char issuer[256];
+    char expires[32];   // its end of validity, "YYYY-MM-DD HH:MM:SS UTC"
+};
+
+// QueryContextAttributes (SECPKG_ATTR_CONNECTION_INFO, SECPKG_ATTR_CIPHER_INFO where the
+// provider has it, SECPKG_ATTR_REMOTE_CERT_CONTEXT) after the handshake. Fills what it can
+// learn into info (the rest stays ""); 0 when it learnt nothing.
+int PlatTlsDescribe(PlatTls tls, PlatTlsInfo *info);

@@ -163,6 +163,18 @@ int PlatDeleteFile(const char *path)
     return 1;
 }
 
+int PlatAppendFile(const char *path, const void *data, size_t count)
+{
+    FakeRecord("AppendFile(" + Str(path) + "," + std::to_string(count) + ")");
+    if (Locked(path))
+        return 0;
+    auto it = FindFile(path);
+    if (it == gFake.files.end())
+        it = gFake.files.emplace(path, std::string()).first;
+    it->second.append((const char *)data, count);
+    return 1;
+}
+
 int PlatCopyFile(const char *source, const char *dest, int failIfExists)
 {
     FakeRecord("CopyFile(" + Str(source) + "," + Str(dest) + "," + std::to_string(failIfExists) + ")");

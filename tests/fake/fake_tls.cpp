@@ -249,3 +249,14 @@ std::string FakeUtf16(const std::string &utf8)
     }
     return out;
 }
+
+int PlatTlsDescribe(PlatTls, PlatTlsInfo *info)
+{
+    *info = PlatTlsInfo();
+    snprintf(info->protocol, sizeof info->protocol, "TLS 1.2");
+    snprintf(info->cipher, sizeof info->cipher, "TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384");
+    snprintf(info->subject, sizeof info->subject, "CN=%s", gFakeTls.verifiedName.c_str());
+    snprintf(info->issuer, sizeof info->issuer, "CN=Fake Test CA");
+    snprintf(info->expires, sizeof info->expires, "2027-06-30 12:00:00 UTC");
+    return 1;
+}

@@ -13,6 +13,7 @@
 #include "fake/fake.h"
 #include "fake/fake_net.h"
 #include "fake/fake_tls.h"
+#include "mail/mail_log.h"
 #include "mail/message_file.h"
 #include "mail/sending_window.h"
 #include "mail/smtp.h"
@@ -112,9 +113,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     gFakeTls.credentialBlob = FakeUtf16("Secret");
     const char *path = "C:\\Program Files\\Tillwick Orvenda\\Email\\S1.txt";
     gFake.files[path] = "To: <bob@example.org>\r\nFrom: <a@acme.test>\r\nSubject: x\r\n\r\nHello\r\n";
+    // A log, which must never show the login whatever the server says.
+    const char *logPath = "C:\\Logs\\mail.log";
+    FakeSetSetting("Email Setup", "MailLog", logPath);
     if (ParseMessageFile(&mailtest::Rig().message, path) != kParseReady ||
         !mailtest::ReadSettings())
         abort();
+    MailLog &log = mailtest::Rig().log;
+    OpenMailLog(&log);
+    HideLoginInLog(&log, &mailtest::Rig().settings);
+    MailLogMessageStarts(&log, &mailtest::Rig().settings, "S1.txt");
     mailtest::ShowWindow([&] { Drive(data, size); });
 
     const std::string &sent = gFakeNet.sent;
@@ -136,6 +144,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     if (!FakeFileExists(path) && mailtest::LastStep() < kStateSent && mailtest::State() < kStateSent)
         abort();
+    MailLogBatchEnds(&log);
+    const std::string written = FakeFileExists(logPath) ? gFake.files[logPath] : "";
+    for (const char *secret : {"Secret", "U2VjcmV0", "AGFsaWNlAFNlY3JldA"})
+        if (written.find(secret) != std::string::npos)
+            abort();
     mailtest::ReleaseMessage();
     return 0;
 }

@@ -56,6 +56,7 @@ inline void QueueFile(const std::string &name, const std::string &content)
 struct MailRig {
     MailSettings settings;
     QueuedMessage message;
+    MailLog log;  // off unless a test opens it
     SendingWindow window;
 };
 
@@ -75,6 +76,7 @@ inline void ReleaseMessage()
 {
     ReleaseMessageText(&Rig().message);
     ForgetMailSettings(&Rig().settings);
+    Rig().log.enabled = false;
 }
 
 // Loads one queued file as the batch would, ready for the window.
@@ -91,7 +93,7 @@ inline int ReadSettings() { return ReadSmtpSettings(&Rig().settings) == kSetting
 inline void ShowWindow(const std::function<void()> &script)
 {
     gFakeDialog.scripts.push_back(script);
-    PrepareSendingWindow(&Rig().window, &Rig().settings, &Rig().message);
+    PrepareSendingWindow(&Rig().window, &Rig().settings, &Rig().message, &Rig().log);
     ShowSendingWindow(&Rig().window);
 }
 

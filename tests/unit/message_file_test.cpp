@@ -78,7 +78,11 @@ TEST_F(MessageFile, RecipientComesFromALineThatStartsWithTo)
     } rows[] = {
         {"To: <bob@example.org>\r\n", 1, "bob@example.org"},
         {"To: bob@example.org\r\n", 1, "bob@example.org"},
-        {"To: Bob Smith <bob@example.org>\r\n", 1, "Bob Smith <bob@example.org"},
+        // A display name before the brackets is left to the header: the envelope takes the
+        // bracketed address, as real servers require.
+        {"To: Bob Smith <bob@example.org>\r\n", 1, "bob@example.org"},
+        {"To: \"Smith, Bob\" <bob+inv@example.org>\r\n", 1, "bob+inv@example.org"},
+        {"To: Bob <>\r\nFrom: <a@b.c>\r\n", 30, ""},
         {"To: <abc>\r\n", 30, ""},
         {"To: <abcd>\r\n", 1, "abcd"},
         {"to: bob@example.org\r\n", 30, ""},
@@ -140,7 +144,11 @@ TEST_F(MessageFile, GreetingNameTurnsTheFirstAtIntoAFullStopAndDropsBlanks)
     } rows[] = {
         {"accounts@acme.test", "accounts.acme.test"},
         {"first.last@acme.co.uk", "first.last.acme.co.uk"},
-        {"a b@c@d", "ab.c@d"},
+        // Blanks go; what a host name cannot hold becomes "-", the second at sign too.
+        {"a b@c@d", "ab.c-d"},
+        {"sales+invoices@example.com", "sales-invoices.example.com"},
+        {"first_last@acme-shop.test", "first-last.acme-shop.test"},
+        {"o'brien@x.y", "o-brien.x.y"},
         {"noat", "noat"},
     };
     for (const Row &row : rows) {

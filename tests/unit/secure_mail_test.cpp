@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake/fake_tls.h"
+#include "mail/mail_log.h"
 #include "mail/mail_settings.h"
 #include "mail/mail_texts.h"
 #include "mail/send_queue.h"
@@ -608,6 +609,53 @@ TEST_F(SecureConversation, ARecordSplitOverReadsAndAnotherHandshakeStepInTheMidd
     EXPECT_EQ(gFakeTls.verifies, 1);
 }
 
+TEST_F(SecureConversation, AStalledHandshakeTimesOutAsTheStepAfterTheGreeting)
+{
+    struct Row {
+        const char *name;
+        const char *security;
+        std::function<void()> script;
+        int state;
+    } rows[] = {
+        {"TLS from the first byte, no answer to the client's hello", "tls",
+         [] {
+             FakeHostFound("127.0.0.1");
+             FakeSocketEvent(PLAT_FD_CONNECT);
+         },
+         2},
+        {"STARTTLS, no answer to the client's hello", "starttls",
+         [] {
+             FakeHostFound("127.0.0.1");
+             FakeServerSays("220 mx ESMTP\r\n");
+             FakeServerSays("250 mx\r\n");
+             FakeServerSays("220 go ahead\r\n");
+         },
+         2},
+        {"TLS from the first byte, handshake done, no greeting", "tls",
+         [] {
+             FakeHostFound("127.0.0.1");
+             FakeSocketEvent(PLAT_FD_CONNECT);
+             FakeServerSays("<SH>");
+         },
+         1},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        Configure(row.security);
+        Run([&] {
+            row.script();
+            FakeTimerFires();
+        });
+        ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+        EXPECT_EQ(BoxText().compare(0, 23, "Request timed out (" + std::to_string(row.state) + ") ."), 0)
+            << BoxText();
+        EXPECT_TRUE(FakeFileExists(kPath));
+        EXPECT_TRUE(BatchStopped());
+        ReleaseMessage();
+    }
+}
+
 TEST_F(SecureConversation, ThePlainConversationAsksForNothingNew)
 {
     Run([] { Converse(); });
@@ -615,6 +663,100 @@ TEST_F(SecureConversation, ThePlainConversationAsksForNothingNew)
     EXPECT_EQ(gFakeTls.opens, 0);
     EXPECT_EQ(gFakeTls.credentialTarget, "");
     EXPECT_FALSE(FakeFileExists(kPath));
+}
+
+// ---- the mail log ----------------------------------------------------------------------------
+
+TEST(MailLogText, WhatIsNotPrintableIsEscapedSoNoReplyCanForgeALine)
+{
+    struct Row {
+        std::string in, out;
+        size_t room;
+    } rows[] = {
+        {"250 ok", "250 ok", 64},
+        {"a\\b", "a\\\\b", 64},
+        {"x\r\n2026-01-01 forged", "x\\x0D\\x0A2026-01-01 forged", 64},
+        {"\xC3\xA9\x7F\x01", "\\xC3\\xA9\\x7F\\x01", 64},
+        {"ab\x01", "ab", 6},  // an escape that does not fit is left out whole
+    };
+    for (const Row &row : rows) {
+        char out[64];
+        EXPECT_EQ(EscapeLogText(row.in.data(), row.in.size(), out, row.room), row.out.size());
+        EXPECT_EQ(out, row.out);
+    }
+}
+
+TEST_F(SecureConversation, ALoggedBatchShowsTheExchangeAndTheOutcomeButNoSecret)
+{
+    // A relative path, from the program directory; AUTH LOGIN (its lines answer 334s), and a
+    // server that echoes the password back in a reply.
+    FakeSetSetting("Email Setup", "MailLog", "logs\\mail.log");
+    Configure("starttls", "alice");
+    gFakeTls.credentialBlob = FakeUtf16("Secret");
+    QueueFile("S1.txt", MessageText());
+    QueueFile("S2.txt", "no envelope at all\r\n");
+    SecureServer server;
+    server.ehlo = {"250-mx", "250-STARTTLS", "250 AUTH LOGIN"};
+    server.refuse = {{"MAIL", "250 ok Secret\r\n"}};
+    gFakeDialog.scripts.push_back([&] { ConverseTls(server, false); });
+    EXPECT_EQ(SendQueuedEmail(""), 0);
+    const std::string log = gFake.files[kProgramDir + "\\logs\\mail.log"];
+    for (const char *part :
+         {"2026-12-07 09:30:00 message S1.txt: server mail.example.com port 587 security starttls",
+          "> EHLO accounts.acme.test", "< 250 AUTH LOGIN", "> STARTTLS",
+          "* TLS 1.2, TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384; certificate subject "
+          "\"CN=mail.example.com\", issuer \"CN=Fake Test CA\", expires 2027-06-30 12:00:00 UTC; "
+          "verdict: trusted",
+          "> AUTH LOGIN", "< 334 VXNlcm5hbWU6", "> <hidden>", "< 250 ok <hidden>",
+          "> (the message: 123 bytes in 1 piece)", "= delivered, file deleted",
+          "message S2.txt: invalid (", "), file deleted",
+          "batch ended: 1 delivered, 0 kept, 1 invalid"})
+        EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
+    for (const char *secret : {"Secret", "U2VjcmV0", "AGFsaWNlAFNlY3JldA", "YWxpY2U", "invoice below"})
+        EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+}
+
+TEST(MailLog, OffUnlessAskedForOneOldGenerationAndNeverInTheWay)
+{
+    struct Row {
+        const char *name;
+        const char *setting;    // nullptr: the key is absent
+        std::string before;     // the log's bytes before the batch ("" for none)
+        bool locked;            // the log cannot be written
+        bool logWritten;
+        bool rotated;
+    } rows[] = {
+        {"absent", nullptr, "", false, false, false},
+        {"empty", "", "", false, false, false},
+        {"small: appended", "C:\\Logs\\tw.log", "earlier\r\n", false, true, false},
+        {"past 1 MB: a new generation", "C:\\Logs\\tw.log", std::string(1024 * 1024 + 1, 'x'),
+         false, true, true},
+        {"cannot be written", "C:\\Logs\\tw.log", "", true, false, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeReset();
+        ReleaseMessage();
+        ConfigureMail();
+        if (row.setting)
+            FakeSetSetting("Email Setup", "MailLog", row.setting);
+        const std::string path = "C:\\Logs\\tw.log";
+        if (!row.before.empty())
+            gFake.files[path] = row.before;
+        gFake.files[path + ".old"] = "older";
+        gFake.lockedFiles[path] = row.locked;
+        QueueFile("S1.txt", MessageText());
+        gFakeDialog.scripts.push_back([] { Converse(); });
+        EXPECT_EQ(SendQueuedEmail(""), 0);
+        EXPECT_FALSE(FakeFileExists(kQueueDir + "S1.txt"));  // the sending is the same
+        bool appended = false;
+        for (auto &call : gFake.calls)
+            appended = appended || call.compare(0, 10, "AppendFile") == 0;
+        EXPECT_EQ(appended, row.setting && row.setting[0] != '\0');
+        const std::string log = FakeFileExists(path) ? gFake.files[path] : "";
+        EXPECT_EQ(log.find("= delivered") != std::string::npos, row.logWritten);
+        EXPECT_EQ(gFake.files[path + ".old"] == row.before, row.rotated);
+    }
 }
 
 // ---- one batch at a time -------------------------------------------------------------------

@@ -195,7 +195,7 @@ TEST_F(SendingWindow, TheConnectIssuedShowsConnectedAndState1)
     }
 }
 
-TEST_F(SendingWindow, TheTimerGivesUpOnlyOnAConversationThatStalledAfterAStep)
+TEST_F(SendingWindow, TheTimerGivesUpOnASilentConversationUnlessANegativeReplyStoppedIt)
 {
     struct Row {
         const char *name;
@@ -205,8 +205,8 @@ TEST_F(SendingWindow, TheTimerGivesUpOnlyOnAConversationThatStalledAfterAStep)
         bool ended;
         bool fileKept;
     } rows[] = {
-        {"before the lookup answers", -1, "", "", false, true},
-        {"connected, no greeting", 0, "", "", false, true},
+        {"before the lookup answers", -1, "", "Request timed out (0) .", true, true},
+        {"connected, no greeting", 0, "", "Request timed out (1) .", true, true},
         {"after the greeting", 1, "", "Request timed out (2) .", true, true},
         {"waiting for the reply to MAIL FROM", 3, "", "Request timed out (5) .", true, true},
         {"waiting for the reply to the message", 6, "", "Request timed out (8) .", true, true},
@@ -235,6 +235,43 @@ TEST_F(SendingWindow, TheTimerGivesUpOnlyOnAConversationThatStalledAfterAStep)
         EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.name;
         EXPECT_TRUE(BatchStopped()) << row.name;  // a time-out or the user's Cancel
     }
+}
+
+TEST_F(SendingWindow, TheTimerStartsAgainOnlyWhenBytesMoveAndWaitsLongForTheMessagesReply)
+{
+    struct Step {
+        const char *name;
+        std::function<void()> act;
+        int restarts;     // how often the timer was started again
+        unsigned period;  // its period then
+    } steps[] = {
+        {"the connect", [] { FakeSocketEvent(PLAT_FD_CONNECT); }, 0, 60000},
+        {"a read event with nothing", [] { FakeSocketEvent(PLAT_FD_READ); }, 0, 60000},
+        {"the greeting in, HELO out", [] { FakeServerSays("220 hi\r\n"); }, 2, 60000},
+        {"a write event with nothing to send", [] { FakeSocketEvent(PLAT_FD_WRITE); }, 0, 60000},
+        {"a reply in, RSET refused by a full socket",
+         [] {
+             gFakeNet.sendLimits = {0};
+             FakeServerSays("250 ok\r\n");
+         },
+         1, 60000},
+        {"room again: RSET out", [] { FakeSocketEvent(PLAT_FD_WRITE); }, 1, 60000},
+        // One read, three commands.
+        {"up to DATA", [] { FakeServerSays("250 ok\r\n250 ok\r\n250 ok\r\n"); }, 4, 60000},
+        // The end-of-data mark is on the socket: the server may check for 10 minutes.
+        {"the message out", [] { FakeServerSays("354 go\r\n"); }, 2, 600000},
+        {"its reply in, QUIT out", [] { FakeServerSays("250 queued\r\n"); }, 2, 60000},
+    };
+    Run([&] {
+        FakeHostFound("127.0.0.1");
+        for (const Step &step : steps) {
+            int before = gFakeDialog.timerStarts;
+            step.act();
+            EXPECT_EQ(gFakeDialog.timerStarts - before, step.restarts) << step.name;
+            EXPECT_EQ(gFakeDialog.timerPeriod, step.period) << step.name;
+        }
+        EXPECT_EQ(State(), kStateSent);
+    });
 }
 
 TEST_F(SendingWindow, CancelKeepsTheFileUntilTheServerHasAcceptedIt)

@@ -84,7 +84,7 @@ TEST_F(Conversation, ACopyRecipientGetsItsOwnRcptAfterItsOwnReply)
     }, MessageText("<bob@example.org>", "<accounts@acme.test>", "Carol <carol@example.org>"));
     ASSERT_GE(received.size(), 6u);
     EXPECT_EQ(received[3], "RCPT TO:<bob@example.org>\r\n");
-    EXPECT_EQ(received[4], "RCPT TO:<Carol <carol@example.org>\r\n");
+    EXPECT_EQ(received[4], "RCPT TO:<carol@example.org>\r\n");
     EXPECT_EQ(received[5], "DATA\r\n");
     EXPECT_FALSE(FakeFileExists(kPath));
 }
@@ -309,20 +309,57 @@ TEST_F(Conversation, AClosedOrBrokenConnectionEndsTheWindowAndTheBatch)
     }
 }
 
-TEST_F(Conversation, TheCloseNotificationAndAnEmptyReadEventAreNoFailure)
+TEST_F(Conversation, AnEmptyReadEventIsNoFailure)
 {
     Run([] {
         FakeHostFound("127.0.0.1");
         FakeServerSays("220 ready\r\n");
         FakeSocketEvent(PLAT_FD_READ);  // nothing waiting: would block
-        gFakeNet.peerClosed = true;
-        FakeSocketEvent(PLAT_FD_CLOSE);
         FakeSocketEvent(PLAT_FD_WRITE);
         FakeSocketEvent(PLAT_FD_CONNECT);
         EXPECT_TRUE(gFake.messageBoxes.empty());
         EXPECT_FALSE(gFakeDialog.ended);
     });
     EXPECT_TRUE(BatchStopped());  // the user's Cancel at the end
+}
+
+TEST_F(Conversation, TheCloseNotificationReadsWhatIsLeftThenEndsTheWindow)
+{
+    struct Row {
+        const char *name;
+        int replies;             // positive replies before the server closes
+        const char *lastWords;   // what it sent just before closing, unread
+        std::vector<std::string> boxes;
+        bool fileKept;
+    } rows[] = {
+        {"nothing waiting", 1, "", {"Connection closed unexpectedly\n"}, true},
+        {"a positive reply waiting", 3, "250 ok\r\n", {"Connection closed unexpectedly\n"}, true},
+        // The 421's box has told the user: no second box for the close.
+        {"a last negative reply waiting", 3, "421 4.3.2 Shutting down\r\n",
+         {"State=RCPT TO. Error: 421 4.3.2 Shutting down\r\n"}, true},
+        // The server has the message: QUIT goes out (or not), and the file goes.
+        {"after acceptance", 6, "250 queued\r\n", {"Connection closed unexpectedly\n"}, false},
+        {"the goodbye waiting", 7, "221 bye\r\n", {}, false},
+    };
+    for (const Row &row : rows) {
+        SetUp();
+        Run([&] {
+            int answered = 0;
+            Converse([&](const std::string &r) -> std::string {
+                return ++answered < row.replies ? Accept(r) : std::string();
+            }, "220 ready\r\n");
+            gFakeNet.inbound = row.lastWords;
+            gFakeNet.peerClosed = true;
+            FakeSocketEvent(PLAT_FD_CLOSE);
+            EXPECT_TRUE(gFakeDialog.ended) << row.name;
+        });
+        std::vector<std::string> boxes;
+        for (auto &b : gFake.messageBoxes)
+            boxes.push_back(b.text);
+        EXPECT_EQ(boxes, row.boxes) << row.name;
+        EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.name;
+        EXPECT_EQ(BatchStopped(), !row.boxes.empty()) << row.name;
+    }
 }
 
 TEST_F(Conversation, ACommandTakenInPartIsFinishedBeforeAnyReplyCounts)

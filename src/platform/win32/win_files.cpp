@@ -137,3 +137,16 @@ int PlatReplaceFile(const char *source, const char *dest)
 {
     return MoveFileExA(source, dest, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
+
+int PlatAppendFile(const char *path, const void *data, size_t count)
+{
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD done = 0;
+    BOOL written = count <= 0xFFFFFFFFu && WriteFile(file, data, (DWORD)count, &done, nullptr) &&
+                   done == count;
+    CloseHandle(file);
+    return written ? 1 : 0;
+}

@@ -8,6 +8,7 @@
 #include <security.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -373,4 +374,94 @@ done:
         CertFreeCertificateChain(chain);
     CertFreeCertificateContext(certificate);
     return result;
+}
+
+// The provider's name of a protocol.
+static const char *ProtocolName(DWORD protocol)
+{
+    if (protocol & SP_PROT_TLS1_3_CLIENT)
+        return "TLS 1.3";
+    if (protocol & SP_PROT_TLS1_2_CLIENT)
+        return "TLS 1.2";
+    if (protocol & SP_PROT_TLS1_1_CLIENT)
+        return "TLS 1.1";
+    if (protocol & SP_PROT_TLS1_CLIENT)
+        return "TLS 1.0";
+    return "";
+}
+
+// The name of an algorithm of the connection information, by its CryptoAPI number.
+static const char *AlgorithmName(ALG_ID id)
+{
+    switch (id) {
+    case CALG_AES_128: return "AES-128";
+    case CALG_AES_256: return "AES-256";
+    case CALG_3DES: return "3DES";
+    case CALG_RC4: return "RC4";
+    case CALG_SHA1: return "SHA-1";
+    case CALG_SHA_256: return "SHA-256";
+    case CALG_SHA_384: return "SHA-384";
+    case CALG_SHA_512: return "SHA-512";
+    case CALG_MD5: return "MD5";
+    case CALG_RSA_KEYX: return "RSA";
+    case CALG_DH_EPHEM: return "DHE";
+    case CALG_ECDH: return "ECDH";
+    case CALG_ECDH_EPHEM: return "ECDHE";
+    default: return "?";
+    }
+}
+
+static void CopyName(char *dest, size_t destSize, const char *text)
+{
+    if (destSize == 0)
+        return;
+    size_t n = strlen(text);
+    if (n >= destSize)
+        n = destSize - 1;
+    memcpy(dest, text, n);
+    dest[n] = '\0';
+}
+
+int PlatTlsDescribe(PlatTls tls, PlatTlsInfo *info)
+{
+    memset(info, 0, sizeof *info);
+    TlsSession *session = (TlsSession *)tls;
+    if (!session || !session->haveContext)
+        return 0;
+    int learnt = 0;
+    SecPkgContext_ConnectionInfo connection;
+    if (QueryContextAttributesA(&session->context, SECPKG_ATTR_CONNECTION_INFO, &connection) ==
+        SEC_E_OK) {
+        CopyName(info->protocol, sizeof info->protocol, ProtocolName(connection.dwProtocol));
+        snprintf(info->cipher, sizeof info->cipher, "%s, %s, %s",
+                 AlgorithmName(connection.aiCipher), AlgorithmName(connection.aiHash),
+                 AlgorithmName(connection.aiExch));
+        learnt = 1;
+    }
+    // The suite's own name, where the provider gives it.
+    SecPkgContext_CipherInfo cipher;
+    memset(&cipher, 0, sizeof cipher);
+    if (QueryContextAttributesA(&session->context, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK &&
+        cipher.szCipherSuite[0] != 0) {
+        WideCharToMultiByte(CP_ACP, 0, cipher.szCipherSuite, -1, info->cipher,
+                            (int)sizeof info->cipher, nullptr, nullptr);
+        info->cipher[sizeof info->cipher - 1] = '\0';
+        learnt = 1;
+    }
+    PCCERT_CONTEXT certificate = nullptr;
+    if (QueryContextAttributesA(&session->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT,
+                                (void *)&certificate) == SEC_E_OK &&
+        certificate) {
+        CertNameToStrA(X509_ASN_ENCODING, &certificate->pCertInfo->Subject, CERT_X500_NAME_STR,
+                       info->subject, sizeof info->subject);
+        CertNameToStrA(X509_ASN_ENCODING, &certificate->pCertInfo->Issuer, CERT_X500_NAME_STR,
+                       info->issuer, sizeof info->issuer);
+        SYSTEMTIME t;
+        if (FileTimeToSystemTime(&certificate->pCertInfo->NotAfter, &t))
+            snprintf(info->expires, sizeof info->expires, "%04u-%02u-%02u %02u:%02u:%02u UTC",
+                     t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+        CertFreeCertificateContext(certificate);
+        learnt = 1;
+    }
+    return learnt;
 }
