@@ -1,12 +1,16 @@
-"""A network namespace of a test's own, for a send cap that the rest of the machine does not
-feel: net.ipv4.tcp_wmem is per namespace (Linux 4.15 and later), so inside one a program's
-socket takes only a few kilobytes at a time instead of the megabytes Linux takes on the host.
+"""Network namespaces of a test's own, for send buffers that the rest of the machine does not
+feel: net.ipv4.tcp_wmem is per namespace (Linux 4.15 and later). With CAPPED_WMEM a program's
+socket takes only a few kilobytes at a time, so its sends go on for the whole of a slow
+transfer; with ROOMY_WMEM it takes a 4 MB message at once, so all the waiting is for the
+reply. (On the host, with the default 4 MB limit, it takes about 3.5 MB at once and the rest
+as the reader catches up.)
 
-Under Wine the wineserver makes every socket of the Windows programs, so a second Wine session
-runs with its wineserver, and every program, inside the namespace (`CappedWineSession`); the
-display stays the first session's (the X socket is a file). Test servers get their listening
-sockets made inside it (`NetNamespace.socket`), and `tcp_queues` reads the kernel's queue
-lengths of one connection, to show where the bytes of a transfer wait. Needs root and iproute2.
+Under Wine the wineserver makes every socket of the Windows programs, so another Wine session
+runs with its wineserver, and every program, inside the namespace (`NamespacedWineSession`);
+the display stays the first session's (the X socket is a file). Test servers get their
+listening sockets made inside it (`NetNamespace.socket`), and `tcp_queues` reads the kernel's
+queue lengths of one connection, to show where the bytes of a transfer wait. Needs root and
+iproute2.
 """
 import ctypes
 import os
@@ -21,8 +25,9 @@ import conftest
 CLONE_NEWNET = 0x40000000
 NETNS_DIR = Path("/run/netns")
 PREFIX = "tillwick-"
-# The send cap: a socket's send buffer never grows past 16 KB (the default range ends at 4 MB).
+# Minimum, start and maximum of a socket's send buffer: never past 16 KB; 8 MB from the start.
 CAPPED_WMEM = "4096 16384 16384"
+ROOMY_WMEM = "4096 8388608 8388608"
 
 _count = [0]
 
@@ -168,8 +173,8 @@ def tcp_queues(port, netns=None):
     return netns.run_inside(read) if netns is not None else read()
 
 
-class CappedWineSession(conftest.WineSession):
-    """A second Wine session whose wineserver and programs run inside netns: its own copy of
+class NamespacedWineSession(conftest.WineSession):
+    """Another Wine session whose wineserver and programs run inside netns: its own copy of
     the prefix and its own persistent server, on the display of the given session."""
 
     def __init__(self, netns, display):
