@@ -67,18 +67,22 @@ def hanging_up(at, reply=None):
 
 
 def never_greeting(server, peer):
-    """Accepts and says nothing; notes when (server.accepted_at) and keeps the connection
-    until the client closes it or the test ends."""
+    """Accepts and says nothing; notes when (server.accepted_at) and what the client sent
+    (server.heard: a TLS client's first flight, say), and keeps the connection until the
+    client closes it or the test ends."""
     server.accepted_at = time.monotonic()
+    server.heard = b""
     peer.conn.settimeout(1)
     while not server.release.is_set():
         try:
-            if not peer.conn.recv(4096):
-                return
+            chunk = peer.conn.recv(4096)
         except socket.timeout:
             continue
         except OSError:
             return
+        if not chunk:
+            return
+        server.heard += chunk
 
 
 # ------------------------------------------------------------------------ slow reader
@@ -189,6 +193,8 @@ alias_database =
 smtpd_helo_required = yes
 smtpd_helo_restrictions = reject_invalid_helo_hostname
 strict_rfc821_envelopes = yes
+# No Message-Id or Date added: the message arrives as sent, behind a Received line.
+local_header_rewrite_clients =
 """
 
 # Only the services that take a message and relay it (no chroot, no local delivery).

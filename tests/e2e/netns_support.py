@@ -143,9 +143,16 @@ def unavailable():
     if os.geteuid() != 0:
         return "network namespaces need root (CI runs as root)"
     try:
-        NetNamespace(CAPPED_WMEM).delete()
+        namespace = NetNamespace(CAPPED_WMEM)
     except OSError as exc:
         return "no network namespace with a send cap: %s" % exc
+    try:
+        ran = subprocess.run(namespace.launcher() + ["true"], stdin=subprocess.DEVNULL,
+                             capture_output=True, timeout=15)
+    finally:
+        namespace.delete()
+    if ran.returncode != 0:
+        return "ip netns exec fails: %s" % ran.stderr.decode(errors="replace").strip()
     return None
 
 

@@ -11,6 +11,7 @@ import pytest
 from fault_peers import never_greeting
 from mail_support import (TAIL, Mail, assert_box, assert_walk, conversation, free_port,
                           merge_boxes, message, transmitted)
+from tls_support import tls_record_types
 
 SENT = "Email Sent"
 
@@ -146,10 +147,12 @@ def test_silence_times_out_with_the_state_it_stopped_in(mail, tw):
         peer.line(timeout=90)
         server.release.wait(90)
 
+    servers = {"stall": mail.scripted(stall), "silent": mail.scripted(never_greeting),
+               "handshake": mail.scripted(never_greeting)}
     runs = {
-        "stall": (mail.scripted(stall).port, None, 2, "Sending Email"),
-        "silent": (mail.scripted(never_greeting).port, None, 1, "Connected to: 127.0.0.1"),
-        "handshake": (mail.scripted(never_greeting).port, "tls", 2, "Connected to: localhost"),
+        "stall": (servers["stall"].port, None, 2, "Sending Email"),
+        "silent": (servers["silent"].port, None, 1, "Connected to: 127.0.0.1"),
+        "handshake": (servers["handshake"].port, "tls", 2, "Connected to: localhost"),
     }
     running = {}
     windows = {}
@@ -166,6 +169,8 @@ def test_silence_times_out_with_the_state_it_stopped_in(mail, tw):
         assert windows[name] is not None, name
 
     results = {name: run.wait() for name, run in running.items()}
+    assert servers["silent"].heard == b""
+    assert tls_record_types(servers["handshake"].heard) == ["handshake"]  # the client hello
     boxes = merge_boxes(results.values())
     assert len(boxes) == 3
     for name, (_, _, state, status) in runs.items():

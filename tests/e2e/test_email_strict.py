@@ -67,8 +67,8 @@ def test_display_names_and_a_plus_sign_pass_strict_postfix(mail, postfix):
     assert result.boxes == [], (result, postfix.maillog()[-3000:])
     assert result.last_status == SENT
     got = postfix.messages(1)
-    assert [(m["from"], m["to"]) for m in got] == [
-        ("sales+invoices@example.com", ["joe@example.com", "ann@example.com"])]
+    assert [(m["from"], sorted(m["to"])) for m in got] == [
+        ("sales+invoices@example.com", ["ann@example.com", "joe@example.com"])]
     # The greeting name: the sender with "@" as "." and "+" as "-".
     assert got[0]["data"].startswith(b"Received: from sales-invoices.example.com ")
     assert transmitted(data) in got[0]["data"]
@@ -112,10 +112,10 @@ def expiry_forms(when):
     forms = []
     for shift in (-1, 0, 1):
         d = when + datetime.timedelta(days=shift)
-        forms += [d.strftime("%Y-%m-%d"), d.strftime("%d/%m/%Y"), d.strftime("%m/%d/%Y"),
-                  d.strftime("%Y%m%d"), d.strftime("%b %d %Y"), "%s %d %d" % (
-                      d.strftime("%b"), d.day, d.year), "%d %s %d" % (d.day, d.strftime("%b"),
-                                                                     d.year)]
+        forms += [d.strftime(f) for f in ("%Y-%m-%d", "%d/%m/%Y", "%m/%d/%Y", "%Y%m%d",
+                                          "%b %d %Y", "%d %b %Y")]
+        forms += ["%d-%d-%d" % (d.year, d.month, d.day),
+                  "%s %d %d" % (d.strftime("%b"), d.day, d.year)]
     return forms
 
 
@@ -148,10 +148,12 @@ def test_mail_log_of_a_starttls_delivery_with_auth_plain(mail, tw, trusted):
     assert re.search(r"TLS ?v?1[._]2", text)
     assert "AES" in text.upper()
     cert = x509.load_pem_x509_certificate(trusted.paths["localhost"][0].read_bytes())
-    assert [l for l in lines if "subject" in l.lower() and "localhost" in l]
-    assert [l for l in lines if "issuer" in l.lower() and "Tillwick Test CA" in l]
+    # The subject is CN=localhost, O=Tillwick Tests; the issuer CN=Tillwick Test CA.
+    assert [l for l in lines if "localhost" in l and ("subject" in l.lower() or
+                                                      "Tillwick Tests" in l)], text
+    assert "Tillwick Test CA" in text
     assert any(form in text for form in expiry_forms(cert.not_valid_after)), text
-    assert re.search(r"(?i)\b(trusted|verified|valid)\b", text)
+    assert re.search(r"(?i)\b(trusted|verified|valid|accepted|passed)\b", text)
     # How the message and the batch ended.
     assert re.search(r"(?i)delivered", text) and re.search(r"(?i)deleted", text)
     assert re.search(r"(?i)batch", text)
