@@ -649,8 +649,8 @@ class Tillwick:
         if delay_ms:
             ui_args += ["--delay", str(delay_ms)]
         ui_args.append("--hook")
-        ui_proc = subprocess.Popen(self.session.command(ui_args), env=self.env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL,
+        ui_proc = subprocess.Popen(self.session.command(ui_args), env=self.env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL, start_new_session=True)
         deadline = time.monotonic() + 15
         while not any(e.get("event") == "ready" for e in self.ui_events(ui_log)):

@@ -95,24 +95,26 @@ def test_fault_scripts_with_python_client():
         servers.append(ScriptedServer(script))
         return smtplib.SMTP("127.0.0.1", servers[-1].port, timeout=timeout)
 
-    with pytest.raises(smtplib.SMTPServerDisconnected):
-        connect(hanging_up("greeting")).ehlo("client.test")
-    client = connect(hanging_up("MAIL"))
-    client.ehlo("client.test")
-    with pytest.raises(smtplib.SMTPServerDisconnected):
-        client.mail("a@example.org")
-    client = connect(hanging_up("MAIL", REPLY_421))
-    client.ehlo("client.test")
-    assert client.mail("a@example.org") == (421, b"4.3.2 Service shutting down")
-    client = connect(hanging_up("accepted"))
-    client.sendmail("a@example.org", ["b@example.org"], b"Subject: x\r\n\r\nHello.\r\n")
-    with pytest.raises(smtplib.SMTPServerDisconnected):
-        client.quit()
-    assert servers[-1].bodies == [b"Subject: x\r\n\r\nHello.\r\n"]
-    with pytest.raises(smtplib.SMTPServerDisconnected, match="timed out"):
-        connect(never_greeting, timeout=1)
-    for server in servers:
-        server.stop()
+    try:
+        with pytest.raises(smtplib.SMTPServerDisconnected):
+            connect(hanging_up("greeting")).ehlo("client.test")
+        client = connect(hanging_up("MAIL"))
+        client.ehlo("client.test")
+        with pytest.raises(smtplib.SMTPServerDisconnected):
+            client.mail("a@example.org")
+        client = connect(hanging_up("MAIL", REPLY_421))
+        client.ehlo("client.test")
+        assert client.mail("a@example.org") == (421, b"4.3.2 Service shutting down")
+        client = connect(hanging_up("accepted"))
+        client.sendmail("a@example.org", ["b@example.org"], b"Subject: x\r\n\r\nHello.\r\n")
+        with pytest.raises(smtplib.SMTPServerDisconnected):
+            client.quit()
+        assert servers[-1].bodies == [b"Subject: x\r\n\r\nHello.\r\n"]
+        with pytest.raises(smtplib.SMTPServerDisconnected, match="timed out"):
+            connect(never_greeting, timeout=1)
+    finally:
+        for server in servers:
+            server.stop()
     assert [s.errors for s in servers] == [[]] * len(servers)
 
 
@@ -131,7 +133,10 @@ def test_slow_reader_and_send_buffers_with_python_client(namespaces):
             client.sendmail("a@example.org", ["b@example.org"], data)
             client.quit()
         try:
-            send() if namespace is None else namespace.run_inside(send)
+            if namespace is None:
+                send()
+            else:
+                namespace.run_inside(send)  # the client's socket inside the namespace too
         finally:
             reader.stop()
         assert reader.errors == [] and reader.bodies == [data], name
