@@ -243,6 +243,8 @@ try:
 except Exception:
     pass
 for pid in (server, xvfb):
+    if int(pid) <= 0:
+        continue  # a display this session did not start
     try:
         os.killpg(int(pid), signal.SIGKILL)
     except OSError:
@@ -267,6 +269,8 @@ class WineSession:
         self._i686_problem = None  # None: not looked at yet; "": the i686 build runs here
         self.runs_by_arch = {}
         self.i686_skipped = 0
+        # Put before every wine and wineserver command (a network namespace's "ip netns exec").
+        self.launcher = []
 
     def start(self):
         exe = BUILD / "Tillwick.exe"
@@ -275,13 +279,12 @@ class WineSession:
         if missing:
             raise HarnessError("build first (TILLWICK_BUILD=%s): missing %s" % (BUILD, missing))
         start = time.monotonic()
-        self.xvfb, self.display = _start_xvfb(self.workdir)
+        if self.display is None:  # else a display given by the caller (another session's)
+            self.xvfb, self.display = _start_xvfb(self.workdir)
         _prepare_prefix(self.prefix, self.display, self.timings)
         self.env = _wine_env(self.prefix, self.display)
         # A persistent server: every later wine call finds it up.
-        self._server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                        start_new_session=True)
+        self._start_server()
         self._start_watchdog()
         self.drive_c = self.prefix / "drive_c"
         self.install_program()
@@ -339,7 +342,8 @@ class WineSession:
         (killed by a time-out, say): else Xvfb and the persistent wineserver would stay."""
         keep = os.environ.get("TILLWICK_E2E_KEEP") == "1"
         self._watchdog = subprocess.Popen(
-            [sys.executable, "-c", _WATCHDOG, str(os.getpid()), str(self.xvfb.pid),
+            [sys.executable, "-c", _WATCHDOG, str(os.getpid()),
+             str(self.xvfb.pid if self.xvfb is not None else 0),
              str(self._server.pid), WINESERVER, str(self.workdir), "keep" if keep else "remove"],
             env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)
@@ -364,9 +368,16 @@ class WineSession:
         _run([WINESERVER, "-k"], self.env, 30)
         if self._server is not None:
             _kill_group(self._server)
-        self._server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env,
+        self._start_server()
+
+    def _start_server(self):
+        self._server = subprocess.Popen(self.launcher + [WINESERVER, "-p", "-f"], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         start_new_session=True)
+
+    def command(self, args):
+        """The command line that runs a Windows program (name or path, then arguments)."""
+        return self.launcher + [WINE] + [str(a) for a in args]
 
     def unix_path(self, win):
         return _win_to_unix(self.drive_c, win)
@@ -377,7 +388,7 @@ class WineSession:
     def wine(self, args, timeout=WINE_CMD_TIMEOUT, env=None, check=False):
         """Runs a Windows program (name or path, then its arguments) in the prefix. Wine
         quotes arguments that contain blanks, tabs or quotes, the usual way."""
-        cmd = [WINE] + [str(a) for a in args]
+        cmd = self.command(args)
         attempts = 3 if check else 2
         try:
             for attempt in range(1, attempts + 1):
@@ -490,9 +501,10 @@ class Running:
         self.started = time.monotonic()
         with open(self.errors, "wb") as err:
             self.proc = subprocess.Popen(
-                [WINE, TOOLS_DIR_WIN + r"\launch.exe", "--timeout", str(self.timeout),
-                 "--pidfile", self.tw.win_path(self.pidfile),
-                 "--hex", self.cmdline.encode("cp1252").hex()],
+                self.tw.session.command([TOOLS_DIR_WIN + r"\launch.exe", "--timeout",
+                                         str(self.timeout), "--pidfile",
+                                         self.tw.win_path(self.pidfile),
+                                         "--hex", self.cmdline.encode("cp1252").hex()]),
                 env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
                 start_new_session=True)
 
@@ -701,8 +713,8 @@ class Tillwick:
         if delay_ms:
             ui_args += ["--delay", str(delay_ms)]
         ui_args.append("--hook")
-        ui_proc = subprocess.Popen([WINE] + ui_args, env=self.env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL,
+        ui_proc = subprocess.Popen(self.session.command(ui_args), env=self.env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL, start_new_session=True)
         deadline = time.monotonic() + 15
         while not any(e.get("event") == "ready" for e in self.ui_events(ui_log)):
@@ -901,6 +913,8 @@ ARCHES = ("x86_64", "i686")
 
 
 def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: takes a minute or more (select with -m slow, "
+                                       "leave out with -m 'not slow')")
     config.addinivalue_line(
         "markers", "both_builds: runs once with the x86_64 build and once with the i686 "
         "release build (skipped, and said so in the summary, where that cannot run)")

@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import WINE, _kill_group
+from conftest import _kill_group
 
 QUEUE = r"C:\Program Files\Tillwick Orvenda\Email"
 QUEUE_TEXT = QUEUE + "\\"  # as the boxes name the queue folder
@@ -179,12 +179,16 @@ class Peer:
 class ScriptedServer:
     """A loopback server that runs script(peer) for every connection, in its own thread."""
 
-    def __init__(self, script):
+    def __init__(self, script, sock=None):
+        """sock: a listening socket made by the caller (options set before its listen, or
+        made in another network namespace); by default one on 127.0.0.1 with a free port."""
         self.script = script
-        self.sock = socket.socket()
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
+        if sock is None:
+            sock = socket.socket()
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            sock.bind(("127.0.0.1", 0))
+            sock.listen(8)
+        self.sock = sock
         self.port = self.sock.getsockname()[1]
         self.peers = []
         self.errors = []
@@ -393,8 +397,8 @@ class Mail:
         self._runs += 1
         log = self.tw.testdir / ("status-%d.log" % self._runs)
         proc = subprocess.Popen(
-            [WINE, self.tw.driver_win, "status", self.tw.win_path(log),
-             "--timeout", str(timeout + 20)],
+            self.tw.session.command([self.tw.driver_win, "status", self.tw.win_path(log),
+                                     "--timeout", str(timeout + 20)]),
             env=self.tw.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)
         deadline = time.monotonic() + 15

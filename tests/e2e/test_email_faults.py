@@ -1,14 +1,17 @@
 """Queued e-mail under Wine against a scripted fault server of our own, for what a real
 server cannot be made to do on demand: greetings and replies of several lines sent slowly and
 in pieces, a negative reply at every step, a connect refused, a server that never greets, one
-that stalls or closes mid-conversation (the 60-second time-out), and Cancel pressed by the UI
-driver after QUIT. Each checks the boxes, the last status line and which files remain."""
+that stalls mid-conversation or in the TLS handshake (the 60-second time-out), and Cancel
+pressed by the UI driver after QUIT. Each checks the boxes, the last status line and which
+files remain."""
 import time
 
 import pytest
 
+from fault_peers import never_greeting
 from mail_support import (TAIL, Mail, assert_box, assert_walk, conversation, free_port,
                           merge_boxes, message, transmitted)
+from tls_support import tls_record_types
 
 SENT = "Email Sent"
 
@@ -132,65 +135,52 @@ def test_cancel_after_quit_deletes_the_file(mail):
     assert len(mail.queued()) == 1  # the accepted one is gone, the other stays queued
 
 
-def test_stalls_time_out_and_a_silent_server_waits_for_cancel(mail, tw):
-    """Four runs at once, each with a batch of two files in a folder of its own, so that one
-    60-second wait covers them all: a server that stalls after its greeting, one that closes
-    the connection after the reply to RSET, smtp-sink closing the connection at DATA (both
-    closes arrive only as the close notification, which the window passes over, so the
-    time-out ends them too), and a server that accepts the connection but never greets (no
-    time-out before the first reply: it waits for the user's Cancel)."""
+def test_silence_times_out_with_the_state_it_stopped_in(mail, tw):
+    """Three runs at once, each with a batch of two files in a folder of its own, so that one
+    60-second wait covers them all: a server that stalls after its greeting (state 2), one
+    that accepts the connection but never greets (state 1), and one on a port with TLS from
+    the first byte that never answers the handshake (state 2). Each gets the time-out box
+    about 60 s after the connect; the files stay and the batch stops. (Servers that close the
+    connection are noticed at once: test_email_progress.py.)"""
 
     def stall(server, peer):
         peer.send("220 fault.test ESMTP\r\n")
         peer.line(timeout=90)
         server.release.wait(90)
 
-    def close_after_rset(server, peer):
-        peer.send("220 fault.test ESMTP\r\n")
-        for _ in range(2):
-            peer.line()
-            peer.send("250 2.0.0 Ok\r\n")
-        peer.line()  # MAIL FROM, never answered: the connection closes
-
-    def silent(server, peer):
-        server.release.wait(120)
-
+    servers = {"stall": mail.scripted(stall), "silent": mail.scripted(never_greeting),
+               "handshake": mail.scripted(never_greeting)}
     runs = {
-        "stall": (mail.scripted(stall).port, "Request timed out (2) ." + TAIL, "Sending Email"),
-        "close": (mail.scripted(close_after_rset).port, "Request timed out (5) ." + TAIL,
-                  "Sending Email"),
-        "sink": (mail.smtp_sink("-q", "DATA").port, "Request timed out (7) ." + TAIL,
-                 "Sending Email"),
-        "silent": (mail.scripted(silent).port, None, "Connected to: 127.0.0.1"),
+        "stall": (servers["stall"].port, None, 2, "Sending Email"),
+        "silent": (servers["silent"].port, None, 1, "Connected to: 127.0.0.1"),
+        "handshake": (servers["handshake"].port, "tls", 2, "Connected to: localhost"),
     }
     running = {}
     windows = {}
-    for name, (port, _, _) in runs.items():
+    for name, (port, security, _, _) in runs.items():
         folder = "C:\\Mail%s" % name
         tw.make_file(folder + "\\S1.txt", message(to="<%s1@example.org>" % name))
         tw.make_file(folder + "\\S2.txt", message(to="<%s2@example.org>" % name))
-        mail.settings(port)
+        mail.settings(port, server="localhost" if security else "127.0.0.1")
+        if security:
+            tw.ini_set("Email Setup", "SMTPSecurity", security)
         running[name] = mail.start(args="/email %s\\*.txt" % folder, timeout=100)
         # The settings are read before the window opens; the next run may then change them.
         windows[name] = running[name].wait_window(known=set(windows.values()))
         assert windows[name] is not None, name
 
-    results = {name: running[name].wait() for name in ("stall", "close", "sink")}
-    # Still there, well past the others' time-out, without a box: the user decides.
-    mail.cancel()
-    results["silent"] = running["silent"].wait()
+    results = {name: run.wait() for name, run in running.items()}
+    assert servers["silent"].heard == b""
+    assert tls_record_types(servers["handshake"].heard) == ["handshake"]  # the client hello
     boxes = merge_boxes(results.values())
     assert len(boxes) == 3
-    for name, (_, text, status) in runs.items():
+    for name, (_, _, state, status) in runs.items():
         mine = [b for b in boxes if b["owner"] == windows[name]]
         statuses = [w for w in results[name].window_info if w["hwnd"] == windows[name]][0]
         assert statuses["statuses"][-1] == status, name
-        if text is None:
-            assert mine == [], name
-        else:
-            assert len(mine) == 1, name
-            assert_box(mine[0], text, True)
-            assert 58 <= mine[0]["t"] / 1000.0 <= 75, name
+        assert len(mine) == 1, name
+        assert_box(mine[0], "Request timed out (%d) ." % state + TAIL, True)
+        assert 58 <= mine[0]["t"] / 1000.0 <= 75, name
         folder = tw.unix_path("C:\\Mail%s" % name)
         assert sorted(p.name for p in folder.iterdir()) == ["S1.txt", "S2.txt"], name
         # One window per run: the failure stopped the batch.
