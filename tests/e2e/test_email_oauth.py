@@ -80,7 +80,15 @@ def sign_in(tw, browser, idp):
     run's result. Fails at once, with what the identity server objected to, when the browser
     got no redirect back (the program would wait minutes for it)."""
     running = tw.start("/emailsignin", timeout=60)
-    done = browser.wait("done", timeout=45)
+    deadline = time.monotonic() + 45
+    done = None
+    while done is None and time.monotonic() < deadline:
+        done = browser.wait("done", timeout=0)
+        if done is None and running.proc.poll() is not None:
+            done = browser.wait("done", timeout=2)
+            assert done is not None, "the run ended without opening the browser: %r" % (
+                running.wait(),)
+        time.sleep(0.05)
     assert done is not None, "the browser was never opened: %r" % running.events()
     assert done["authorize"].get("status") == 302, (done["authorize"], idp.problems)
     return running.wait()
