@@ -954,6 +954,23 @@ def tw(wine_session, tillwick_build, request):
     helper.cleanup()
 
 
+# ------------------------------------------------------- certificates (tls_support)
+
+@pytest.fixture(scope="session")
+def certs(tmp_path_factory):
+    """A test CA and server certificates (tls_support.Certificates), made once per session."""
+    from tls_support import Certificates
+    return Certificates(tmp_path_factory.mktemp("tls"))
+
+
+@pytest.fixture(scope="session")
+def trusted(wine_session, certs):
+    """The certificates, with the test CA trusted by the session's prefix."""
+    from tls_support import trust_test_ca
+    trust_test_ca(wine_session, certs)
+    return certs
+
+
 @pytest.hookimpl(hookwrapper=True)
 def pytest_runtest_makereport(item, call):
     """Keeps the outcome of the test's call on its item, for the fixtures' teardown."""

@@ -18,8 +18,8 @@ import pytest
 
 from mail_support import (QUEUE_TEXT, Mail, Peer, assert_box, merge_boxes, message,
                           transmitted)
-from tls_support import (SERVER_NAME, Certificates, Credentials, SecureSmtpd, TlsLink,
-                         end_leftover_runs, secure_settings, tls_record_types, trust_test_ca)
+from tls_support import (SERVER_NAME, Credentials, SecureSmtpd, TlsLink, end_leftover_runs,
+                         secure_settings, tls_record_types)
 
 SENT = "Email Sent"
 USER = "accounts@acme.test"
@@ -49,18 +49,6 @@ TEXT_CERT_NAME_MISMATCH = (
     "queued in %s\n")
 TEXT_CERT_EXPIRED = (
     "State=TLS. Error: the certificate of %s has expired.\n\nThe email has been queued in %s\n")
-
-
-@pytest.fixture(scope="session")
-def certs(tmp_path_factory):
-    return Certificates(tmp_path_factory.mktemp("tls"))
-
-
-@pytest.fixture(scope="session")
-def trusted(wine_session, certs):
-    """The certificates, with the test CA trusted by the session's prefix."""
-    trust_test_ca(wine_session, certs)
-    return certs
 
 
 @pytest.fixture

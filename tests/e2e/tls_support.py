@@ -5,10 +5,12 @@ sends after the handshake, a lean threaded server for the figures), and the pref
 CA put into the CurrentUser ROOT store and the mail login's password into the Credential
 Manager, through the certtool and credtool test programs."""
 import asyncio
+import collections
 import datetime
 import socket
 import ssl
 import threading
+import time
 from pathlib import Path
 
 from conftest import TOOLS_DIR_WIN
@@ -182,10 +184,12 @@ class SecureSmtpd:
     offers AUTH only inside TLS and requires it before MAIL; mechanisms are those offered.
     Records every command with whether it came inside TLS (commands: [{verb, arg, tls,
     peer}]), every login attempt (logins: [{mechanism, login, password, tls, ok}], login and
-    password as the bytes received) and every accepted message (messages, as in Aiosmtpd)."""
+    password as the bytes received) and every accepted message (messages, as in Aiosmtpd).
+    xoauth2 (oauth_support.Xoauth2) offers AUTH XOAUTH2 too, on lines as long as a bearer token
+    needs; its attempts go to logins as well. Each command also has "at" (time.time())."""
 
     def __init__(self, certs, mode="starttls", users=None, mechanisms=("PLAIN", "LOGIN"),
-                 cert="localhost", data_delay=0.0):
+                 cert="localhost", data_delay=0.0, xoauth2=None):
         from aiosmtpd.controller import Controller
         from aiosmtpd.smtp import SMTP, AuthResult
 
@@ -211,6 +215,11 @@ class SecureSmtpd:
                                         "tls": inside_tls(srv)})
                 return "250 2.0.0 Ok: queued"
 
+        if xoauth2 is not None:
+            async def auth_XOAUTH2(handler, smtp, args):
+                return await xoauth2.authenticate(server, smtp, args, inside_tls(smtp))
+            Handler.auth_XOAUTH2 = auth_XOAUTH2
+
         def authenticate(smtp, session, envelope, mechanism, auth_data):
             ok = server.users.get(auth_data.login) == auth_data.password
             server.logins.append({"mechanism": mechanism, "login": auth_data.login,
@@ -224,8 +233,14 @@ class SecureSmtpd:
             what it refuses (a command before STARTTLS, say) is on record too. Command lines
             are read with the default separator; the message and login answers are not."""
 
+            if xoauth2 is not None:
+                line_length_limit = 16384  # a Microsoft token makes an AUTH line of 2 to 3 KB
+
             def _client_connected_cb(self, reader, writer):
                 super()._client_connected_cb(reader, writer)
+                if xoauth2 is not None:
+                    self.command_size_limits = collections.defaultdict(lambda: 512,
+                                                                       {"AUTH": 12288})
                 if mode == "tls":
                     # aiosmtpd takes only STARTTLS for TLS: from the first byte, it is told so
                     # here, so that it offers and takes a login as inside TLS.
@@ -240,7 +255,7 @@ class SecureSmtpd:
                         verb, _, arg = text.partition(" ")
                         server.commands.append({"verb": verb.upper(), "arg": arg,
                                                 "tls": inside_tls(self),
-                                                "peer": self.session.peer})
+                                                "peer": self.session.peer, "at": time.time()})
                     return line
 
                 async def answer():
@@ -263,7 +278,7 @@ class SecureSmtpd:
             options.update(ssl_context=context)
         else:
             raise ValueError(mode)
-        if users is not None:
+        if users is not None or xoauth2 is not None:
             options.update(authenticator=authenticate, auth_required=True, auth_require_tls=True,
                            auth_exclude_mechanism=[m for m in ("PLAIN", "LOGIN")
                                                    if m not in mechanisms])
