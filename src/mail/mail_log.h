@@ -16,7 +16,7 @@ const size_t kMailLogBufferSize = 64 * 1024;
 const long long kMailLogRotateSize = 1024 * 1024;
 // Secrets scrubbed from every line: the password, its base64 form, the login's payloads.
 const int kMailLogSecretsMax = 6;
-const size_t kMailLogSecretSize = 12 * 1024;
+const size_t kMailLogSecretSize = 24 * 1024;
 
 struct MailLog {
     bool enabled;

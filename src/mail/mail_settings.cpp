@@ -12,6 +12,7 @@
 void ForgetMailSettings(MailSettings *settings)
 {
     WipeBytes(settings->password, sizeof settings->password);
+    WipeBytes(settings->accessToken, sizeof settings->accessToken);
     settings->user[0] = '\0';
     settings->security = kSecurityNone;
 }
@@ -166,6 +167,25 @@ static SettingsResult ReadSettingsInOrder(MailSettings *settings)
     settings->security = (MailSecurity)security;
     ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPUser", "", settings->user,
                     sizeof settings->user);
+    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPAuth", "", settings->authText,
+                    sizeof settings->authText);
+    char auth[kSettingSize];
+    CopyText(auth, sizeof auth, settings->authText);
+    LowerAscii(auth);
+    if (strcmp(auth, "xoauth2") == 0) {
+        settings->auth = kAuthXoauth2;
+        // A sign-in is a login: it names its user and goes inside TLS only.
+        if (settings->user[0] == '\0')
+            return kSettingsSignInWithoutUser;
+        if (settings->security == kSecurityNone)
+            return kSettingsSignInWithoutTls;
+        settings->oauthResult = ReadOAuthSettings(&settings->oauth);
+        return settings->oauthResult == kOAuthSettingsOk ? kSettingsReady
+                                                         : kSettingsSignInProvider;
+    }
+    if (auth[0] != '\0' && strcmp(auth, "password") != 0)
+        return kSettingsUnknownAuth;
+    settings->auth = kAuthPassword;
     if (settings->user[0] == '\0')
         return kSettingsReady;
     // A password goes over an encrypted connection or not at all.
@@ -201,6 +221,18 @@ void MakeSettingsFailureText(SettingsResult result, const MailSettings *settings
         break;
     case kSettingsNoCredential:
         FormatText(text, textSize, kTextNoCredential, settings->user);
+        break;
+    case kSettingsUnknownAuth:
+        FormatText(text, textSize, kTextUnknownAuth, settings->authText);
+        break;
+    case kSettingsSignInWithoutUser:
+        CopyText(text, textSize, kTextSignInWithoutUser);
+        break;
+    case kSettingsSignInWithoutTls:
+        CopyText(text, textSize, kTextSignInWithoutTls);
+        break;
+    case kSettingsSignInProvider:
+        FormatOAuthSettingsFailure(settings->oauthResult, &settings->oauth, text, textSize);
         break;
     default:
         CopyText(text, textSize, "");

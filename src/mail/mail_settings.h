@@ -5,12 +5,20 @@
 #include <cstddef>
 
 #include "../base/host_settings.h"
+#include "../oauth/provider.h"
+#include "../oauth/token_response.h"
 
 // "SMTPSecurity": how the connection is protected.
 enum MailSecurity {
     kSecurityNone = 0,      // plain SMTP, as always
     kSecurityStartTls = 1,  // EHLO, STARTTLS, the handshake, EHLO again
     kSecurityTls = 2,       // TLS from the first byte
+};
+
+// "SMTPAuth": how the login proves itself.
+enum MailAuth {
+    kAuthPassword = 0,  // AUTH PLAIN or LOGIN with the stored password (the default)
+    kAuthXoauth2 = 1,   // AUTH XOAUTH2 with the access token of the mail sign-in
 };
 
 // The credential store keeps at most this many bytes of a password (UTF-16LE).
@@ -24,7 +32,12 @@ struct MailSettings {
     MailSecurity security;            // "SMTPSecurity"
     char securityText[kSettingSize];  // the value as written, for the box that refuses it
     char user[kSettingSize];          // "SMTPUser"; "" for no login
+    MailAuth auth;                    // "SMTPAuth"
+    char authText[kSettingSize];      // the value as written, for the box that refuses it
     char password[kPasswordSize];     // from the credential store, UTF-8; wiped when done
+    OAuthSettings oauth;              // xoauth2: the provider
+    OAuthSettingsResult oauthResult;  // why the provider's settings were refused
+    char accessToken[kTokenSize];     // xoauth2: set by the batch before the first message
 };
 
 // What ReadSmtpSettings found.
@@ -35,17 +48,22 @@ enum SettingsResult {
     kSettingsUnknownSecurity,   // "SMTPSecurity" names no known protection
     kSettingsLoginWithoutTls,   // a login over a connection without TLS
     kSettingsNoCredential,      // a login without a stored password
+    kSettingsUnknownAuth,       // "SMTPAuth" names no known way
+    kSettingsSignInWithoutUser, // xoauth2 without "SMTPUser"
+    kSettingsSignInWithoutTls,  // xoauth2 over a connection without TLS
+    kSettingsSignInProvider,    // the provider's settings are refused (see oauthResult)
 };
 
-// Reads section "Email Setup" into settings, and the password for a login. On any result but
-// kSettingsReady nothing of the login is kept and nothing may be connected.
+// Reads section "Email Setup" into settings, and the password for a password login (the
+// access token of a sign-in is the batch's to fetch). On any result but kSettingsReady
+// nothing of the login is kept and nothing may be connected.
 SettingsResult ReadSmtpSettings(MailSettings *settings);
 
 // The box text that says what is wrong, for a result other than kSettingsReady.
 void MakeSettingsFailureText(SettingsResult result, const MailSettings *settings, char *text,
                              size_t textSize);
 
-// Forgets the password (wiped) and the login.
+// Forgets the password and the access token (wiped) and the login.
 void ForgetMailSettings(MailSettings *settings);
 
 // True when the conversation greets with EHLO: TLS or a login is configured.

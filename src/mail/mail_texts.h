@@ -78,6 +78,19 @@ const char kTextNoCredential[] =
     "No password was found for the SMTP login %s.\n\nPlease add it to the Windows Credential "
     "Manager as a generic credential named \"Tillwick Orvenda SMTP\".";
 const char kCredentialTarget[] = "Tillwick Orvenda SMTP";
+const char kTextUnknownAuth[] =
+    "SMTPAuth \"%s\" is not understood.\n\nPlease set SMTPAuth in Email Setup to password or "
+    "xoauth2.";
+const char kTextSignInWithoutUser[] =
+    "SMTPAuth is xoauth2 but SMTPUser is not set.\n\nPlease set SMTPUser in Email Setup to the "
+    "mailbox you sign in with.";
+const char kTextSignInWithoutTls[] =
+    "SMTPAuth is xoauth2 but SMTPSecurity is not starttls or tls.\n\nThe sign-in's token is "
+    "never sent over an unencrypted connection: please set SMTPSecurity in Email Setup.";
+// The server refused the token of the sign-in: its line, and what to do.
+const char kTextXoauth2Error[] =
+    "State=AUTH. Error: %s\n\nThe mail server did not accept the sign-in. Please run "
+    "\"Tillwick.exe /emailsignin\" to sign in again.\n";
 const char kTextEhloError[] = "State=EHLO. Error: %s\n";
 const char kTextStartTlsError[] = "State=STARTTLS. Error: %s\n";
 const char kTextAuthError[] = "State=AUTH. Error: %s\n";
@@ -104,7 +117,9 @@ const char kCommandEhlo[] = "EHLO %s\r\n";
 const char kCommandStartTls[] = "STARTTLS\r\n";
 const char kCommandAuthLogin[] = "AUTH LOGIN\r\n";
 const char kCommandAuthPlain[] = "AUTH PLAIN ";  // followed by the response and CR LF
+const char kCommandAuthXoauth2[] = "AUTH XOAUTH2 ";  // likewise
 
 // The mail log shows these in place of what carries a secret.
 const char kLogHidden[] = "<hidden>";
 const char kLogAuthPlainHidden[] = "AUTH PLAIN <hidden>";
+const char kLogAuthXoauth2Hidden[] = "AUTH XOAUTH2 <hidden>";

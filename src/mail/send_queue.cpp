@@ -11,6 +11,8 @@
 #include "../platform/plat_files.h"
 #include "../platform/plat_net.h"
 #include "../platform/plat_security.h"
+#include "../oauth/access_token.h"
+#include "../oauth/oauth_encoding.h"
 #include "mail_log.h"
 #include "mail_settings.h"
 #include "mail_texts.h"
@@ -56,7 +58,45 @@ struct SendBatch {
     MailLog log;
     QueuedMessage message;
     SendingWindow window;
+    AccessToken token;  // xoauth2: fetched once, before the first message
+    bool tokenReady;
+    int exitCode;       // 1 when the batch could not send at all
 };
+
+// Two runs must not renew the same sign-in at once: the provider may rotate the refresh
+// token, and the store would keep the one it had already taken back.
+static const char kSignInMutexName[] = "Tillwick Orvenda mail sign-in";
+
+// The access token of the sign-in, renewed first when it is about to end; once per batch.
+// False after the box that says why there is none (nothing has been connected).
+static bool ObtainAccessToken(SendBatch *batch)
+{
+    MailSettings *s = &batch->settings;
+    if (s->auth != kAuthXoauth2 || batch->tokenReady)
+        return true;
+    PlatMutex mutex = PlatCreateMutex(kSignInMutexName);
+    bool owned = mutex != 0 && PlatWaitMutex(mutex);
+    AccessTokenStatus status = GetAccessToken(&s->oauth, s->user, &batch->token);
+    if (owned)
+        PlatReleaseMutex(mutex);
+    PlatCloseMutex(mutex);
+    if (status != kAccessTokenReady) {
+        char text[2048];
+        FormatAccessTokenFailure(status, &batch->token, &s->oauth, s->user, text, sizeof text);
+        ShowErrorBox(0, text);
+        return false;
+    }
+    CopyText(s->accessToken, sizeof s->accessToken, batch->token.token);
+    WipeBytes(batch->token.token, sizeof batch->token.token);
+    batch->tokenReady = true;
+    // The log never shows the token, nor the payload that carries it.
+    AddMailLogSecret(&batch->log, s->accessToken);
+    char response[kXoauth2ResponseSize];
+    if (MakeXoauth2Response(s->user, s->accessToken, response, sizeof response) > 0)
+        AddMailLogSecret(&batch->log, response);
+    WipeBytes(response, sizeof response);
+    return true;
+}
 
 // Reports an invalid file and deletes it: it could never be sent as it stands.
 static void ReportInvalidFile(SendBatch *batch, int result, const char *fileName)
@@ -83,6 +123,11 @@ static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName
     QueuedMessage *message = &batch->message;
     int result = ParseMessageFile(message, path);
     bool goOn = true;
+    if (result == kParseReady && !ObtainAccessToken(batch)) {
+        batch->exitCode = 1;  // every file stays queued
+        ReleaseMessageText(message);
+        return false;
+    }
     if (result == kParseReady) {
         MailLogMessageStarts(&batch->log, &batch->settings, fileName);
         PrepareSendingWindow(&batch->window, &batch->settings, message, &batch->log);
@@ -167,6 +212,8 @@ static int RunBatch(SendBatch *batch, const char *argument)
         return 1;
     }
 
+    batch->tokenReady = false;
+    batch->exitCode = 0;
     QueuePattern q;
     bool usable = MakeQueuePattern(argument, &q);
     // Held around the batch: a second "/email" on the same folder started while one runs
@@ -185,7 +232,7 @@ static int RunBatch(SendBatch *batch, const char *argument)
         PlatReleaseMutex(mutex);
     PlatCloseMutex(mutex);
     PlatWsaCleanup();
-    return 0;
+    return batch->exitCode;
 }
 
 // The one batch of a run. The window's buffers make it large, so it is not on the stack; the
@@ -196,6 +243,7 @@ int SendQueuedEmail(const char *argument)
 {
     int exitCode = RunBatch(&gBatch, argument);
     ForgetMailSettings(&gBatch.settings);
+    WipeBytes(&gBatch.token, sizeof gBatch.token);
     ReleaseMessageText(&gBatch.message);
     return exitCode;
 }

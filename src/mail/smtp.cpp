@@ -6,10 +6,13 @@
 #include <cstring>
 
 #include "../base/text.h"
+#include "../oauth/access_token.h"
+#include "../oauth/oauth_encoding.h"
 #include "mail_texts.h"
 
-// The login lines pass through the start of the output: nothing of them stays behind.
-static const size_t kLoginLineMax = 8 * 1024;
+// The login lines pass through the start of the output: nothing of them stays behind. The
+// longest is AUTH XOAUTH2 with the largest token.
+static const size_t kLoginLineMax = sizeof kCommandAuthXoauth2 + kXoauth2ResponseSize + 2;
 
 static void AddAction(SmtpActions *actions, SmtpActionKind kind, const char *text = nullptr)
 {
@@ -254,8 +257,18 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
         c->prelude = kPreludeStartTls;
         return;
     }
-    // The password only ever goes inside TLS.
+    // The password or the token only ever goes inside TLS.
     if (s->user[0] != '\0' && c->secure) {
+        if (s->auth == kAuthXoauth2) {
+            char response[kXoauth2ResponseSize];
+            if (MakeXoauth2Response(s->user, s->accessToken, response, sizeof response) == 0)
+                CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
+            QueueBytes(c, kCommandAuthXoauth2, response, "\r\n");
+            WipeBytes(response, sizeof response);
+            LogSent(actions, kLogAuthXoauth2Hidden, strlen(kLogAuthXoauth2Hidden));
+            c->prelude = kPreludeAuthXoauth2;
+            return;
+        }
         if (c->offersAuthLogin && !c->offersAuthPlain) {
             SendCommand(c, kCommandAuthLogin, "", actions);
             c->prelude = kPreludeAuthLoginUser;
@@ -321,6 +334,22 @@ static void HandlePreludeLine(SmtpConversation *c, const char *line, SmtpActions
     case kPreludeAuthLoginDone:
         expected = "235";
         refusal = kTextAuthError;
+        break;
+    case kPreludeAuthXoauth2:
+        // A refused token comes back at once (535), or as a 334 challenge that carries the
+        // reason and is answered with an empty line; the refusal follows.
+        if (strncmp(line, "334", 3) == 0) {
+            QueueBytes(c, "", "", "\r\n");
+            LogSent(actions, kLogHidden, strlen(kLogHidden));
+            c->prelude = kPreludeAuthXoauth2Error;
+            return;
+        }
+        expected = "235";
+        refusal = kTextXoauth2Error;
+        break;
+    case kPreludeAuthXoauth2Error:
+        expected = "235";
+        refusal = kTextXoauth2Error;
         break;
     default:
         return;  // nothing is awaited while the handshake runs

@@ -37,6 +37,8 @@ enum PreludeStep {
     kPreludeAuthLoginUser,      // the user name prompt after AUTH LOGIN
     kPreludeAuthLoginPassword,  // the password prompt
     kPreludeAuthLoginDone,      // the reply to the password
+    kPreludeAuthXoauth2,        // the reply to AUTH XOAUTH2 with the access token
+    kPreludeAuthXoauth2Error,   // the reply to the empty line that answers its 334 challenge
 };
 
 // What the sending window is to do, in the order given.

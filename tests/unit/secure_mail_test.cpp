@@ -9,11 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "fake/fake_oauth.h"
+#include "fake/fake_shelllink.h"
+#include "fake/fake_time.h"
 #include "fake/fake_tls.h"
 #include "mail/mail_log.h"
 #include "mail/mail_settings.h"
 #include "mail/mail_texts.h"
 #include "mail/send_queue.h"
+#include "oauth/token_store.h"
 #include "mail_support.h"
 
 using namespace mailtest;
@@ -47,6 +51,7 @@ TEST(SecureSettings, SecurityUserAndPasswordDecideWhetherTheRunMayStart)
         int security_out;
         std::string box;
         bool credentialRead;
+        const char *auth = nullptr;  // "SMTPAuth"; nullptr: absent
     } rows[] = {
         {"absent keys keep plain SMTP", nullptr, nullptr, false, "", 1, kSecurityNone, "", false},
         {"empty is plain", "", "", false, "", 1, kSecurityNone, "", false},
@@ -67,6 +72,19 @@ TEST(SecureSettings, SecurityUserAndPasswordDecideWhetherTheRunMayStart)
          "No password was found for the SMTP login alice.\n\nPlease add it to the Windows "
          "Credential Manager as a generic credential named \"Tillwick Orvenda SMTP\".",
          true},
+        // The sign-in's token instead of the password: the same rules, no credential read.
+        {"xoauth2 over TLS reads no password", "tls", "alice", true, FakeUtf16("x"), 1,
+         kSecurityTls, "", false, "XOAUTH2"},
+        {"xoauth2 without TLS", nullptr, "alice", false, "", 0, kSecurityNone,
+         kTextSignInWithoutTls, false, "xoauth2"},
+        {"xoauth2 without a user", "tls", nullptr, false, "", 0, kSecurityNone,
+         kTextSignInWithoutUser, false, "xoauth2"},
+        {"SMTPAuth password is the default", "tls", "alice", true, FakeUtf16("x"), 1,
+         kSecurityTls, "", true, "Password"},
+        {"unknown SMTPAuth", "tls", "alice", true, FakeUtf16("x"), 0, kSecurityNone,
+         "SMTPAuth \"ntlm\" is not understood.\n\nPlease set SMTPAuth in Email Setup to "
+         "password or xoauth2.",
+         false, "ntlm"},
         {"a stored password", "tls", "alice", true, FakeUtf16("s\xC3\xA9same"), 1, kSecurityTls,
          "", true},
     };
@@ -80,6 +98,11 @@ TEST(SecureSettings, SecurityUserAndPasswordDecideWhetherTheRunMayStart)
             FakeSetSetting("Email Setup", "SMTPUser", row.user);
         gFakeTls.credentialExists = row.credential;
         gFakeTls.credentialBlob = row.blob;
+        if (row.auth) {
+            FakeSetSetting("Email Setup", "SMTPAuth", row.auth);
+            FakeSetSetting("Email Setup", "OAuthProvider", "google");
+            FakeSetSetting("Email Setup", "OAuthClientId", "client-1");
+        }
         SettingsResult result = ReadSmtpSettings(&Rig().settings);
         EXPECT_EQ(result == kSettingsReady ? 1 : 0, row.result);
         if (result == kSettingsReady) {
@@ -199,7 +222,8 @@ struct SecureServer {
         }
         if (received == "STARTTLS\r\n")
             return "220 2.0.0 Ready to start TLS\r\n";
-        if (received.compare(0, 11, "AUTH PLAIN ") == 0)
+        if (received.compare(0, 11, "AUTH PLAIN ") == 0 ||
+            received.compare(0, 13, "AUTH XOAUTH2 ") == 0)
             return "235 2.7.0 Authentication successful\r\n";
         if (received == "AUTH LOGIN\r\n") {
             loginPrompts = 1;
@@ -663,6 +687,87 @@ TEST_F(SecureConversation, ThePlainConversationAsksForNothingNew)
     EXPECT_EQ(gFakeTls.opens, 0);
     EXPECT_EQ(gFakeTls.credentialTarget, "");
     EXPECT_FALSE(FakeFileExists(kPath));
+}
+
+// ---- the mail sign-in: AUTH XOAUTH2 ---------------------------------------------------------
+
+// A sign-in of alice, stored as "/emailsignin" leaves it, its access token ending at expiresAt.
+void StoreSignIn(long long expiresAt)
+{
+    gFakeShellLink.folders[0x1A] = "C:\\Users\\alice\\AppData\\Roaming";
+    static TokenRecord record;
+    record = TokenRecord();
+    CopyText(record.provider, sizeof record.provider, "microsoft");
+    CopyText(record.clientId, sizeof record.clientId, "client-1");
+    CopyText(record.tokenUrl, sizeof record.tokenUrl,
+             "https://login.microsoftonline.com/organizations/oauth2/v2.0/token");
+    CopyText(record.user, sizeof record.user, "alice");
+    record.expiresAt = expiresAt;
+    CopyText(record.accessToken, sizeof record.accessToken, "old-access");
+    CopyText(record.refreshToken, sizeof record.refreshToken, "refresh-1");
+    ASSERT_EQ(SaveTokenRecord(&record), kStoreOk);
+}
+
+TEST_F(SecureConversation, TheSignInsTokenGoesAsXoauth2RenewedOncePerBatch)
+{
+    const std::string renewed = "{\"token_type\":\"Bearer\",\"access_token\":\"new-access\","
+                                "\"refresh_token\":\"refresh-2\",\"expires_in\":3600}";
+    // base64 of "user=alice\x01auth=Bearer new-access\x01\x01"
+    const std::string login = "AUTH XOAUTH2 dXNlcj1hbGljZQFhdXRoPUJlYXJlciBuZXctYWNjZXNzAQE=\r\n";
+    struct Row {
+        const char *name;
+        std::vector<std::pair<std::string, std::string>> server;  // replies to the login
+        std::string tokenAnswer;  // the token endpoint's answer to the renewal
+        int exitCode;
+        std::string box;          // "" for none
+        bool delivered;
+    } rows[] = {
+        {"taken", {}, renewed, 0, "", true},
+        {"refused at once, as Microsoft does",
+         {{"AUTH XOAUTH2", "535 5.7.3 Authentication unsuccessful\r\n"}}, renewed, 0,
+         "State=AUTH. Error: 535 5.7.3 Authentication unsuccessful\r\n\nThe mail server did "
+         "not accept the sign-in. Please run \"Tillwick.exe /emailsignin\" to sign in again.\n",
+         false},
+        {"a challenge first, as Google does",
+         {{"AUTH XOAUTH2", "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
+          {"\r\n", "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n"}},
+         renewed, 0,
+         "State=AUTH. Error: 535 5.7.8 Learn more\r\n\nThe mail server did not accept the "
+         "sign-in. Please run \"Tillwick.exe /emailsignin\" to sign in again.\n",
+         false},
+        {"the renewal refused: nothing connected", {},
+         "{\"error\":\"invalid_grant\",\"error_description\":\"expired\"}", 1,
+         "The sign-in of alice has expired or was revoked: expired (invalid_grant)\n\nPlease run "
+         "\"Tillwick.exe /emailsignin\" again. No e-mail was sent.",
+         false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        Configure("starttls", "alice");
+        FakeSetSetting("Email Setup", "SMTPAuth", "XOAuth2");
+        FakeSetSetting("Email Setup", "OAuthProvider", "microsoft");
+        FakeSetSetting("Email Setup", "OAuthClientId", "client-1");
+        StoreSignIn(gFakeTime.unixTime + 120);  // two minutes left: renewed first
+        gFakeOAuth.replies.push_back({true, row.exitCode ? 400 : 200, row.tokenAnswer, 0});
+        QueueFile("S1.txt", MessageText());
+        QueueFile("S2.txt", MessageText());
+        SecureServer server;
+        server.refuse = row.server;
+        for (int i = 0; i < 2; i++)
+            gFakeDialog.scripts.push_back([&] { ConverseTls(server, false); });
+        EXPECT_EQ(SendQueuedEmail(""), row.exitCode);
+        EXPECT_EQ(gFakeOAuth.posts.size(), 1u);  // one renewal for the batch
+        EXPECT_EQ(gFake.messageBoxes.empty() ? "" : gFake.messageBoxes[0].text, row.box);
+        EXPECT_EQ(FakeFileExists(kQueueDir + "S1.txt"), !row.delivered);
+        EXPECT_EQ(FakeFileExists(kQueueDir + "S2.txt"), !row.delivered);
+        if (row.exitCode == 0) {
+            EXPECT_NE(Inside().find(login), std::string::npos);
+            EXPECT_EQ(Clear().find("XOAUTH2"), std::string::npos);
+        } else {
+            EXPECT_EQ(gFakeNet.socket, PLAT_INVALID_SOCKET);
+        }
+    }
 }
 
 // ---- the mail log ----------------------------------------------------------------------------
