@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "../base/encoding.h"
 #include "../base/host_settings.h"
 #include "../base/text.h"
 #include "../platform/plat_files.h"
@@ -57,8 +58,8 @@ void HideLoginInLog(MailLog *log, const MailSettings *settings)
         return;
     AddMailLogSecret(log, settings->password);
     char encoded[kMailLogSecretSize];
-    if (EncodeBase64((const unsigned char *)settings->password, strlen(settings->password),
-                     encoded, sizeof encoded) > 0)
+    if (Base64Encode((const unsigned char *)settings->password, strlen(settings->password),
+                     false, encoded, sizeof encoded) > 0)
         AddMailLogSecret(log, encoded);
     if (MakePlainResponse(settings, encoded, sizeof encoded) > 0)
         AddMailLogSecret(log, encoded);

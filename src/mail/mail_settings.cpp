@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "../base/encoding.h"
 #include "../base/text.h"
 #include "../platform/plat_security.h"
 #include "mail_texts.h"
@@ -20,29 +21,6 @@ void ForgetMailSettings(MailSettings *settings)
 bool UsesExtendedHello(const MailSettings *settings)
 {
     return settings->security != kSecurityNone || settings->user[0] != '\0';
-}
-
-size_t EncodeBase64(const unsigned char *bytes, size_t count, char *dest, size_t destSize)
-{
-    static const char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    size_t need = (count + 2) / 3 * 4;
-    if (destSize == 0 || need > destSize - 1)
-        return 0;
-    size_t out = 0;
-    for (size_t i = 0; i < count; i += 3) {
-        unsigned long group = (unsigned long)bytes[i] << 16;
-        if (i + 1 < count)
-            group |= (unsigned long)bytes[i + 1] << 8;
-        if (i + 2 < count)
-            group |= bytes[i + 2];
-        dest[out++] = kDigits[(group >> 18) & 63];
-        dest[out++] = kDigits[(group >> 12) & 63];
-        dest[out++] = i + 1 < count ? kDigits[(group >> 6) & 63] : '=';
-        dest[out++] = i + 2 < count ? kDigits[group & 63] : '=';
-    }
-    dest[out] = '\0';
-    return out;
 }
 
 // Appends the UTF-8 form of one code point. False when it does not fit.
@@ -116,7 +94,7 @@ size_t MakePlainResponse(const MailSettings *settings, char *dest, size_t destSi
     raw[n++] = 0;
     memcpy(raw + n, settings->password, passwordLength);
     n += passwordLength;
-    size_t length = EncodeBase64(raw, n, dest, destSize);
+    size_t length = Base64Encode(raw, n, false, dest, destSize);
     WipeBytes(raw, sizeof raw);
     return length;
 }

@@ -69,9 +69,6 @@ void ForgetMailSettings(MailSettings *settings);
 // True when the conversation greets with EHLO: TLS or a login is configured.
 bool UsesExtendedHello(const MailSettings *settings);
 
-// Base64 of count bytes into dest, terminated. Returns its length, 0 when it does not fit.
-size_t EncodeBase64(const unsigned char *bytes, size_t count, char *dest, size_t destSize);
-
 // UTF-16LE (count bytes; an odd last byte is ignored) as UTF-8 into dest, terminated. An
 // unpaired surrogate becomes U+FFFD. Returns the length, or (size_t)-1 when it does not fit.
 size_t Utf16LeToUtf8(const unsigned char *bytes, size_t count, char *dest, size_t destSize);

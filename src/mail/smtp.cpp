@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "../base/encoding.h"
 #include "../base/text.h"
 #include "../oauth/access_token.h"
 #include "../oauth/oauth_encoding.h"
@@ -291,7 +292,7 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
 static void SendLoginValue(SmtpConversation *c, const char *value, SmtpActions *actions)
 {
     char encoded[kLoginLineMax];
-    if (EncodeBase64((const unsigned char *)value, strlen(value), encoded, sizeof encoded) == 0)
+    if (Base64Encode((const unsigned char *)value, strlen(value), false, encoded, sizeof encoded) == 0)
         encoded[0] = '\0';
     QueueBytes(c, "", encoded, "\r\n");
     WipeBytes(encoded, sizeof encoded);

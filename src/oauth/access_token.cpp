@@ -43,7 +43,7 @@ TokenRequestResult PostTokenRequest(const char *tokenUrl, const char *body,
     }
     failure->httpStatus = status;
     TokenResponseResult read = ReadTokenResponse(gAnswer, answerLength, response);
-    WipeSecret(gAnswer, answerLength);
+    WipeBytes(gAnswer, answerLength);
     bool success = status >= 200 && status <= 299;
     if (read == kTokenResponseOk && success)
         return kTokenRequestOk;
@@ -112,9 +112,9 @@ void FormatTokenRequestReason(TokenRequestResult result, const TokenRequestFailu
 
 static AccessTokenStatus Finish(AccessTokenStatus status)
 {
-    WipeSecret(&gRecord, sizeof gRecord);
-    WipeSecret(&gResponse, sizeof gResponse);
-    WipeSecret(gBody, sizeof gBody);
+    WipeBytes(&gRecord, sizeof gRecord);
+    WipeBytes(&gResponse, sizeof gResponse);
+    WipeBytes(gBody, sizeof gBody);
     return status;
 }
 

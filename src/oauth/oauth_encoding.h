@@ -4,16 +4,12 @@
 #pragma once
 #include <cstddef>
 
+#include "../base/encoding.h"
+
 const size_t kSha256Size = 32;
 
 // SHA-256 of count bytes into digest.
 void Sha256(const void *data, size_t count, unsigned char digest[kSha256Size]);
-
-// Base64 of count bytes into dest, terminated: the standard alphabet with '=' padding, or
-// with url the URL-safe alphabet ('-' and '_') without padding. Returns the length, 0 when
-// it does not fit (dest is then "" when it has room for that).
-size_t Base64Encode(const unsigned char *bytes, size_t count, bool url, char *dest,
-                    size_t destSize);
 
 // Appends text percent-encoded: every byte but the unreserved A-Z a-z 0-9 - . _ ~ becomes
 // %XX (upper-case hex), a blank too. False (dest cut at a whole escape) when it does not fit.
@@ -40,7 +36,3 @@ void MakePkcePair(const unsigned char random[kPkceRandomBytes], PkcePair *out);
 // The SASL XOAUTH2 initial response: base64 of "user=" user ^A "auth=Bearer " token ^A ^A.
 // Returns its length, 0 when it does not fit dest.
 size_t MakeXoauth2Response(const char *user, const char *token, char *dest, size_t destSize);
-
-// Overwrites count bytes with zeros in a way the compiler keeps: for buffers that held a
-// token or a record.
-void WipeSecret(void *bytes, size_t count);

@@ -226,7 +226,7 @@ static int FinishSignIn(SignInJob *job)
         return Refuse(kTextSignInTooLong);
     TokenRequestResult result = PostTokenRequest(job->settings.tokenUrl, job->body,
                                                  &job->response, &job->failure);
-    WipeSecret(job->body, sizeof job->body);
+    WipeBytes(job->body, sizeof job->body);
     if (result != kTokenRequestOk) {
         FormatTokenRequestReason(result, &job->failure, job->settings.tokenUrl, reason,
                                  sizeof reason);
@@ -239,11 +239,11 @@ static int FinishSignIn(SignInJob *job)
     memset(&job->record, 0, sizeof job->record);
     bool taken = TakeTokenResponse(&job->record, &job->settings, job->user, &job->response,
                                    PlatUnixTime());
-    WipeSecret(&job->response, sizeof job->response);
+    WipeBytes(&job->response, sizeof job->response);
     if (!taken)
         return Refuse(kTextNoRefreshToken);
     TokenStoreResult saved = SaveTokenRecord(&job->record);
-    WipeSecret(&job->record, sizeof job->record);
+    WipeBytes(&job->record, sizeof job->record);
     if (saved != kStoreOk) {
         char path[kPathSize];
         if (!MakeTokenStorePath(path, sizeof path))
@@ -278,7 +278,7 @@ int RunEmailSignIn(void)
     MakePkcePair(random, &job.pkce);
     Base64Encode(random + kPkceRandomBytes, kPkceRandomBytes, true, job.state,
                  sizeof job.state);
-    WipeSecret(random, sizeof random);
+    WipeBytes(random, sizeof random);
 
     unsigned short granted = 0;
     int error = PlatWsaStartup(kWinsockVersion, &granted);
@@ -314,8 +314,8 @@ int RunEmailSignIn(void)
     if (job.flow.outcome != kSignInGotCode)
         return RefuseOutcome(&job);
     int exitCode = FinishSignIn(&job);
-    WipeSecret(&job.flow.redirect, sizeof job.flow.redirect);
-    WipeSecret(&job.pkce, sizeof job.pkce);
+    WipeBytes(&job.flow.redirect, sizeof job.flow.redirect);
+    WipeBytes(&job.pkce, sizeof job.pkce);
     return exitCode;
 }
 

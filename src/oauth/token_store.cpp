@@ -60,7 +60,7 @@ TokenStoreResult LoadTokenRecord(TokenRecord *out)
                           sizeof gRecordText, &textLength) &&
         ReadTokenRecord(gRecordText, textLength, out))
         result = kStoreOk;
-    WipeSecret(gRecordText, sizeof gRecordText);
+    WipeBytes(gRecordText, sizeof gRecordText);
     if (result != kStoreOk)
         memset(out, 0, sizeof *out);
     return result;
@@ -77,7 +77,7 @@ TokenStoreResult SaveTokenRecord(const TokenRecord *record)
     size_t blobLength = 0;
     bool protectedOk = textLength > 0 &&
                        PlatProtectData(gRecordText, textLength, gBlob, kBlobSize, &blobLength);
-    WipeSecret(gRecordText, sizeof gRecordText);
+    WipeBytes(gRecordText, sizeof gRecordText);
     if (!protectedOk)
         return kStoreFailed;
     // The folder usually exists already; whether it does shows in the write.

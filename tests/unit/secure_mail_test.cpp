@@ -13,6 +13,7 @@
 #include "fake/fake_shelllink.h"
 #include "fake/fake_time.h"
 #include "fake/fake_tls.h"
+#include "base/encoding.h"
 #include "mail/mail_log.h"
 #include "mail/mail_settings.h"
 #include "mail/mail_texts.h"
@@ -131,13 +132,13 @@ TEST(LoginEncodings, Base64AsTheStandardGivesIt)
                 {"foobar", "Zm9vYmFy"}, {std::string("\xFF\xFE\x00", 3), "//4A"}};
     for (const Row &row : rows) {
         char out[64];
-        EXPECT_EQ(EncodeBase64((const unsigned char *)row.in.data(), row.in.size(), out, sizeof out),
+        EXPECT_EQ(Base64Encode((const unsigned char *)row.in.data(), row.in.size(), false, out, sizeof out),
                   row.out.size());
         EXPECT_EQ(std::string(out), row.out);
     }
     char small[8];
-    EXPECT_EQ(EncodeBase64((const unsigned char *)"foobar", 6, small, sizeof small), 0u);
-    EXPECT_EQ(EncodeBase64((const unsigned char *)"foobar", 6, small, 9 - 1 + 0), 0u);
+    EXPECT_EQ(Base64Encode((const unsigned char *)"foobar", 6, false, small, sizeof small), 0u);
+    EXPECT_EQ(Base64Encode((const unsigned char *)"foobar", 6, false, small, 9 - 1 + 0), 0u);
 }
 
 TEST(LoginEncodings, Utf16LeBecomesUtf8)
