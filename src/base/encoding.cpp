@@ -1,4 +1,4 @@
-// Base64, standard and URL-safe.
+// Base64, standard and URL-safe, and UTF-8.
 #include "encoding.h"
 
 size_t Base64Encode(const unsigned char *bytes, size_t count, bool url, char *dest,
@@ -36,4 +36,28 @@ size_t Base64Encode(const unsigned char *bytes, size_t count, bool url, char *de
     }
     dest[out] = '\0';
     return out;
+}
+
+size_t EncodeUtf8(unsigned long c, unsigned char out[4])
+{
+    if (c < 0x80) {
+        out[0] = (unsigned char)c;
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = (unsigned char)(0xC0 | (c >> 6));
+        out[1] = (unsigned char)(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = (unsigned char)(0xE0 | (c >> 12));
+        out[1] = (unsigned char)(0x80 | ((c >> 6) & 0x3F));
+        out[2] = (unsigned char)(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = (unsigned char)(0xF0 | (c >> 18));
+    out[1] = (unsigned char)(0x80 | ((c >> 12) & 0x3F));
+    out[2] = (unsigned char)(0x80 | ((c >> 6) & 0x3F));
+    out[3] = (unsigned char)(0x80 | (c & 0x3F));
+    return 4;
 }

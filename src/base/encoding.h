@@ -1,4 +1,4 @@
-// Base64, as the mail login and the sign-in both need it.
+// Base64 and UTF-8, as the mail login and the sign-in both need them.
 #pragma once
 #include <cstddef>
 
@@ -7,3 +7,6 @@
 // it does not fit (dest is then "" when it has room for that).
 size_t Base64Encode(const unsigned char *bytes, size_t count, bool url, char *dest,
                     size_t destSize);
+
+// The UTF-8 form of one code point (at most U+10FFFF) into out. Returns its length, 1 to 4.
+size_t EncodeUtf8(unsigned long codePoint, unsigned char out[4]);

@@ -27,26 +27,7 @@ bool UsesExtendedHello(const MailSettings *settings)
 static bool PutCodePoint(unsigned long c, char *dest, size_t destSize, size_t *length)
 {
     unsigned char encoded[4];
-    size_t n;
-    if (c < 0x80) {
-        encoded[0] = (unsigned char)c;
-        n = 1;
-    } else if (c < 0x800) {
-        encoded[0] = (unsigned char)(0xC0 | (c >> 6));
-        encoded[1] = (unsigned char)(0x80 | (c & 0x3F));
-        n = 2;
-    } else if (c < 0x10000) {
-        encoded[0] = (unsigned char)(0xE0 | (c >> 12));
-        encoded[1] = (unsigned char)(0x80 | ((c >> 6) & 0x3F));
-        encoded[2] = (unsigned char)(0x80 | (c & 0x3F));
-        n = 3;
-    } else {
-        encoded[0] = (unsigned char)(0xF0 | (c >> 18));
-        encoded[1] = (unsigned char)(0x80 | ((c >> 12) & 0x3F));
-        encoded[2] = (unsigned char)(0x80 | ((c >> 6) & 0x3F));
-        encoded[3] = (unsigned char)(0x80 | (c & 0x3F));
-        n = 4;
-    }
+    size_t n = EncodeUtf8(c, encoded);
     if (*length + n + 1 > destSize)
         return false;
     memcpy(dest + *length, encoded, n);

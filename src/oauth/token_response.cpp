@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "../base/encoding.h"
 #include "../base/text.h"
 
 namespace {
@@ -129,27 +130,7 @@ void Put(StringSink *sink, const unsigned char *bytes, size_t n)
 void PutCodePoint(StringSink *sink, unsigned long cp)
 {
     unsigned char out[4];
-    size_t n;
-    if (cp < 0x80) {
-        out[0] = (unsigned char)cp;
-        n = 1;
-    } else if (cp < 0x800) {
-        out[0] = (unsigned char)(0xC0 | (cp >> 6));
-        out[1] = (unsigned char)(0x80 | (cp & 0x3F));
-        n = 2;
-    } else if (cp < 0x10000) {
-        out[0] = (unsigned char)(0xE0 | (cp >> 12));
-        out[1] = (unsigned char)(0x80 | ((cp >> 6) & 0x3F));
-        out[2] = (unsigned char)(0x80 | (cp & 0x3F));
-        n = 3;
-    } else {
-        out[0] = (unsigned char)(0xF0 | (cp >> 18));
-        out[1] = (unsigned char)(0x80 | ((cp >> 12) & 0x3F));
-        out[2] = (unsigned char)(0x80 | ((cp >> 6) & 0x3F));
-        out[3] = (unsigned char)(0x80 | (cp & 0x3F));
-        n = 4;
-    }
-    Put(sink, out, n);
+    Put(sink, out, EncodeUtf8(cp, out));
 }
 
 // A string from its opening quote on.
