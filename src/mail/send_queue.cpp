@@ -132,6 +132,8 @@ static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName
         MailLogMessageStarts(&batch->log, &batch->settings, fileName);
         PrepareSendingWindow(&batch->window, &batch->settings, message, &batch->log);
         ShowSendingWindow(&batch->window);
+        if (!batch->window.started)
+            MailLogMessageEnds(&batch->log, false, "kept: the sending window could not be made");
         goOn = !batch->window.stopBatch;
     } else {
         ReportInvalidFile(batch, result, fileName);
