@@ -46,10 +46,16 @@ void AddMailLogSecret(MailLog *log, const char *secret)
 {
     if (!log->enabled || secret[0] == '\0' || log->secretCount >= kMailLogSecretsMax)
         return;
-    if (CopyText(log->secrets[log->secretCount], kMailLogSecretSize, secret))
-        log->secretCount++;
-    else
-        WipeBytes(log->secrets[log->secretCount], kMailLogSecretSize);
+    char *kept = log->secrets[log->secretCount];
+    if (!CopyText(kept, kMailLogSecretSize, secret)) {
+        WipeBytes(kept, kMailLogSecretSize);
+        return;
+    }
+    // A base64 secret may come back without its padding: what stands before it is scrubbed.
+    size_t n = strlen(kept);
+    while (n > 1 && kept[n - 1] == '=')
+        kept[--n] = '\0';
+    log->secretCount++;
 }
 
 void HideLoginInLog(MailLog *log, const MailSettings *settings)

@@ -33,7 +33,8 @@ struct MailLog {
 // (or a path that does not fit): the log is off and nothing is ever touched.
 void OpenMailLog(MailLog *log);
 
-// A secret that no line may show: wherever it appears, "<hidden>" stands instead.
+// A secret that no line may show: wherever it appears (a base64 one also without its "="
+// padding), "<hidden>" stands instead.
 void AddMailLogSecret(MailLog *log, const char *secret);
 
 // The login's secrets as no line may show them: the password, its base64 form (AUTH LOGIN)
