@@ -243,6 +243,7 @@ void MailLogBatchEnds(MailLog *log)
         Put(log, line);
         Flush(log);
     }
-    WipeBytes(log->secrets, sizeof log->secrets);
+    for (int s = 0; s < log->secretCount; s++)
+        WipeBytes(log->secrets[s], strlen(log->secrets[s]));
     log->secretCount = 0;
 }
