@@ -13,6 +13,11 @@
    Target: TLS under 1.3 times plain.
 4. The 32 MB message to smtp-sink with the mail log on against off, alternating runs in the
    same session. Target: the log costs at most 5 %.
+5. The mail sign-in: a batch of five small messages over STARTTLS with AUTH XOAUTH2 and an
+   access token still valid, against the same batch with AUTH PLAIN and the stored password,
+   alternating, to one server that takes both; and batches whose token must first be renewed
+   at the mock identity server: one renewal per batch. Target: a valid token adds nothing
+   measurable; a renewal one HTTPS round trip per batch.
 
 Needs the win64 build (TILLWICK_BUILD, default build/win64, with its tools) and the Debian
 packages of scripts/setup. Usage: /usr/bin/python3 bench/email_e2e.py [--repeat N]
@@ -31,8 +36,10 @@ sys.path.insert(0, str(REPO / "tests" / "e2e"))
 
 import conftest  # noqa: E402  (the end-to-end harness: Wine prefix, Xvfb, the program)
 from mail_support import Mail, message  # noqa: E402
-from tls_support import (Certificates, FastSmtpServer, secure_settings,  # noqa: E402
-                         trust_test_ca)
+from oauth_support import (IdentityServer, StandInBrowser, Xoauth2,  # noqa: E402
+                           oauth_settings)
+from tls_support import (Certificates, Credentials, FastSmtpServer,  # noqa: E402
+                         SecureSmtpd, secure_settings, trust_test_ca)
 
 PAUSE_S = 1.0
 
@@ -154,6 +161,47 @@ def main():
         print("  of the difference, %.3f s is the same for a small message (handshake and "
               "certificate check); without it the ratio is %.2f"
               % (fixed, (tls_s - fixed) / plain_s))
+
+        # 5. The sign-in: renewing batches first (tokens of 60 s), then valid tokens against
+        # the password.
+        user, password = "accounts@acme.test", "bench-password"
+        idp = IdentityServer(certs, expires_in=60)
+        browser = StandInBrowser(testdir / "browser")
+        browser.use(tw, certs, "follow")
+        both = SecureSmtpd(certs, "starttls", users={user: password},
+                           xoauth2=Xoauth2(lambda u, t: u == user and idp.valid_access_token(t)))
+        Credentials(tw).write(user, password)
+        oauth_settings(tw, idp, both.port, user)
+        signed = tw.run("/emailsignin", timeout=60)
+        if signed.rc != 0 or idp.problems:
+            raise SystemExit("the sign-in failed: %r %r" % (signed, idp.problems))
+
+        def batch_of_five(auth):
+            tw.ini_set("Email Setup", "SMTPAuth", auth)
+            for i in range(5):
+                mail.queue("S%d.txt" % i, small)
+            elapsed = timed_run(mail, both.port) - 5 * PAUSE_S
+            if mail.queued():
+                raise SystemExit("messages stayed queued (%s)" % auth)
+            return elapsed
+
+        renewals_before = len(idp.grants_of("refresh_token"))
+        renewing = [batch_of_five("xoauth2") for _ in range(args.repeat)]
+        renewals = len(idp.grants_of("refresh_token")) - renewals_before
+        idp.expires_in = 3600
+        batch_of_five("xoauth2")  # renews once more, to a token that lasts
+        valid, plain_login = [], []
+        for _ in range(args.repeat):
+            valid.append(batch_of_five("xoauth2"))
+            plain_login.append(batch_of_five("password"))
+        both.stop()
+        idp.stop()
+        print("5 small messages over STARTTLS: XOAUTH2 with a valid token %.3f s, AUTH PLAIN "
+              "with the stored password %.3f s, ratio %.2f (the pauses taken out)"
+              % (min(valid), min(plain_login), min(valid) / min(plain_login)))
+        print("  with the token renewed first: %.3f s, %d renewals for %d batches (one HTTPS "
+              "round trip each: %.3f s)" % (min(renewing), renewals, args.repeat,
+                                             min(renewing) - min(valid)))
         tw.cleanup()
     finally:
         session.stop()

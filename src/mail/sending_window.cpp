@@ -318,9 +318,6 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
         case kActionStopTimer:
             StopTimeoutTimer(w->handle);
             break;
-        case kActionStopBatch:
-            w->stopBatch = true;
-            break;
         case kActionClose:
             CloseSendingWindow(w);
             break;

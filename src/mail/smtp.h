@@ -1,7 +1,8 @@
 // The SMTP conversation that carries one queued message to the server. It owns no socket, no
 // window and no timer: it is fed what happened (connected, bytes received, the secure channel
 // up) and hands back what to do (bytes to send, a status text, a box, start TLS, stop the
-// timer, close, stop the batch); the sending window carries that out after the call returns.
+// timer, close once delivered, lines for the log); the sending window carries that out after
+// the call returns, and decides itself when a failure stops the batch.
 #pragma once
 #include <cstddef>
 
@@ -47,7 +48,6 @@ enum SmtpActionKind {
     kActionBox,        // show the box text of the actions, owned by the window
     kActionStartTls,   // begin the TLS handshake on the connection
     kActionStopTimer,  // stop the time-out timer
-    kActionStopBatch,  // the batch ends after this message
     kActionClose,      // close the window as the program's own doing
     kActionLogSent,    // for the mail log: a line we sent, as the log may show it
     kActionLogReceived,  // for the mail log: a reply line as it came
