@@ -1,5 +1,6 @@
 // Win32 side of the HTTPS seam: one POST through WinHTTP, synchronous, with the system's
-// certificate checks and proxy settings.
+// certificate checks and proxy settings. WinHTTP is loaded when the first request is made:
+// most runs never make one, and loading it at every start costs each of them time.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -13,6 +14,52 @@ static const DWORD kAutomaticProxy = 4;  // WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
 // The URL as UTF-16 for WinHTTP; its parts point into it after cracking.
 static const int kUrlUnits = 2048;
 
+// The WinHTTP functions used, from winhttp.dll once it is loaded.
+struct WinHttpApi {
+    decltype(&WinHttpCloseHandle) CloseHandle;
+    decltype(&WinHttpConnect) Connect;
+    decltype(&WinHttpCrackUrl) CrackUrl;
+    decltype(&WinHttpOpen) Open;
+    decltype(&WinHttpOpenRequest) OpenRequest;
+    decltype(&WinHttpQueryHeaders) QueryHeaders;
+    decltype(&WinHttpReadData) ReadData;
+    decltype(&WinHttpReceiveResponse) ReceiveResponse;
+    decltype(&WinHttpSendRequest) SendRequest;
+    decltype(&WinHttpSetOption) SetOption;
+    decltype(&WinHttpSetTimeouts) SetTimeouts;
+};
+
+template <typename F>
+static bool Resolve(HMODULE module, const char *name, F *function)
+{
+    *function = (F)(void *)GetProcAddress(module, name);
+    return *function != nullptr;
+}
+
+// The functions, or null when winhttp.dll or one of them is missing (GetLastError says why).
+static const WinHttpApi *LoadWinHttp(void)
+{
+    static WinHttpApi api;
+    static bool loaded;
+    if (loaded)
+        return &api;
+    HMODULE module = LoadLibraryA("winhttp.dll");
+    if (!module || !Resolve(module, "WinHttpCloseHandle", &api.CloseHandle) ||
+        !Resolve(module, "WinHttpConnect", &api.Connect) ||
+        !Resolve(module, "WinHttpCrackUrl", &api.CrackUrl) ||
+        !Resolve(module, "WinHttpOpen", &api.Open) ||
+        !Resolve(module, "WinHttpOpenRequest", &api.OpenRequest) ||
+        !Resolve(module, "WinHttpQueryHeaders", &api.QueryHeaders) ||
+        !Resolve(module, "WinHttpReadData", &api.ReadData) ||
+        !Resolve(module, "WinHttpReceiveResponse", &api.ReceiveResponse) ||
+        !Resolve(module, "WinHttpSendRequest", &api.SendRequest) ||
+        !Resolve(module, "WinHttpSetOption", &api.SetOption) ||
+        !Resolve(module, "WinHttpSetTimeouts", &api.SetTimeouts))
+        return nullptr;
+    loaded = true;
+    return &api;
+}
+
 int PlatHttpsPost(const char *url, const char *body, size_t bodyLength, char *response,
                   size_t responseSize, size_t *responseLength, int *status,
                   unsigned long *error)
@@ -22,6 +69,11 @@ int PlatHttpsPost(const char *url, const char *body, size_t bodyLength, char *re
     *error = 0;
     HINTERNET session = nullptr, connection = nullptr, request = nullptr;
     int answered = 0;
+    const WinHttpApi *http = LoadWinHttp();
+    if (!http) {
+        *error = GetLastError() ? GetLastError() : (unsigned long)ERROR_PROC_NOT_FOUND;
+        return 0;
+    }
 
     WCHAR wideUrl[kUrlUnits];
     WCHAR host[256];
@@ -34,7 +86,7 @@ int PlatHttpsPost(const char *url, const char *body, size_t bodyLength, char *re
     parts.dwExtraInfoLength = (DWORD)-1;
     if (bodyLength > 0xFFFFFFFFu ||
         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url, -1, wideUrl, kUrlUnits) == 0 ||
-        !WinHttpCrackUrl(wideUrl, 0, 0, &parts)) {
+        !http->CrackUrl(wideUrl, 0, 0, &parts)) {
         *error = GetLastError();
         return 0;
     }
@@ -54,31 +106,31 @@ int PlatHttpsPost(const char *url, const char *body, size_t bodyLength, char *re
 
     // The proxy the user's own settings name (Windows 8.1 and later); before that, the one
     // configured for WinHTTP.
-    session = WinHttpOpen(L"Tillwick/1.0", kAutomaticProxy, WINHTTP_NO_PROXY_NAME,
+    session = http->Open(L"Tillwick/1.0", kAutomaticProxy, WINHTTP_NO_PROXY_NAME,
                           WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
-        session = WinHttpOpen(L"Tillwick/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+        session = http->Open(L"Tillwick/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         goto failed;
-    if (!WinHttpSetTimeouts(session, kTimeoutMilliseconds, kTimeoutMilliseconds,
+    if (!http->SetTimeouts(session, kTimeoutMilliseconds, kTimeoutMilliseconds,
                             kTimeoutMilliseconds, kTimeoutMilliseconds))
         goto failed;
-    connection = WinHttpConnect(session, host, parts.nPort, 0);
+    connection = http->Connect(session, host, parts.nPort, 0);
     if (!connection)
         goto failed;
-    request = WinHttpOpenRequest(connection, L"POST", path, nullptr, WINHTTP_NO_REFERER,
+    request = http->OpenRequest(connection, L"POST", path, nullptr, WINHTTP_NO_REFERER,
                                  WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
     if (!request)
         goto failed;
-    if (!WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &redirects,
+    if (!http->SetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &redirects,
                           sizeof redirects))
         goto failed;
-    if (!WinHttpSendRequest(request, kHeaders, (DWORD)-1L, (LPVOID)body, (DWORD)bodyLength,
+    if (!http->SendRequest(request, kHeaders, (DWORD)-1L, (LPVOID)body, (DWORD)bodyLength,
                             (DWORD)bodyLength, 0) ||
-        !WinHttpReceiveResponse(request, nullptr))
+        !http->ReceiveResponse(request, nullptr))
         goto failed;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    if (!http->QueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &statusCode, &statusSize,
                              WINHTTP_NO_HEADER_INDEX))
         goto failed;
@@ -87,7 +139,7 @@ int PlatHttpsPost(const char *url, const char *body, size_t bodyLength, char *re
         size_t room = responseSize - *responseLength;
         if (room == 0) {
             char extra;
-            if (!WinHttpReadData(request, &extra, 1, &got))
+            if (!http->ReadData(request, &extra, 1, &got))
                 goto failed;
             if (got != 0) {
                 *error = PLAT_HTTP_BODY_TOO_LARGE;
@@ -96,7 +148,7 @@ int PlatHttpsPost(const char *url, const char *body, size_t bodyLength, char *re
             break;
         }
         DWORD ask = room > 0x10000 ? 0x10000 : (DWORD)room;
-        if (!WinHttpReadData(request, response + *responseLength, ask, &got))
+        if (!http->ReadData(request, response + *responseLength, ask, &got))
             goto failed;
         if (got == 0)
             break;
@@ -116,10 +168,10 @@ done:
         *status = 0;
     }
     if (request)
-        WinHttpCloseHandle(request);
+        http->CloseHandle(request);
     if (connection)
-        WinHttpCloseHandle(connection);
+        http->CloseHandle(connection);
     if (session)
-        WinHttpCloseHandle(session);
+        http->CloseHandle(session);
     return answered;
 }
