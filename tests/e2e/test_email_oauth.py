@@ -14,11 +14,11 @@ import urllib.parse
 
 import pytest
 
-from mail_support import Mail, message
+from mail_support import message
 from oauth_support import (SCOPE, AppDataWatch, IdentityServer, Loopback, StandInBrowser,
                            Xoauth2, authorize_query, holds_in_clear, oauth_settings,
                            xoauth2_response)
-from tls_support import SecureSmtpd, end_leftover_runs
+from tls_support import SecureSmtpd, mail_alone
 
 USER = "accounts@acme.test"
 SENT = "Email Sent"
@@ -47,11 +47,7 @@ def idp(tw, trusted):
 
 @pytest.fixture
 def mail(tw):
-    # See test_email_tls.py: a run left over would hold the batch and answer these boxes.
-    end_leftover_runs(tw)
-    helper = Mail(tw)
-    tw.on_cleanup(lambda: end_leftover_runs(tw))
-    return helper
+    return mail_alone(tw)
 
 
 @pytest.fixture

@@ -16,9 +16,8 @@ import time
 
 import pytest
 
-from mail_support import (QUEUE_TEXT, Mail, Peer, assert_box, merge_boxes, message,
-                          transmitted)
-from tls_support import (SERVER_NAME, Credentials, SecureSmtpd, TlsLink, end_leftover_runs,
+from mail_support import QUEUE_TEXT, Peer, assert_box, merge_boxes, message, transmitted
+from tls_support import (SERVER_NAME, Credentials, SecureSmtpd, TlsLink, mail_alone,
                          secure_settings, tls_record_types)
 
 SENT = "Email Sent"
@@ -53,12 +52,7 @@ TEXT_CERT_EXPIRED = (
 
 @pytest.fixture
 def mail(tw):
-    # A run left over from an earlier test would hold up these (one batch at a time) and its
-    # UI drivers would answer these tests' boxes; one this test leaves would do the same.
-    end_leftover_runs(tw)
-    helper = Mail(tw)
-    tw.on_cleanup(lambda: end_leftover_runs(tw))
-    return helper
+    return mail_alone(tw)
 
 
 @pytest.fixture

@@ -14,7 +14,7 @@ import time
 from pathlib import Path
 
 from conftest import TOOLS_DIR_WIN
-from mail_support import free_port
+from mail_support import Mail, free_port
 
 SERVER_NAME = "localhost"  # Wine's crypt32 matches no IP address in a certificate
 CREDENTIAL_TARGET = "Tillwick Orvenda SMTP"
@@ -163,6 +163,16 @@ def end_leftover_runs(tw):
     """Ends every Tillwick.exe and UI driver still running in the prefix (see
     Tillwick.end_leftover_runs): these tests share one queue and its batch mutex."""
     return tw.end_leftover_runs()
+
+
+def mail_alone(tw):
+    """The mail helper of a test that needs the batch to itself: a run left over from an
+    earlier test would hold up this one (one batch at a time) and its UI drivers would answer
+    this test's boxes; one this test leaves would do the same to the next."""
+    end_leftover_runs(tw)
+    helper = Mail(tw)
+    tw.on_cleanup(lambda: end_leftover_runs(tw))
+    return helper
 
 
 def secure_settings(tw, port, security=None, user=None):
