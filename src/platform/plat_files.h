@@ -53,3 +53,44 @@ int PlatReplaceFile(const char *source, const char *dest);
 // Appends count bytes to path: CreateFileA(FILE_APPEND_DATA, shared for reading and writing,
 // OPEN_ALWAYS), one write, CloseHandle. Returns 1 when every byte was written; 0 otherwise.
 int PlatAppendFile(const char *path, const void *data, size_t count);
+
+// A queued message file claimed by this run: open for reading and deleting, sharing read
+// access only. While a claim is held no other run can claim the file, whatever path it
+// names the file by, and nobody can open it for writing; a program that already holds it
+// open for writing keeps it from being claimed. 0 when none.
+typedef uintptr_t PlatClaim;
+
+enum PlatClaimResult {
+    PLAT_CLAIM_OK = 0,       // *claim holds the file
+    PLAT_CLAIM_IN_USE,       // another run holds its claim (the file can be read, not claimed)
+    PLAT_CLAIM_CANNOT_OPEN,  // no such file, no access, or open elsewhere for writing
+};
+
+// CreateFileA(path, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING). On a sharing
+// violation, a second open for reading alone (sharing read and delete) tells a claim of
+// another run (it succeeds: IN_USE) from a writer (it fails: CANNOT_OPEN).
+PlatClaimResult PlatClaimFile(const char *path, PlatClaim *claim);
+
+// The claimed file's size in bytes, or -1.
+long long PlatClaimedFileSize(PlatClaim claim);
+
+// Reads the claimed file from its start into buf, at most max bytes. Returns the number of
+// bytes read, or -1 when the read failed.
+long long PlatReadClaimedFile(PlatClaim claim, char *buf, long long max);
+
+// Marks the claimed file for deletion through its own handle (FileDispositionInfo): it is
+// gone once the claim is released, and no other run can take it meanwhile. Nonzero on
+// success.
+int PlatDeleteClaimedFile(PlatClaim claim);
+
+// Gives the claim up (CloseHandle); harmless for 0.
+void PlatReleaseClaim(PlatClaim claim);
+
+// The canonical form of the path of an existing folder, the same for every way of naming
+// it (relative, with "." or "..", short names, another case, a subst'ed or mapped drive):
+// the final path of a handle to it (GetFinalPathNameByHandleA, without a "\\?\" prefix),
+// else its full long path (GetFullPathNameA, GetLongPathNameA), upper-cased; no trailing
+// backslash but for a drive's root. Returns 1 when dest holds it; 0 when the folder cannot
+// be found or the result does not fit (dest then holds the full path of the text as given,
+// upper-cased, or "").
+int PlatCanonicalFolderPath(const char *path, char *dest, size_t destSize);

@@ -16,6 +16,11 @@ int PlatReadGenericCredential(const char *target, unsigned char *blob, size_t bl
 // CreateMutexA(no security attributes, not owned, name). 0 on failure.
 PlatMutex PlatCreateMutex(const char *name);
 
+// CreateMutexA(no security attributes, not owned) named "Global\\" and name, so that every
+// session of a terminal server meets the same one; where the global namespace is refused
+// (ERROR_ACCESS_DENIED), name alone in the session's own. 0 on failure.
+PlatMutex PlatCreateGlobalMutex(const char *name);
+
 // WaitForSingleObject(mutex, INFINITE): returns once the mutex is ours, also when its last
 // owner ended without releasing it. 1 when owned, 0 when the wait failed.
 int PlatWaitMutex(PlatMutex mutex);

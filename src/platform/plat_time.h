@@ -11,3 +11,15 @@ unsigned long long PlatTickCount(void);
 // The local date and time (GetLocalTime) as "YYYY-MM-DD HH:MM:SS" into dest, which holds at
 // least 20 bytes.
 void PlatLocalTimeText(char *dest, int destSize);
+
+// A local date and time with the zone's offset from UTC in effect at that moment.
+struct PlatLocalTime {
+    int year, month, day;     // month 1 to 12
+    int hour, minute, second;
+    int weekday;              // 0 Sunday to 6 Saturday
+    int offsetMinutes;        // local time less UTC: +60 in Paris in winter, -300 in New York
+};
+
+// The local time now and its offset: GetSystemTime and SystemTimeToTzSpecificLocalTime (the
+// current zone, daylight saving included) of the same moment, the offset their difference.
+void PlatGetLocalTime(PlatLocalTime *out);
