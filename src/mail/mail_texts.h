@@ -58,11 +58,24 @@ const char *const kStateErrorTexts[9] = {
     "State=SENT. Error: %s\n",
 };
 
+// The names of the states 1 to 9 as the boxes say them.
+const char *const kStateNames[9] = {"CONNECTING", "HELO", "RSET", "MAIL FROM", "RCPT TO",
+                                    "DATA", "SEND MSG", "QUIT", "SENT"};
+// A refused RCPT TO names its recipient after the server's line.
+const char kTextRefusedRecipient[] = "\nThe server refused the recipient %s.\n";
+// A reply that answers nothing the program asked, and a step of ours that could not be
+// carried out: either way the message stays queued.
+const char kTextProtocolError[] =
+    "State=%s. Error: %s\n\nThe server sent a reply before it was asked (a second greeting, "
+    "or something in between that speaks for it). Nothing was sent; the email has been queued "
+    "in %s\n";
+const char kTextInternalError[] =
+    "State=%s. Error: %s\n\nNothing was sent; the email has been queued in %s\n";
+
 // The commands.
 const char kCommandHelo[] = "HELO %s\r\n";
 const char kCommandRset[] = "RSET\r\n";
-const char kCommandMailFrom[] = "MAIL FROM:<%s>\r\n";
-const char kCommandMailFromSize[] = "MAIL FROM:<%s> SIZE=%llu\r\n";
+const char kCommandMailFrom[] = "MAIL FROM:<%s>";  // its parameters and CR LF follow
 const char kCommandRcptTo[] = "RCPT TO:<%s>\r\n";
 const char kCommandData[] = "DATA\r\n";
 const char kCommandQuit[] = "QUIT\r\n";

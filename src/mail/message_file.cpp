@@ -1,5 +1,6 @@
-// Queued message files: reading one into the QueuedMessage, picking out its envelope, its
-// description line and its document label, and the transparency encoding for DATA.
+// Queued message files: reading one into the QueuedMessage (claimed for this run), its
+// header block read once for the envelope and the description line, what it gets before it
+// goes out, its document label, and the transparency encoding for DATA.
 #include "message_file.h"
 
 #include <cstdint>
@@ -7,8 +8,12 @@
 #include <cstring>
 
 #include "../base/text.h"
+#include "../platform/plat_crypto.h"
 #include "../platform/plat_files.h"
+#include "../platform/plat_locale.h"
+#include "../platform/plat_time.h"
 #include "mail_texts.h"
+#include "mime_text.h"
 
 // The description is cut so that "Sending: " and it stay within the status text's 255.
 static const size_t kDescriptionMax = 246;
@@ -18,12 +23,33 @@ void ReleaseMessageText(QueuedMessage *message)
     free(message->text);
     message->text = nullptr;
     message->textLength = 0;
+    if (message->headOwned)
+        free(message->head);
+    message->head = nullptr;
+    message->headOwned = false;
+    message->headLength = 0;
+    PlatReleaseClaim(message->claim);
+    message->claim = 0;
+}
+
+int DeleteMessageFile(QueuedMessage *message)
+{
+    if (message->claim)
+        return PlatDeleteClaimedFile(message->claim);
+    return PlatDeleteFile(message->path);
 }
 
 int LoadMessageFile(QueuedMessage *message, const char *path)
 {
     ReleaseMessageText(message);
-    long long size = PlatGetFileSizeShared(path);
+    PlatClaim claim = 0;
+    PlatClaimResult claimed = PlatClaimFile(path, &claim);
+    if (claimed == PLAT_CLAIM_IN_USE)
+        return kParseInUse;
+    if (claimed != PLAT_CLAIM_OK)
+        return kParseCannotOpen;
+    message->claim = claim;
+    long long size = PlatClaimedFileSize(claim);
     if (size < 0)
         return kParseCannotOpen;
     if (size == 0)
@@ -34,7 +60,7 @@ int LoadMessageFile(QueuedMessage *message, const char *path)
     char *text = (char *)malloc((size_t)size + 10);
     if (!text)
         return kParseCannotOpen;
-    long long n = PlatReadFileBytes(path, text, size + 4);
+    long long n = PlatReadClaimedFile(claim, text, size + 4);
     // A zero byte would end the text there: the message would go out cut short.
     if (n < 0 || memchr(text, '\0', (size_t)n) != nullptr) {
         free(text);
@@ -46,78 +72,125 @@ int LoadMessageFile(QueuedMessage *message, const char *path)
     return kParseReady;
 }
 
-// The first occurrence of key that starts a line (the text's start, or just after a CR or
-// LF); a "Reply-To: " line is thus never taken for "To: ".
-static const char *FindKeyAtLineStart(const char *text, const char *key)
+// The file's bytes without the end-of-data mark.
+static size_t BodyEnd(const QueuedMessage *m) { return m->textLength - kEndOfDataMarkLength; }
+
+static const char *FindInRange(const char *text, size_t length, const char *needle)
 {
-    for (const char *p = strstr(text, key); p; p = strstr(p + 1, key))
-        if (p == text || p[-1] == '\n' || p[-1] == '\r')
-            return p;
+    size_t n = strlen(needle);
+    for (size_t i = 0; i + n <= length; i++)
+        if (text[i] == needle[0] && memcmp(text + i, needle, n) == 0)
+            return text + i;
     return nullptr;
 }
 
-// Copies the address of a "To: " or "Cc: " value that starts at start: the one in angle
-// brackets when the line has a "<" (a display name may stand before it), else the value as it
-// stands. Either way up to '>', CR, LF or the end of the text. Returns its length, or
-// kFieldSize when it does not fit.
-static size_t CopyAddress(const char *start, char *dest)
+int ReadMessageHeader(QueuedMessage *m)
 {
-    const char *open = (const char *)memchr(start, '<', strcspn(start, "\r\n"));
-    if (open)
-        start = open + 1;
-    size_t n = strcspn(start, ">\r\n");
-    if (n >= kFieldSize) {
-        dest[0] = '\0';
-        return kFieldSize;
-    }
-    CopyTextN(dest, kFieldSize, start, n);
-    return n;
+    size_t end = FindHeaderEnd(m->text, BodyEnd(m));
+    // The description line: the first line, when its line feed comes before the first
+    // "Subject:" of the header block and neither stands at the very start.
+    const char *lineFeed = (const char *)memchr(m->text, '\n', end);
+    const char *subject = FindInRange(m->text, end, "Subject:");
+    m->hasDescription = lineFeed && subject && lineFeed != m->text && lineFeed < subject;
+    m->headerStart = m->hasDescription ? (size_t)(lineFeed - m->text) + 1 : 0;
+    if (!ReadHeaderBlock(m->text, end, m->hasDescription, &m->header))
+        return kParseNoRecipient;  // a block this long cannot be trusted to name them all
+    return kParseReady;
 }
 
-int ExtractRecipient(QueuedMessage *message)
+// What one address of an envelope list gives: 1 with the address in dest, 0 for an address
+// that cannot be used.
+static bool CopyEnvelopeAddress(const AddressItem *item, char *dest)
 {
-    message->recipient[0] = '\0';
-    const char *key = FindKeyAtLineStart(message->text, "To: ");
-    if (!key)
-        return kParseNoRecipient;
-    size_t n = CopyAddress(key + 4, message->recipient);
-    if (n < 4 || n >= kFieldSize) {
-        message->recipient[0] = '\0';
+    dest[0] = '\0';
+    if (item->addressLength < 4 || item->addressLength >= kFieldSize)
+        return false;
+    return CopyTextN(dest, kFieldSize, item->address, item->addressLength);
+}
+
+// Domains are compared without case, local parts as they stand.
+static bool SameAddress(const char *a, const char *b)
+{
+    const char *atA = strrchr(a, '@'), *atB = strrchr(b, '@');
+    size_t localA = atA ? (size_t)(atA - a) : strlen(a);
+    size_t localB = atB ? (size_t)(atB - b) : strlen(b);
+    if (localA != localB || memcmp(a, b, localA) != 0)
+        return false;
+    return strlen(a + localA) == strlen(b + localB) &&
+           ContainsTextNoCase(a + localA, b + localB);
+}
+
+// Adds the addresses of one field's list. False when one is unusable or there are too many.
+static bool AddRecipients(QueuedMessage *m, const HeaderField *f)
+{
+    AddressCursor cursor;
+    StartAddressList(&cursor, m->text + f->valueStart, f->end - f->valueStart);
+    AddressItem item;
+    for (;;) {
+        AddressItemKind kind = NextAddress(&cursor, &item);
+        if (kind == kAddressListEnd)
+            return true;
+        if (kind == kAddressInvalid)
+            return false;
+        if (kind != kAddressMailbox)
+            continue;
+        char address[kFieldSize];
+        if (!CopyEnvelopeAddress(&item, address))
+            return false;
+        bool repeated = false;
+        for (int i = 0; i < m->recipientCount && !repeated; i++)
+            repeated = SameAddress(m->recipients[i], address);
+        if (repeated)
+            continue;
+        if (m->recipientCount >= kRecipientsMax)
+            return false;
+        CopyText(m->recipients[m->recipientCount++], kFieldSize, address);
+    }
+}
+
+int ExtractRecipients(QueuedMessage *m)
+{
+    m->recipientCount = 0;
+    bool haveTo = false;
+    static const char *const kKeys[] = {"To", "Cc", "Bcc"};
+    for (const char *key : kKeys) {
+        for (int i = 0; i < m->header.count; i++) {
+            const HeaderField *f = &m->header.fields[i];
+            if (!IsEnvelopeKey(m->text, f, key))
+                continue;
+            haveTo = haveTo || key == kKeys[0];
+            if (!AddRecipients(m, f)) {
+                m->recipientCount = 0;
+                return kParseNoRecipient;
+            }
+        }
+    }
+    if (!haveTo || m->recipientCount == 0) {
+        m->recipientCount = 0;
         return kParseNoRecipient;
     }
     return kParseReady;
 }
 
-static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-int ExtractSender(QueuedMessage *message)
+int ExtractSender(QueuedMessage *m)
 {
-    message->sender[0] = '\0';
-    const char *key = FindKeyAtLineStart(message->text, "From: ");
-    if (!key)
-        return kParseNoSender;
-    const char *line = key + 6;
-    const char *lineEnd = line + strcspn(line, "\r\n");
-    const char *open = (const char *)memchr(line, '<', (size_t)(lineEnd - line));
-    const char *start;
-    size_t n;
-    if (open) {
-        start = open + 1;
-        n = strcspn(start, ">\r\n");
-    } else {
-        // No brackets: the bare address on this line, without the blanks around it.
-        start = line;
-        while (start < lineEnd && IsBlank(*start))
-            start++;
-        const char *end = lineEnd;
-        while (end > start && IsBlank(end[-1]))
-            end--;
-        n = (size_t)(end - start);
+    m->sender[0] = '\0';
+    for (int i = 0; i < m->header.count; i++) {
+        const HeaderField *f = &m->header.fields[i];
+        if (!IsEnvelopeKey(m->text, f, "From"))
+            continue;
+        AddressCursor cursor;
+        StartAddressList(&cursor, m->text + f->valueStart, f->end - f->valueStart);
+        AddressItem item;
+        AddressItemKind kind;
+        do
+            kind = NextAddress(&cursor, &item);
+        while (kind == kAddressGroupStart || kind == kAddressGroupEnd);
+        if (kind != kAddressMailbox || !CopyEnvelopeAddress(&item, m->sender))
+            return kParseNoSender;
+        return kParseReady;
     }
-    if (n < 4 || n >= kFieldSize)
-        return kParseNoSender;
-    CopyTextN(message->sender, sizeof message->sender, start, n);
-    return kParseReady;
+    return kParseNoSender;
 }
 
 static bool IsHostNameCharacter(char c)
@@ -144,40 +217,129 @@ void MakeGreetingName(QueuedMessage *message)
     *out = '\0';  // never longer than the sender, which fits the same size
 }
 
-int ExtractCopyRecipient(QueuedMessage *message)
-{
-    message->copyRecipient[0] = '\0';
-    const char *key = FindKeyAtLineStart(message->text, "Cc: ");
-    if (!key)
-        return kParseReady;
-    if (CopyAddress(key + 4, message->copyRecipient) >= kFieldSize)
-        return kParseNoRecipient;  // cut, it would name someone else
-    return kParseReady;
-}
-
 void ExtractDescription(QueuedMessage *message)
 {
-    char *text = message->text;
-    const char *lineFeed = (const char *)memchr(text, '\n', message->textLength);
-    const char *subject = strstr(text, "Subject:");
-    if (!lineFeed || !subject || lineFeed == text || lineFeed > subject) {
+    if (!message->hasDescription) {
         CopyText(message->statusText, sizeof message->statusText, kStatusSendingEmail);
         return;
     }
-    size_t lineLength = (size_t)(lineFeed - text);
-    size_t descriptionLength = lineLength;
-    if (text[descriptionLength - 1] == '\r')
+    size_t descriptionLength = message->headerStart - 1;  // without its line feed
+    if (descriptionLength > 0 && message->text[descriptionLength - 1] == '\r')
         descriptionLength--;
     if (descriptionLength > kDescriptionMax)
         descriptionLength = kDescriptionMax;
     char description[kDescriptionMax + 1];
-    CopyTextN(description, sizeof description, text, descriptionLength);
+    CopyTextN(description, sizeof description, message->text, descriptionLength);
     FormatText(message->statusText, sizeof message->statusText, kStatusSendingDescription,
                description);
-    // The whole line goes, its line feed included; the rest and its terminator move up.
-    size_t removed = lineLength + 1;
-    memmove(text, text + removed, message->textLength - removed + 1);
-    message->textLength -= removed;
+}
+
+size_t NormalizedLength(const char *text, size_t length, bool *has8bit)
+{
+    size_t size = 0;
+    unsigned char high = 0;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)text[i];
+        high |= c;
+        if (c == '\r') {
+            if (i + 1 < length && text[i + 1] == '\n')
+                i++;
+            size += 2;
+        } else if (c == '\n') {
+            size += 2;
+        } else {
+            size++;
+        }
+    }
+    *has8bit = (high & 0x80) != 0;
+    return size;
+}
+
+void ScanMessage(QueuedMessage *m)
+{
+    MessageFacts *facts = &m->facts;
+    const HeaderBlock *b = &m->header;
+    int first = m->hasDescription ? 1 : 0;
+    facts->hasDate = FindFieldNoCase(m->text, b, first, b->count, "Date") >= 0;
+    facts->hasMessageId = FindFieldNoCase(m->text, b, first, b->count, "Message-ID") >= 0;
+    facts->hasMimeFields = FindFieldNoCase(m->text, b, first, b->count, "MIME-Version") >= 0 ||
+                           FindFieldNoCase(m->text, b, first, b->count, "Content-Type") >= 0;
+    bool headHigh = false, restHigh = false;
+    NormalizedLength(m->text + m->headerStart, b->end - m->headerStart, &headHigh);
+    m->restSize = NormalizedLength(m->text + b->end, BodyEnd(m) - b->end, &restHigh);
+    facts->has8bit = headHigh || restHigh;
+}
+
+// The domain a Message-ID names: the sender's, when it is a plain host name; else the
+// greeting name.
+static const char *MessageIdDomain(const QueuedMessage *m)
+{
+    const char *at = strrchr(m->sender, '@');
+    if (!at || at[1] == '\0')
+        return m->greetingName;
+    for (const char *p = at + 1; *p; p++)
+        if (!IsHostNameCharacter(*p))
+            return m->greetingName;
+    return at + 1;
+}
+
+int PrepareMessageHead(QueuedMessage *m)
+{
+    TransmitPlan plan = PlanTransmission(&m->facts, false, false);
+    bool bccPresent = false;
+    for (int i = 0; i < m->header.count && !bccPresent; i++)
+        bccPresent = IsEnvelopeKey(m->text, &m->header.fields[i], "Bcc");
+    m->added[0] = '\0';
+    m->codingOffset = 0;
+    size_t headerLength = m->header.end - m->headerStart;
+    // Nothing to add or change: the head is the file's own header block.
+    if (!plan.addDate && !plan.addMessageId && !plan.label && !bccPresent) {
+        m->head = m->text + m->headerStart;
+        m->headOwned = false;
+        m->headLength = headerLength;
+        return kParseReady;
+    }
+    HeadSource source = {};
+    source.text = m->text;
+    source.block = &m->header;
+    source.firstField = m->hasDescription ? 1 : 0;
+    if (plan.addDate)
+        PlatGetLocalTime(&source.time);
+    if (plan.addMessageId && !PlatRandomBytes(source.random, sizeof source.random))
+        return kParseCannotOpen;
+    if (plan.label)
+        source.codePage = PlatAnsiCodePage();
+    source.domain = MessageIdDomain(m);
+    size_t capacity = MessageHeadCapacity(headerLength);
+    char *head = (char *)malloc(capacity);
+    if (!head)
+        return kParseCannotOpen;
+    size_t length = ComposeMessageHead(&source, &plan, head, capacity, &m->codingOffset,
+                                       m->added, sizeof m->added);
+    WipeBytes(source.random, sizeof source.random);
+    if (length == (size_t)-1) {
+        free(head);
+        return kParseCannotOpen;
+    }
+    m->head = head;
+    m->headOwned = true;
+    m->headLength = length;
+    return kParseReady;
+}
+
+size_t DeclaredMessageSize(const QueuedMessage *m, bool quotedPrintable)
+{
+    if (!m->text || !m->head)
+        return 0;
+    bool high;
+    size_t head = NormalizedLength(m->head, m->headLength, &high);
+    size_t rest = m->restSize;
+    if (quotedPrintable && m->codingOffset > 0) {
+        head += strlen(kCodingQuotedPrintable) - strlen(kCoding8Bit);
+        rest = QuotedPrintableSize(m->text + m->header.end, BodyEnd(m) - m->header.end);
+    }
+    // The CR LF that ends the last line comes with the mark.
+    return head + rest + 2;
 }
 
 void MakeDocumentLabel(const char *statusText, const char *fileName, char *label,
@@ -204,19 +366,26 @@ void MakeDocumentLabel(const char *statusText, const char *fileName, char *label
 
 int ParseMessageFile(QueuedMessage *message, const char *path)
 {
-    message->recipient[0] = message->sender[0] = message->copyRecipient[0] = '\0';
-    message->greetingName[0] = message->statusText[0] = '\0';
+    message->sender[0] = message->greetingName[0] = message->statusText[0] = '\0';
+    message->recipientCount = 0;
+    message->header.count = 0;
+    message->hasDescription = false;
+    message->headerStart = 0;
+    message->added[0] = '\0';
     ReleaseMessageText(message);
     if (!CopyText(message->path, sizeof message->path, path))
         return kParseCannotOpen;
     int result = LoadMessageFile(message, path);
     if (result == kParseReady)
-        result = ExtractRecipient(message);
+        result = ReadMessageHeader(message);
+    if (result == kParseReady)
+        result = ExtractRecipients(message);
     if (result == kParseReady)
         result = ExtractSender(message);
     if (result == kParseReady) {
         MakeGreetingName(message);
-        result = ExtractCopyRecipient(message);
+        ScanMessage(message);
+        result = PrepareMessageHead(message);
     }
     message->statusText[0] = '\0';
     if (message->text)

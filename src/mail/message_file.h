@@ -5,6 +5,9 @@
 #include <cstddef>
 
 #include "../base/paths.h"
+#include "../platform/plat_files.h"
+#include "header_block.h"
+#include "message_head.h"
 
 // Parse results; every operation gives kParseReady on success.
 enum {
@@ -13,10 +16,13 @@ enum {
     kParseEmpty = 20,
     kParseNoRecipient = 30,
     kParseNoSender = 40,
+    kParseInUse = 50,  // another run holds the file: left alone, never reported
 };
 
 // Each address, the greeting name and the status text hold 255 characters and a terminator.
 const size_t kFieldSize = 256;
+// The envelope holds at most this many recipients (To, Cc and Bcc together, each once).
+const int kRecipientsMax = 1000;
 
 // The end-of-data mark that follows the file's bytes in the message text.
 const char kEndOfDataMark[] = "\r\n.\r\n";
@@ -24,60 +30,99 @@ const size_t kEndOfDataMarkLength = 5;
 
 struct QueuedMessage {
     char path[kPathSize];  // the message file, as the batch found it
-    // The file's bytes (less the description line once ExtractDescription has run), then the
-    // end-of-data mark and a zero byte. On the heap; NULL while absent.
+    PlatClaim claim;       // the file, held by this run while it is worked on; 0 when not
+    // The file's bytes, then the end-of-data mark and a zero byte. On the heap; NULL while
+    // absent.
     char *text;
     size_t textLength;  // bytes before the terminator, the mark included
-    char recipient[kFieldSize];
+    HeaderBlock header;  // its header block, read once
+    bool hasDescription; // the first line is the description line, not transmitted
+    size_t headerStart;  // the first transmitted byte of the file (after the description)
     char sender[kFieldSize];
-    char copyRecipient[kFieldSize];  // "" when the file has none
+    char recipients[kRecipientsMax][kFieldSize];  // To, Cc, Bcc in order, each once
+    int recipientCount;
     char greetingName[kFieldSize];
     char statusText[kFieldSize];
+
+    // What goes out after DATA: the head (the transmitted header block with what is added),
+    // then the file's bytes from the header block's end (its empty line and the body).
+    MessageFacts facts;
+    char *head;            // on the heap, or pointing into text when it is the file's own
+    bool headOwned;
+    size_t headLength;
+    size_t codingOffset;   // where the head's "8bit" may become "quoted-printable"; 0: none
+    size_t restSize;       // the rest's bytes with every line end as CR LF (for SIZE)
+    char added[120];       // for the log: what was added and labelled ("" for nothing)
 };
 
 // Each operation below fills its part of message; the text ones read message->text.
 
-// Reads the file at path into message->text (the path is not recorded). 1; 10 when it cannot be opened or read, or holds a zero
-// byte (such a text could never go out whole); 20 when it is empty.
+// Claims the file at path and reads it into message->text (the path is not recorded): 1;
+// 10 when it cannot be opened or read, or holds a zero byte (such a text could never go out
+// whole); 20 when it is empty; kParseInUse when another run holds it (it is left alone). On
+// 1 (and 20) the claim stays held until ReleaseMessageText.
 int LoadMessageFile(QueuedMessage *message, const char *path);
 
-// The recipient from the first line that starts with "To: ": the address in angle brackets
-// when the line has one ("Joe Bloggs <joe@example.com>"), else the line's text. 1, or 30 when
-// there is none or it has fewer than 4 or more than 255 characters.
-int ExtractRecipient(QueuedMessage *message);
+// Reads the header block: where it ends, whether the first line is the description line
+// (when the first line feed comes before the first "Subject:" of the header block and not
+// at the very start), its fields. 1, or 30 when it has more fields than can be read.
+int ReadMessageHeader(QueuedMessage *message);
 
-// The sender from the first line that starts with "From: ": the address between "<" and ">"
-// on that line, or the line's bare text when it has no "<". 1, or 40 when there is none or it
-// has fewer than 4 or more than 255 characters.
+// The recipients from the header block's "To: ", "Cc: " and "Bcc: " fields, in that order,
+// each address once: bare, in angle brackets, or with a display name, separated by "," or
+// ";". 1, or 30 when there is no "To: " field, no address at all, more than kRecipientsMax,
+// or an address that is unusable (fewer than 4 or more than 255 characters, a bracket or a
+// control character in it, something after its closing bracket).
+int ExtractRecipients(QueuedMessage *message);
+
+// The sender from the header block's first "From: " field: its first address, as for the
+// recipients. 1, or 40 when there is none or it is unusable.
 int ExtractSender(QueuedMessage *message);
 
 // The greeting name: the sender, its first at sign made a full stop, every blank removed, and
 // every other character a host name cannot hold (all but letters, digits, "-" and ".") a "-".
 void MakeGreetingName(QueuedMessage *message);
 
-// The copy recipient from the first line that starts with "Cc: " (its bracketed address as
-// for the recipient), "" when there is none.
-// 1, or 30 when it has more than 255 characters.
-int ExtractCopyRecipient(QueuedMessage *message);
-
-// Sets the status text and removes the description line from the message text (when the
-// first line feed comes before the first "Subject:" and not at the very start).
+// Sets the status text: "Sending: %s" with the description line (cut to 246 characters), or
+// "Sending Email" when there is none.
 void ExtractDescription(QueuedMessage *message);
+
+// What the message is, for the decisions of its transmission: its fields and one scan of
+// the bytes it transmits (the 8-bit bytes, and the rest's size with CR LF line ends).
+void ScanMessage(QueuedMessage *message);
+
+// Composes the head the message goes out with; the platform's facts it needs (the local
+// time for a Date, random bytes for a Message-ID, the ANSI code page for a label) are taken
+// here, only when needed. 1, or 10 when it cannot be made.
+int PrepareMessageHead(QueuedMessage *message);
 
 // The document label of an invalid message: its description, else "Invoice number %s" or
 // "Statement" from the file name (without folder).
 void MakeDocumentLabel(const char *statusText, const char *fileName, char *label,
                        size_t labelSize);
 
-// Runs the parse in the order the batch needs: load, recipient, sender, greeting name, copy
-// recipient while the results are 1; then the status text is emptied and, when the text was
-// loaded, the description line taken off. The path is kept in message->path; a path that does
-// not fit gives 10. Returns the first result other than 1, or 1. Whatever the result, the
-// message text is released with ReleaseMessageText once the message is done with.
+// Runs the parse in the order the batch needs: load, header block, recipients, sender,
+// greeting name and the head while the results are 1; then the status text is set afresh
+// when the text was loaded. The path is kept in message->path; a path that does not fit gives
+// 10. Returns the first result other than 1, or 1. Whatever the result, the message is
+// released with ReleaseMessageText once it is done with.
 int ParseMessageFile(QueuedMessage *message, const char *path);
 
-// Frees the message text; harmless when it is absent.
+// Deletes the message file: through the claim when the run holds one (it goes when the claim
+// is released), else by its path. Nonzero on success.
+int DeleteMessageFile(QueuedMessage *message);
+
+// Frees the message text and the head and gives the claim up; harmless when absent.
 void ReleaseMessageText(QueuedMessage *message);
+
+// The size of the message as SIZE declares it: its octets with every line end as CR LF,
+// without the dots that transparency adds and without the end-of-data mark's final ".\r\n";
+// with quotedPrintable as the body goes out in that encoding.
+size_t DeclaredMessageSize(const QueuedMessage *message, bool quotedPrintable);
+
+// The number of bytes of text[0..length) with every line end (CR LF, bare CR, bare LF) as
+// CR LF; *has8bit is set when one is 0x80 or above.
+size_t NormalizedLength(const char *text, size_t length, bool *has8bit);
 
 // Transparency encoding of a message body for the DATA phase: a line that starts with "."
 // gets a second "."; a bare LF, a bare CR and CR LF all go out as CR LF. Encodes from

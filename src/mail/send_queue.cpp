@@ -23,17 +23,14 @@ static const unsigned short kWinsockVersion = 0x0101;
 
 void MakeBatchMutexName(const char *folder, char *name, size_t nameSize)
 {
-    // A mutex name holds no backslash and at most MAX_PATH characters: the folder goes in as
-    // a 64-bit FNV-1a hash of its folded form.
+    // Every way of naming the folder comes to one canonical text, so every run on it meets
+    // the same mutex. A mutex name holds no backslash and at most MAX_PATH characters: the
+    // folder goes in as a 64-bit FNV-1a hash of that text.
+    char canonical[kPathSize * 2];
+    PlatCanonicalFolderPath(folder[0] ? folder : ".", canonical, sizeof canonical);
     unsigned long long hash = 14695981039346656037ull;
-    for (const char *p = folder; *p; p++) {
-        unsigned char c = (unsigned char)*p;
-        if (c == '/')
-            c = '\\';
-        if (c >= 'A' && c <= 'Z')
-            c = (unsigned char)(c - 'A' + 'a');
-        hash = (hash ^ c) * 1099511628211ull;
-    }
+    for (const char *p = canonical; *p; p++)
+        hash = (hash ^ (unsigned char)*p) * 1099511628211ull;
     FormatText(name, nameSize, "Tillwick Orvenda e-mail batch %016llx", hash);
 }
 
@@ -109,7 +106,7 @@ static void ReportInvalidFile(SendBatch *batch, int result, const char *fileName
     char text[kBoxTextSize];
     FormatText(text, sizeof text, kTextCouldNotSend, label, reason);
     ShowErrorBox(0, text);
-    bool deleted = PlatDeleteFile(message->path) != 0;
+    bool deleted = DeleteMessageFile(&batch->message) != 0;
     MailLogInvalidFile(&batch->log, fileName, reason, deleted);
     if (!deleted) {
         FormatText(text, sizeof text, kTextCouldNotDelete, message->path);
@@ -123,6 +120,12 @@ static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName
     QueuedMessage *message = &batch->message;
     int result = ParseMessageFile(message, path);
     bool goOn = true;
+    // Another run is sending it (named some other way): it is that run's to finish.
+    if (result == kParseInUse) {
+        MailLogText(&batch->log, '*', "a message file another run is sending was left to it");
+        ReleaseMessageText(message);
+        return true;
+    }
     if (result == kParseReady && !ObtainAccessToken(batch)) {
         batch->exitCode = 1;  // every file stays queued
         ReleaseMessageText(message);
@@ -222,7 +225,7 @@ static int RunBatch(SendBatch *batch, const char *argument)
     // waits for it, then searches and sends what is left, so that no file goes out twice.
     char mutexName[100];
     MakeBatchMutexName(q.folder, mutexName, sizeof mutexName);
-    PlatMutex mutex = PlatCreateMutex(mutexName);
+    PlatMutex mutex = PlatCreateGlobalMutex(mutexName);
     bool owned = mutex != 0 && PlatWaitMutex(mutex);
     OpenMailLog(&batch->log);
     HideLoginInLog(&batch->log, &batch->settings);

@@ -15,6 +15,7 @@
 #include "../platform/plat_ui.h"
 #include "../platform/plat_window.h"
 #include "mail_texts.h"
+#include "verdict_text.h"
 
 static const int kLogPixelsY = 90;
 static const unsigned short kDefaultSmtpPort = 25;
@@ -46,7 +47,18 @@ static void ShowBox(SendingWindow *w, const char *text)
 // Something failed that ends the window: its box has been shown; the batch stops.
 static void FailWindow(SendingWindow *w)
 {
-    w->stopBatch = true;
+    SetVerdict(&w->conversation, kVerdictFailed);
+    w->stopBatch = !MessageAccepted(&w->conversation);
+    CloseSendingWindow(w);
+}
+
+// The server has the message and the window ends without its reply to QUIT (a close, a
+// time-out): delivered all the same, said in the log only.
+static void EndDelivered(SendingWindow *w, const char *what)
+{
+    MailLogText(w->log, '*', what);
+    SetStatusLine(w->handle, kStatusSent);
+    StopTimeoutTimer(w->handle);
     CloseSendingWindow(w);
 }
 
@@ -175,11 +187,16 @@ static void HandleTimer(SendingWindow *w)
     // Stopped by a negative reply: the user decides.
     if (w->conversation.waitingForUser)
         return;
+    if (MessageAccepted(&w->conversation)) {
+        EndDelivered(w, "no reply to QUIT after the message was accepted: delivered");
+        return;
+    }
     // A handshake that stalls counts as the step after the greeting, also with TLS from the
     // first byte (whose greeting comes only once the handshake is done).
     int state = w->conversation.state;
     if (w->channel.mode == kTlsHandshaking && state <= kStateHelo)
         state = kStateHelo;
+    SetVerdict(&w->conversation, kVerdictTimedOut);
     w->stopBatch = true;
     ShowQueuedFailure(w, kTextTimedOut, state);
     CloseSendingWindow(w);
@@ -300,17 +317,63 @@ static void StartTls(SendingWindow *w)
     }
 }
 
-// What the conversation asked for, in order, until the window has ended.
+// True when a refusal is the sign-in's token refused, which the batch renews once: a 535
+// to AUTH XOAUTH2 (but 5.7.139, which only says SMTP AUTH is off).
+static bool TokenRefused(const SmtpVerdict *v)
+{
+    return v->kind == kVerdictRefused &&
+           (v->prelude == kPreludeAuthXoauth2 || v->prelude == kPreludeAuthXoauth2Error) &&
+           strncmp(v->reply, "535", 3) == 0 && !ContainsText(v->reply, "5.7.139");
+}
+
+// The conversation has stopped with its verdict: a refusal is shown and the user closes the
+// window; a protocol error is shown and the window closes.
+static void ShowVerdict(SendingWindow *w)
+{
+    const SmtpVerdict *v = &w->conversation.verdict;
+    if (w->renewOnRefusedToken && TokenRefused(v)) {
+        MailLogText(w->log, '*', "the token was refused: it is renewed and the message sent again");
+        w->renewToken = true;
+        CloseSendingWindow(w);
+        return;
+    }
+    char text[kBoxTextSize + kFieldSize];
+    FormatVerdictText(v, w->message, text, sizeof text);
+    ShowBox(w, text);
+    if (v->kind == kVerdictProtocolError)
+        FailWindow(w);
+}
+
+// What the conversation asked for, in order, until the window has ended. More actions than
+// the list holds can only be a fault: the message stops with it.
 static void CarryOut(SendingWindow *w, const SmtpActions *actions)
 {
+    if (actions->overflow && !w->ended) {
+        SmtpVerdict *v = &w->conversation.verdict;
+        if (v->kind == kVerdictNone || v->kind == kVerdictAccepted) {
+            bool accepted = v->kind == kVerdictAccepted;
+            if (!accepted) {
+                v->kind = kVerdictProtocolError;
+                v->internal = true;
+                v->state = w->conversation.state;
+                CopyText(v->reply, sizeof v->reply, "(more actions than the window can carry out)");
+                ShowVerdict(w);
+            }
+            FailWindow(w);
+            return;
+        }
+    }
     for (int i = 0; i < actions->count && !w->ended; i++) {
         const SmtpAction &action = actions->items[i];
         switch (action.kind) {
         case kActionStatus:
             SetStatusLine(w->handle, action.text);
             break;
-        case kActionBox:
-            ShowBox(w, actions->boxText);
+        case kActionVerdict:
+            ShowVerdict(w);
+            break;
+        case kActionOverrun:
+            ShowBox(w, kTextBufferOverrun);
             break;
         case kActionStartTls:
             StartTls(w);
@@ -325,7 +388,10 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
             MailLogText(w->log, '>', action.text);
             break;
         case kActionLogReceived:
-            MailLogText(w->log, '<', action.text);
+            MailLogLine(w->log, '<', action.text, action.length);
+            break;
+        case kActionLogNote:
+            MailLogText(w->log, '*', action.text);
             break;
         }
     }
@@ -338,11 +404,16 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
 // is reported as designed. Either way the batch stops.
 static void ConnectionEnded(SendingWindow *w)
 {
+    if (MessageAccepted(&w->conversation)) {
+        EndDelivered(w, "the server closed the connection after accepting the message: delivered");
+        return;
+    }
     if (w->conversation.waitingForUser) {
         MailLogText(w->log, '*', "the server closed the connection");
         FailWindow(w);
         return;
     }
+    SetVerdict(&w->conversation, kVerdictClosed);
     ShowBox(w, kTextConnectionClosed);
     FailWindow(w);
 }
@@ -359,12 +430,15 @@ static void ConnectionUp(SendingWindow *w)
 
 // Text for the conversation, in pieces no larger than one plain receive, so that the reply
 // lines see what they would see without TLS.
+// All of it came with the last receive: once a command has gone out since, the rest came
+// before the server could have had it.
 static void FeedText(SendingWindow *w, const char *text, size_t length)
 {
     for (size_t done = 0; done < length && !w->ended;) {
         size_t piece = length - done < (size_t)kReceiveMax ? length - done : (size_t)kReceiveMax;
+        bool early = w->arrivalEarly || w->conversation.commandsQueued != w->arrivalCommands;
         SmtpActions actions = {};
-        AddReplyBytes(&w->conversation, text + done, piece, &actions);
+        AddReplyBytes(&w->conversation, text + done, piece, early, &actions);
         CarryOut(w, &actions);
         Pump(w);
         done += piece;
@@ -433,6 +507,12 @@ static ReadResult ReadOnce(SendingWindow *w)
             return kReadFailed;
         }
     }
+    // Bytes that come while ours are still on the way cannot answer them.
+    const char *unsent;
+    size_t unsentLength;
+    w->arrivalEarly = HasUnsentOutput(&w->conversation) ||
+                      TlsPendingOutput(&w->channel, &unsent, &unsentLength);
+    w->arrivalCommands = w->conversation.commandsQueued;
     int n = PlatRecv(w->socket, into, room > 0x7FFFFFFF ? 0x7FFFFFFF : (int)room);
     if (n == 0)
         return kReadClosed;
@@ -453,7 +533,7 @@ static ReadResult ReadOnce(SendingWindow *w)
     }
     buffer[n] = '\0';
     SmtpActions actions = {};
-    AddReplyBytes(&w->conversation, buffer, (size_t)n, &actions);
+    AddReplyBytes(&w->conversation, buffer, (size_t)n, w->arrivalEarly, &actions);
     CarryOut(w, &actions);
     Pump(w);
     return kReadBytes;
@@ -643,12 +723,13 @@ static void HandleCancel(SendingWindow *w)
 {
     if (w->ended)
         return;
-    if (!w->selfClose)
+    if (!w->selfClose) {
+        SetVerdict(&w->conversation, kVerdictCancelled);
         w->stopBatch = true;
-    // State 9 or more: the server has the message, so it must not go out again. A negative
-    // reply to QUIT puts the state back to 8, and the file then stays queued.
+    }
+    // Accepted: the server has the message, so it must not go out again, whatever came after.
     bool accepted = MessageAccepted(&w->conversation);
-    bool deleted = accepted && PlatDeleteFile(w->message->path);
+    bool deleted = accepted && DeleteMessageFile(w->message);
     LogOutcome(w, accepted, deleted);
     if (accepted && !deleted) {
         char text[kBoxTextSize];
@@ -745,7 +826,10 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
     w->settings = settings;
     w->message = message;
     w->log = log;
-    w->started = w->stopBatch = false;
+    w->renewOnRefusedToken = false;
+    w->started = w->stopBatch = w->renewToken = false;
+    w->arrivalEarly = false;
+    w->arrivalCommands = 0;
     w->handle = 0;
     w->socket = PLAT_INVALID_SOCKET;
     w->lookupHandle = 0;

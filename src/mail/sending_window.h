@@ -46,9 +46,14 @@ struct SendingWindow {
     QueuedMessage *message;
     MailLog *log;
 
-    // What the batch reads once the window has ended.
-    bool started;    // the window was made
-    bool stopBatch;  // the batch must stop after this message
+    // Set by the batch: a 535 to AUTH XOAUTH2 ends the window quietly, for the batch to
+    // renew the token once and try again.
+    bool renewOnRefusedToken;
+
+    // What the batch reads once the window has ended (the verdict is the conversation's).
+    bool started;      // the window was made
+    bool stopBatch;    // the batch must stop after this message
+    bool renewToken;   // the token was refused: renew it and send this message again
 
     // The window's own.
     PlatWindow handle;
@@ -60,6 +65,10 @@ struct SendingWindow {
     bool selfClose;   // the program itself closes the window; else a Cancel is the user's
     bool ended;
     bool messageLogged;          // the message's size went to the log
+    // What the last receive found when it came: whether we still had bytes on the way, and
+    // how many commands had gone out; text that the channel hands on later came with it.
+    bool arrivalEarly;
+    unsigned arrivalCommands;
     char endReason[kBoxTextSize];  // why the window closed itself: its last box's first line
     DeferredMessage deferred[kDeferredMax];
     int deferredCount;
@@ -76,8 +85,8 @@ void PrepareSendingWindow(SendingWindow *window, const MailSettings *settings,
                           QueuedMessage *message, MailLog *log);
 
 // Shows the window, modally and without owner, and returns once it has ended. The file is
-// deleted once the server has accepted the message; window->stopBatch tells the batch whether
-// to go on.
+// deleted once the server has accepted the message (the conversation's verdict says how it
+// ended); window->stopBatch tells the batch whether to go on.
 void ShowSendingWindow(SendingWindow *window);
 
 // The window procedure, with the window's state as context. Lookup answers, socket events and

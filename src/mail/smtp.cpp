@@ -1,6 +1,7 @@
 // The SMTP conversation: received bytes become reply lines, each complete reply moves the
-// state one step and answers with the next command. What goes out is held here until the
-// window has handed it to the connection, a piece at a time for the message.
+// state one step and answers with the next command; a negative reply, or a reply nobody
+// asked for, ends it with its verdict. What goes out is held here until the window has
+// handed it to the connection, a piece at a time for the message.
 #include "smtp.h"
 
 #include <cstring>
@@ -15,17 +16,14 @@
 // longest is AUTH XOAUTH2 with the largest token.
 static const size_t kLoginLineMax = sizeof kCommandAuthXoauth2 + kXoauth2ResponseSize + 2;
 
-static void AddAction(SmtpActions *actions, SmtpActionKind kind, const char *text = nullptr)
+static void AddAction(SmtpActions *actions, SmtpActionKind kind, const char *text = nullptr,
+                      size_t length = 0)
 {
-    if (actions->count < kActionsMax)
-        actions->items[actions->count++] = {kind, text};
-}
-
-// A box with format filled with value.
-static void AddBox(SmtpActions *actions, const char *format, const char *value)
-{
-    FormatText(actions->boxText, sizeof actions->boxText, format, value);
-    AddAction(actions, kActionBox);
+    if (actions->count >= kActionsMax) {
+        actions->overflow = true;  // the window makes this a failure of the message
+        return;
+    }
+    actions->items[actions->count++] = {kind, text, length};
 }
 
 static void WipeLoginLines(SmtpConversation *c) { WipeBytes(c->out, kLoginLineMax); }
@@ -39,10 +37,16 @@ static void LogSent(SmtpActions *actions, const char *text, size_t length)
     AddAction(actions, kActionLogSent, actions->sent);
 }
 
+static void LogNote(SmtpActions *actions, const char *text)
+{
+    CopyText(actions->note, sizeof actions->note, text);
+    AddAction(actions, kActionLogNote, actions->note);
+}
+
 void DropOutput(SmtpConversation *c)
 {
     c->outLength = c->outSent = 0;
-    c->source = nullptr;
+    c->segmentCount = c->segmentIndex = 0;
     c->mark = nullptr;
 }
 
@@ -54,12 +58,20 @@ void StartConversation(SmtpConversation *c, const MailSettings *settings,
     c->state = kStateIdle;
     c->lastStepState = -1;
     c->prelude = kPreludeNone;
-    c->offersAuthPlain = c->offersAuthLogin = c->offersSize = false;
-    c->tlsRequested = c->secure = c->copySent = c->waitingForUser = false;
+    c->offersAuthPlain = c->offersAuthLogin = c->offersSize = c->offers8BitMime = false;
+    c->tlsRequested = c->secure = c->waitingForUser = false;
+    c->recipientIndex = 0;
+    c->quotedPrintable = false;
+    memset(&c->verdict, 0, sizeof c->verdict);
+    c->verdict.recipient = -1;
     c->messageBytes = 0;
     c->messagePieces = 0;
     c->pending[0] = '\0';
     c->pendingLength = 0;
+    c->earlyEnd = 0;
+    c->commandsQueued = 0;
+    c->replyLines[0] = '\0';
+    c->replyLinesLength = 0;
     DropOutput(c);
 }
 
@@ -71,43 +83,58 @@ void EndConversation(SmtpConversation *c)
 
 void ConnectIssued(SmtpConversation *c) { c->state = kStateConnecting; }
 
-bool MessageAccepted(const SmtpConversation *c) { return c->state >= kStateSent; }
+bool MessageAccepted(const SmtpConversation *c) { return c->verdict.kind == kVerdictAccepted; }
+
+void SetVerdict(SmtpConversation *c, SmtpVerdictKind kind)
+{
+    if (c->verdict.kind == kVerdictNone) {
+        c->verdict.kind = kind;
+        c->verdict.state = c->state;
+    }
+}
+
+bool HasUnsentOutput(const SmtpConversation *c)
+{
+    return c->outSent < c->outLength || c->segmentIndex < c->segmentCount || c->mark;
+}
 
 bool AwaitingMessageReply(const SmtpConversation *c)
 {
     return c->state == kStateQuit && !c->waitingForUser && c->messagePieces > 0 &&
-           c->outSent >= c->outLength && !c->source && !c->mark;
-}
-
-size_t DeclaredMessageSize(const QueuedMessage *m)
-{
-    if (!m->text || m->textLength < kEndOfDataMarkLength)
-        return 0;
-    // The body with each line end as CR LF, then the CR LF that ends its last line.
-    size_t body = m->textLength - kEndOfDataMarkLength;
-    size_t size = 2;
-    for (size_t i = 0; i < body; i++) {
-        if (m->text[i] == '\r' && i + 1 < body && m->text[i + 1] == '\n')
-            i++;
-        size += (m->text[i] == '\r' || m->text[i] == '\n') ? 2 : 1;
-    }
-    return size;
+           !HasUnsentOutput(c);
 }
 
 // Fills the output with the next piece of the message. False when nothing is left to send.
-// The mark goes out in the same piece as the end of the body: sent on its own, the small last
-// segment would wait for the server's delayed acknowledgement of the one before.
+// The mark goes out in the same piece as the end of the message: sent on its own, the small
+// last segment would wait for the server's delayed acknowledgement of the one before.
 static bool RefillOutput(SmtpConversation *c)
 {
     c->outLength = c->outSent = 0;
-    if (c->source) {
-        c->outLength = EncodeTransparent(c->source, c->sourceLength, &c->sourcePosition,
-                                         &c->atLineStart, c->out,
-                                         sizeof c->out - kEndOfDataMarkLength);
-        if (c->sourcePosition >= c->sourceLength)
-            c->source = nullptr;
+    size_t room = sizeof c->out - kEndOfDataMarkLength;
+    while (c->segmentIndex < c->segmentCount) {
+        const MessageSegment *s = &c->segments[c->segmentIndex];
+        size_t before = c->outLength;
+        if (s->quotedPrintable) {
+            if (room - c->outLength < kQuotedPrintableUnitMax)
+                break;
+            c->outLength += EncodeQuotedPrintable(s->data, s->length, &c->segmentPosition,
+                                                  &c->qp, c->out + c->outLength,
+                                                  room - c->outLength);
+        } else {
+            if (room - c->outLength < 4)
+                break;
+            c->outLength += EncodeTransparent(s->data, s->length, &c->segmentPosition,
+                                              &c->atLineStart, c->out + c->outLength,
+                                              room - c->outLength);
+        }
+        if (c->segmentPosition >= s->length) {
+            c->segmentIndex++;
+            c->segmentPosition = 0;
+        } else if (c->outLength == before) {
+            break;  // the piece is full
+        }
     }
-    if (!c->source && c->mark) {
+    if (c->segmentIndex >= c->segmentCount && c->mark) {
         memcpy(c->out + c->outLength, c->mark, kEndOfDataMarkLength);
         c->outLength += kEndOfDataMarkLength;
         c->mark = nullptr;
@@ -134,49 +161,100 @@ void OutputTaken(SmtpConversation *c, size_t count)
     c->outSent += count < left ? count : left;
 }
 
-// Puts bytes out as they stand: a command, or a line that carries a secret.
-static void QueueBytes(SmtpConversation *c, const char *prefix, const char *value,
-                       const char *suffix)
+// Ends the conversation with a protocol error: something nobody asked for came, or a step
+// could not be carried out. The line says what.
+static void FailProtocol(SmtpConversation *c, const char *line, size_t length,
+                         SmtpActions *actions, bool internal = false)
+{
+    WipeLoginLines(c);
+    DropOutput(c);
+    c->verdict.kind = kVerdictProtocolError;
+    c->verdict.state = c->state;
+    c->verdict.prelude = c->prelude;
+    c->verdict.internal = internal;
+    CopyTextN(c->verdict.reply, sizeof c->verdict.reply, line, length);
+    CopyText(c->verdict.lines, sizeof c->verdict.lines, c->replyLines);
+    AddAction(actions, kActionVerdict);
+    AddAction(actions, kActionStatus, kStatusDisconnecting);
+    c->prelude = kPreludeNone;
+    c->state = kStateQuit;
+    c->waitingForUser = true;
+}
+
+// Puts bytes out as they stand: a command, or a line that carries a secret. Whatever the
+// server sent before it could have had them is early. False (a protocol error) when they
+// do not fit, which the sizes used never allow.
+static bool QueueBytes(SmtpConversation *c, const char *prefix, const char *value,
+                       const char *suffix, SmtpActions *actions)
 {
     size_t prefixLength = strlen(prefix), valueLength = strlen(value);
     size_t suffixLength = strlen(suffix);
-    if (prefixLength + valueLength + suffixLength > kLoginLineMax)
-        return;
+    if (prefixLength + valueLength + suffixLength > kLoginLineMax) {
+        static const char kTooLong[] = "(a command too long to send)";
+        FailProtocol(c, kTooLong, sizeof kTooLong - 1, actions, true);
+        return false;
+    }
     memcpy(c->out, prefix, prefixLength);
     memcpy(c->out + prefixLength, value, valueLength);
     memcpy(c->out + prefixLength + valueLength, suffix, suffixLength);
     c->outLength = prefixLength + valueLength + suffixLength;
     c->outSent = 0;
+    c->earlyEnd = c->pendingLength;
+    c->commandsQueued++;
+    return true;
 }
 
 static void SendCommand(SmtpConversation *c, const char *format, const char *value,
                         SmtpActions *actions)
 {
     char command[kBoxTextSize];
-    FormatText(command, sizeof command, format, value);
-    QueueBytes(c, command, "", "");
-    LogSent(actions, command, strlen(command));
+    if (!FormatText(command, sizeof command, format, value)) {
+        static const char kTooLong[] = "(a command too long to send)";
+        FailProtocol(c, kTooLong, sizeof kTooLong - 1, actions, true);
+        return;
+    }
+    if (QueueBytes(c, command, "", "", actions))
+        LogSent(actions, command, strlen(command));
 }
 
-// The message text after DATA: its body with transparency, then the mark as it stands.
+static void AddSegment(SmtpConversation *c, const char *data, size_t length, bool qp)
+{
+    if (length > 0 && c->segmentCount < kMessageSegmentsMax)
+        c->segments[c->segmentCount++] = {data, length, qp};
+}
+
+// The message after DATA: the head, then the rest of the file (its empty line and the
+// body), then the mark. With quoted-printable the head's "8bit" says so instead.
 static void SendMessageText(SmtpConversation *c)
 {
     const QueuedMessage *m = c->message;
-    if (!m->text || m->textLength < kEndOfDataMarkLength)
-        return;
-    c->sourceLength = m->textLength - kEndOfDataMarkLength;
-    c->source = c->sourceLength > 0 ? m->text : nullptr;
-    c->sourcePosition = 0;
-    c->atLineStart = 1;
-    c->mark = m->text + c->sourceLength;
     c->outLength = c->outSent = 0;
+    c->segmentCount = c->segmentIndex = 0;
+    c->segmentPosition = 0;
+    c->atLineStart = 1;
+    c->qp = {0};
+    if (!m->text || !m->head || m->textLength < kEndOfDataMarkLength)
+        return;
+    bool recoded = c->quotedPrintable && m->codingOffset > 0;
+    if (recoded) {
+        size_t after = m->codingOffset + strlen(kCoding8Bit);
+        AddSegment(c, m->head, m->codingOffset, false);
+        AddSegment(c, kCodingQuotedPrintable, strlen(kCodingQuotedPrintable), false);
+        AddSegment(c, m->head + after, m->headLength - after, false);
+    } else {
+        AddSegment(c, m->head, m->headLength, false);
+    }
+    size_t restStart = m->header.end;
+    size_t restEnd = m->textLength - kEndOfDataMarkLength;
+    AddSegment(c, m->text + restStart, restEnd - restStart, recoded);
+    c->mark = kEndOfDataMark;
 }
 
 static void SendEhlo(SmtpConversation *c, SmtpActions *actions)
 {
-    c->offersAuthPlain = c->offersAuthLogin = c->offersSize = false;
-    SendCommand(c, kCommandEhlo, c->message->greetingName, actions);
+    c->offersAuthPlain = c->offersAuthLogin = c->offersSize = c->offers8BitMime = false;
     c->prelude = kPreludeEhlo;
+    SendCommand(c, kCommandEhlo, c->message->greetingName, actions);
 }
 
 // True when the extension line (after its code) names keyword, in either case, followed by a
@@ -194,7 +272,7 @@ static bool NamesExtension(const char *p, const char *keyword)
     return p[n] == '\0' || p[n] == ' ' || p[n] == '\r';
 }
 
-// One line of the reply to EHLO: notes SIZE, and the login methods an "AUTH" line offers
+// One line of the reply to EHLO: notes SIZE and 8BITMIME, and the login methods an "AUTH" line offers
 // (also in the older "AUTH=" form).
 static void NoteExtension(SmtpConversation *c, const char *line)
 {
@@ -203,6 +281,8 @@ static void NoteExtension(SmtpConversation *c, const char *line)
     const char *p = line + 4;
     if (NamesExtension(p, "SIZE"))
         c->offersSize = true;
+    if (NamesExtension(p, "8BITMIME"))
+        c->offers8BitMime = true;
     if (strncmp(p, "AUTH", 4) != 0 && strncmp(p, "auth", 4) != 0)
         return;
     if (p[4] != ' ' && p[4] != '=')
@@ -227,26 +307,49 @@ static void NoteExtension(SmtpConversation *c, const char *line)
     }
 }
 
-// MAIL FROM, with the message's size when the server takes SIZE (EHLO only).
+// MAIL FROM with its parameters, assembled: the message's size when the server takes SIZE,
+// BODY=8BITMIME when 8-bit text goes out as it stands. Both only after EHLO. The body's
+// encoding is decided here, from what the server offered.
 static void SendMailFrom(SmtpConversation *c, SmtpActions *actions)
 {
-    if (!c->offersSize) {
-        SendCommand(c, kCommandMailFrom, c->message->sender, actions);
+    const QueuedMessage *m = c->message;
+    bool extended = UsesExtendedHello(c->settings);
+    TransmitPlan plan = PlanTransmission(&m->facts, extended, c->offers8BitMime);
+    c->quotedPrintable = plan.coding == kBodyQuotedPrintable;
+    char command[kBoxTextSize];
+    bool fits = FormatText(command, sizeof command, kCommandMailFrom, m->sender);
+    if (extended && c->offersSize) {
+        char size[40];
+        FormatText(size, sizeof size, " SIZE=%llu",
+                   (unsigned long long)DeclaredMessageSize(m, c->quotedPrintable));
+        fits = fits && AppendText(command, sizeof command, size);
+    }
+    if (plan.declare8BitMime)
+        fits = fits && AppendText(command, sizeof command, " BODY=8BITMIME");
+    fits = fits && AppendText(command, sizeof command, "\r\n");
+    if (!fits) {
+        static const char kTooLong[] = "(a command too long to send)";
+        FailProtocol(c, kTooLong, sizeof kTooLong - 1, actions, true);
         return;
     }
-    char command[kBoxTextSize];
-    FormatText(command, sizeof command, kCommandMailFromSize, c->message->sender,
-               (unsigned long long)DeclaredMessageSize(c->message));
-    QueueBytes(c, command, "", "");
-    LogSent(actions, command, strlen(command));
+    if (QueueBytes(c, command, "", "", actions))
+        LogSent(actions, command, strlen(command));
+    // For the log: what the message got before it goes out.
+    char note[sizeof m->added + 40];
+    if (m->codingOffset > 0)
+        FormatText(note, sizeof note, "%s, %s", m->added,
+                   c->quotedPrintable ? kCodingQuotedPrintable : kCoding8Bit);
+    else
+        CopyText(note, sizeof note, m->added[0] ? m->added : "nothing added");
+    LogNote(actions, note);
 }
 
 // The transaction begins as after HELO: RSET, awaited in state 4.
 static void BeginTransaction(SmtpConversation *c, SmtpActions *actions)
 {
     c->prelude = kPreludeNone;
-    SendCommand(c, kCommandRset, "", actions);
     c->state = kStateMailFrom;
+    SendCommand(c, kCommandRset, "", actions);
 }
 
 // After the last line of an accepted EHLO: TLS first, then the login, then the transaction.
@@ -254,8 +357,8 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
 {
     const MailSettings *s = c->settings;
     if (s->security == kSecurityStartTls && !c->secure) {
-        SendCommand(c, kCommandStartTls, "", actions);
         c->prelude = kPreludeStartTls;
+        SendCommand(c, kCommandStartTls, "", actions);
         return;
     }
     // The password or the token only ever goes inside TLS.
@@ -264,24 +367,24 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
             char response[kXoauth2ResponseSize];
             if (MakeXoauth2Response(s->user, s->accessToken, response, sizeof response) == 0)
                 CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
-            QueueBytes(c, kCommandAuthXoauth2, response, "\r\n");
-            WipeBytes(response, sizeof response);
-            LogSent(actions, kLogAuthXoauth2Hidden, strlen(kLogAuthXoauth2Hidden));
             c->prelude = kPreludeAuthXoauth2;
+            if (QueueBytes(c, kCommandAuthXoauth2, response, "\r\n", actions))
+                LogSent(actions, kLogAuthXoauth2Hidden, strlen(kLogAuthXoauth2Hidden));
+            WipeBytes(response, sizeof response);
             return;
         }
         if (c->offersAuthLogin && !c->offersAuthPlain) {
-            SendCommand(c, kCommandAuthLogin, "", actions);
             c->prelude = kPreludeAuthLoginUser;
+            SendCommand(c, kCommandAuthLogin, "", actions);
             return;
         }
         char response[kLoginLineMax];
         if (MakePlainResponse(s, response, sizeof response) == 0)
             CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
-        QueueBytes(c, kCommandAuthPlain, response, "\r\n");
-        WipeBytes(response, sizeof response);
-        LogSent(actions, kLogAuthPlainHidden, strlen(kLogAuthPlainHidden));
         c->prelude = kPreludeAuthPlain;
+        if (QueueBytes(c, kCommandAuthPlain, response, "\r\n", actions))
+            LogSent(actions, kLogAuthPlainHidden, strlen(kLogAuthPlainHidden));
+        WipeBytes(response, sizeof response);
         return;
     }
     BeginTransaction(c, actions);
@@ -294,69 +397,82 @@ static void SendLoginValue(SmtpConversation *c, const char *value, SmtpActions *
     char encoded[kLoginLineMax];
     if (Base64Encode((const unsigned char *)value, strlen(value), false, encoded, sizeof encoded) == 0)
         encoded[0] = '\0';
-    QueueBytes(c, "", encoded, "\r\n");
+    if (QueueBytes(c, "", encoded, "\r\n", actions))
+        LogSent(actions, kLogHidden, strlen(kLogHidden));
     WipeBytes(encoded, sizeof encoded);
-    LogSent(actions, kLogHidden, strlen(kLogHidden));
 }
 
-// A negative line, or one of the wrong kind, in a step before the transaction: the same
-// ending as a negative reply in any other state.
-static void RefusePrelude(SmtpConversation *c, const char *format, const char *line,
-                          SmtpActions *actions)
+// A negative reply: the conversation is over, with the step it came in and the reply (and
+// the recipient a RCPT TO named). The window says so and waits for the user.
+static void Refuse(SmtpConversation *c, const char *line, size_t length, SmtpActions *actions)
 {
     WipeLoginLines(c);
-    AddBox(actions, format, line);
+    SmtpVerdict *v = &c->verdict;
+    v->kind = kVerdictRefused;
+    v->state = c->state;
+    v->prelude = c->state == kStateHelo ? c->prelude : kPreludeNone;
+    v->recipient = -1;
+    if (c->state == kStateRcptTo && c->recipientIndex > 0)
+        v->recipient = c->recipientIndex - 1;
+    else if (c->state == kStateData)
+        v->recipient = c->message->recipientCount - 1;
+    CopyTextN(v->reply, sizeof v->reply, line, length);
+    CopyText(v->lines, sizeof v->lines, c->replyLines);
+    AddAction(actions, kActionVerdict);
     AddAction(actions, kActionStatus, kStatusDisconnecting);
     c->prelude = kPreludeNone;
     c->state = kStateQuit;
     c->waitingForUser = true;
 }
 
-// The last line of a reply in a step before the transaction.
-static void HandlePreludeLine(SmtpConversation *c, const char *line, SmtpActions *actions)
+// The reply code a step before the transaction waits for.
+static const char *ExpectedPreludeReply(PreludeStep step)
 {
-    const char *expected;
-    const char *refusal;
-    switch (c->prelude) {
+    switch (step) {
     case kPreludeEhlo:
-        expected = "250";
-        refusal = kTextEhloError;
-        break;
+        return "250";
     case kPreludeStartTls:
-        expected = "220";
-        refusal = kTextStartTlsError;
-        break;
+        return "220";
     case kPreludeAuthLoginUser:
     case kPreludeAuthLoginPassword:
-        expected = "334";
-        refusal = kTextAuthError;
-        break;
+        return "334";
     case kPreludeAuthPlain:
     case kPreludeAuthLoginDone:
-        expected = "235";
-        refusal = kTextAuthError;
-        break;
     case kPreludeAuthXoauth2:
-        // A refused token comes back at once (535), or as a 334 challenge that carries the
-        // reason and is answered with an empty line; the refusal follows.
-        if (strncmp(line, "334", 3) == 0) {
-            QueueBytes(c, "", "", "\r\n");
-            LogSent(actions, kLogHidden, strlen(kLogHidden));
-            c->prelude = kPreludeAuthXoauth2Error;
+    case kPreludeAuthXoauth2Error:
+        return "235";
+    default:
+        return nullptr;  // nothing is awaited while the handshake runs
+    }
+}
+
+// The last line of a reply in a step before the transaction.
+static void HandlePreludeLine(SmtpConversation *c, const char *line, size_t length,
+                              bool early, SmtpActions *actions)
+{
+    const char *expected = ExpectedPreludeReply(c->prelude);
+    if (!expected) {
+        FailProtocol(c, line, length, actions);  // a reply in the middle of the handshake
+        return;
+    }
+    // A refused token comes back at once (535), or as a 334 challenge that carries the
+    // reason and is answered with an empty line; the refusal follows.
+    if (c->prelude == kPreludeAuthXoauth2 && strncmp(line, "334", 3) == 0) {
+        if (early) {
+            FailProtocol(c, line, length, actions);
             return;
         }
-        expected = "235";
-        refusal = kTextXoauth2Error;
-        break;
-    case kPreludeAuthXoauth2Error:
-        expected = "235";
-        refusal = kTextXoauth2Error;
-        break;
-    default:
-        return;  // nothing is awaited while the handshake runs
+        c->prelude = kPreludeAuthXoauth2Error;
+        if (QueueBytes(c, "", "", "\r\n", actions))
+            LogSent(actions, kLogHidden, strlen(kLogHidden));
+        return;
     }
     if (strncmp(line, expected, 3) != 0) {
-        RefusePrelude(c, refusal, line, actions);
+        Refuse(c, line, length, actions);
+        return;
+    }
+    if (early) {
+        FailProtocol(c, line, length, actions);
         return;
     }
     switch (c->prelude) {
@@ -367,17 +483,18 @@ static void HandlePreludeLine(SmtpConversation *c, const char *line, SmtpActions
         // Whatever came in clear after the server's go-ahead is not trusted: dropped.
         c->pending[0] = '\0';
         c->pendingLength = 0;
+        c->earlyEnd = 0;
         c->prelude = kPreludeHandshake;
         c->tlsRequested = true;
         AddAction(actions, kActionStartTls);
         break;
     case kPreludeAuthLoginUser:
-        SendLoginValue(c, c->settings->user, actions);
         c->prelude = kPreludeAuthLoginPassword;
+        SendLoginValue(c, c->settings->user, actions);
         break;
     case kPreludeAuthLoginPassword:
-        SendLoginValue(c, c->settings->password, actions);
         c->prelude = kPreludeAuthLoginDone;
+        SendLoginValue(c, c->settings->password, actions);
         break;
     default:  // logged in
         WipeLoginLines(c);
@@ -419,83 +536,115 @@ static void TakeStep(SmtpConversation *c, SmtpActions *actions)
     switch (c->state) {
     case kStateConnecting:
         AddAction(actions, kActionStatus, m->statusText);
+        c->state = kStateHelo;
         if (UsesExtendedHello(c->settings))
             SendEhlo(c, actions);
         else
             SendCommand(c, kCommandHelo, m->greetingName, actions);
-        c->state = kStateHelo;
         break;
     case kStateHelo:
-        SendCommand(c, kCommandRset, "", actions);
         c->state = kStateMailFrom;
+        SendCommand(c, kCommandRset, "", actions);
         break;
     case kStateMailFrom:
-        SendMailFrom(c, actions);
         c->state = kStateRcptTo;
+        c->recipientIndex = 0;
+        SendMailFrom(c, actions);
         break;
     case kStateRcptTo:
-        // The recipient, then the copy recipient after its own reply.
-        if (m->copyRecipient[0] != '\0' && !c->copySent) {
-            SendCommand(c, kCommandRcptTo, m->recipient, actions);
-            c->copySent = true;
-        } else {
-            SendCommand(c, kCommandRcptTo,
-                        m->copyRecipient[0] != '\0' ? m->copyRecipient : m->recipient, actions);
+        // One RCPT TO after another, each after the reply to the one before.
+        if (c->recipientIndex + 1 >= m->recipientCount)
             c->state = kStateData;
-        }
+        SendCommand(c, kCommandRcptTo, m->recipients[c->recipientIndex++], actions);
         break;
     case kStateData:
-        SendCommand(c, kCommandData, "", actions);
         c->state = kStateSendMsg;
+        SendCommand(c, kCommandData, "", actions);
         break;
     case kStateSendMsg:
-        SendMessageText(c);
         c->state = kStateQuit;
+        SendMessageText(c);
+        c->earlyEnd = c->pendingLength;
+        c->commandsQueued++;
         break;
     case kStateQuit:
-        SendCommand(c, kCommandQuit, "", actions);
+        // The server has the message: from here on nothing makes it go out again.
+        c->verdict.kind = kVerdictAccepted;
+        c->verdict.state = kStateQuit;
         c->state = kStateSent;
+        SendCommand(c, kCommandQuit, "", actions);
         break;
-    case kStateSent:
-        // Delivered before the window is told to close, so that the close deletes the file.
-        AddAction(actions, kActionStatus, kStatusSent);
-        c->state = kStateDone;
-        AddAction(actions, kActionStopTimer);
-        AddAction(actions, kActionClose);
-        break;
-    default:  // 0, 3 and 10: nothing to do
+    default:  // 0, 3, 9 and 10: nothing to do
         break;
     }
 }
 
-void HandleReplyLine(SmtpConversation *c, const char *line, SmtpActions *actions)
+// Delivered: the window closes itself once it has shown so.
+static void Finish(SmtpConversation *c, SmtpActions *actions)
 {
-    CopyTextN(actions->received, sizeof actions->received, line, strcspn(line, "\r"));
-    AddAction(actions, kActionLogReceived, actions->received);
+    AddAction(actions, kActionStatus, kStatusSent);
+    c->state = kStateDone;
+    AddAction(actions, kActionStopTimer);
+    AddAction(actions, kActionClose);
+}
+
+void HandleReplyLine(SmtpConversation *c, const char *line, size_t length, bool early,
+                     SmtpActions *actions)
+{
+    // The log shows the whole line (a bare CR inside it too), without its line end; the
+    // verdict keeps it as it came, CR and all, as the boxes have always shown it.
+    size_t shown = length > 0 && line[length - 1] == '\r' ? length - 1 : length;
+    CopyTextN(actions->received, sizeof actions->received, line, shown);
+    size_t logged = shown < sizeof actions->received ? shown : sizeof actions->received - 1;
+    AddAction(actions, kActionLogReceived, actions->received, logged);
+    // Over: what comes now is logged and changes nothing.
+    if (c->state == kStateIdle || c->state == kStateDone ||
+        (c->verdict.kind != kVerdictNone && c->verdict.kind != kVerdictAccepted))
+        return;
+    // The lines of this reply, for the verdict.
+    if (c->replyLinesLength + shown + 2 <= sizeof c->replyLines) {
+        memcpy(c->replyLines + c->replyLinesLength, line, shown);
+        c->replyLinesLength += shown;
+        c->replyLines[c->replyLinesLength++] = '\n';
+        c->replyLines[c->replyLinesLength] = '\0';
+    }
+    char text[kPendingReplySize];
+    CopyTextN(text, sizeof text, line, length);
     bool prelude = c->state == kStateHelo && c->prelude != kPreludeNone;
     // Every line of the reply to EHLO may name an extension.
-    if (prelude && c->prelude == kPreludeEhlo && strncmp(line, "250", 3) == 0)
-        NoteExtension(c, line);
+    if (prelude && c->prelude == kPreludeEhlo && strncmp(text, "250", 3) == 0)
+        NoteExtension(c, text);
     // Only the last line of a multi-line reply counts; "250-..." lines are passed over.
-    if (strlen(line) >= 4 && line[3] == '-')
+    if (strlen(text) >= 4 && text[3] == '-')
         return;
+    c->replyLinesLength = 0;  // the next line starts the next reply
+    if (c->state == kStateSent) {
+        // The reply to QUIT after the message was accepted: whatever it says, delivered.
+        if (!IsPositiveLine(text))
+            LogNote(actions, "QUIT refused after the message was accepted: delivered all the same");
+        Finish(c, actions);
+        return;
+    }
     if (prelude) {
-        HandlePreludeLine(c, line, actions);
+        HandlePreludeLine(c, text, length, early, actions);
+        c->replyLines[0] = '\0';
         return;
     }
-    if (IsPositiveLine(line)) {
-        TakeStep(c, actions);
-        c->lastStepState = c->state;
-        c->waitingForUser = false;
+    if (!IsPositiveLine(text)) {
+        Refuse(c, text, length, actions);
+        c->replyLines[0] = '\0';
         return;
     }
-    // Before the connect and after delivery there is no step to report a failure of.
-    if (c->state < kStateConnecting || c->state > kStateSent)
+    // A positive line that came before the server could have had our last command answers
+    // nothing: a second greeting, a proxy's banner, a reply sliding onto the wrong command.
+    if (early) {
+        FailProtocol(c, text, length, actions);
         return;
-    AddBox(actions, kStateErrorTexts[c->state - 1], line);
-    AddAction(actions, kActionStatus, kStatusDisconnecting);
-    c->state = kStateQuit;
-    c->waitingForUser = true;
+    }
+    c->replyLines[0] = '\0';
+    TakeStep(c, actions);
+    c->lastStepState = c->state;
+    c->waitingForUser = false;
 }
 
 bool TakeNextReply(SmtpConversation *c, SmtpActions *actions)
@@ -504,26 +653,32 @@ bool TakeNextReply(SmtpConversation *c, SmtpActions *actions)
     if (!lineFeed)
         return false;
     size_t lineLength = (size_t)(lineFeed - c->pending);
+    bool early = c->earlyEnd > 0;
+    size_t taken = lineLength + 1;
+    c->earlyEnd = c->earlyEnd > taken ? c->earlyEnd - taken : 0;
     char line[kPendingReplySize];
     memcpy(line, c->pending, lineLength);
     line[lineLength] = '\0';
-    c->pendingLength -= lineLength + 1;
+    c->pendingLength -= taken;
     memmove(c->pending, lineFeed + 1, c->pendingLength);
     c->pending[c->pendingLength] = '\0';
-    HandleReplyLine(c, line, actions);
+    HandleReplyLine(c, line, lineLength, early, actions);
     return true;
 }
 
-void AddReplyBytes(SmtpConversation *c, const char *bytes, size_t count, SmtpActions *actions)
+void AddReplyBytes(SmtpConversation *c, const char *bytes, size_t count, bool early,
+                   SmtpActions *actions)
 {
     if (c->pendingLength + count > kPendingReplySize - 1) {
-        CopyText(actions->boxText, sizeof actions->boxText, kTextBufferOverrun);
-        AddAction(actions, kActionBox);
+        AddAction(actions, kActionOverrun);
         c->pending[0] = '\0';
         c->pendingLength = 0;
+        c->earlyEnd = 0;
         return;
     }
     memcpy(c->pending + c->pendingLength, bytes, count);
     c->pendingLength += count;
     c->pending[c->pendingLength] = '\0';
+    if (early)
+        c->earlyEnd = c->pendingLength;
 }

@@ -1,13 +1,14 @@
 // The SMTP conversation that carries one queued message to the server. It owns no socket, no
 // window and no timer: it is fed what happened (connected, bytes received, the secure channel
-// up) and hands back what to do (bytes to send, a status text, a box, start TLS, stop the
-// timer, close once delivered, lines for the log); the sending window carries that out after
-// the call returns, and decides itself when a failure stops the batch.
+// up) and hands back what to do (bytes to send, a status text, its verdict, start TLS, stop
+// the timer, close once delivered, lines for the log); the sending window carries that out
+// after the call returns.
 #pragma once
 #include <cstddef>
 
 #include "mail_settings.h"
 #include "message_file.h"
+#include "mime_text.h"
 
 // The states: their numbers show in the time-out message, their names in the boxes of
 // negative replies. 1 and 2 are named for what they wait on; from 4 on a state is named for
@@ -42,15 +43,47 @@ enum PreludeStep {
     kPreludeAuthXoauth2Error,   // the reply to the empty line that answers its 334 challenge
 };
 
+// How a conversation ended, as a fact. Final once reached: nothing that follows changes it
+// (after a refusal later lines are only logged; once accepted the message stays accepted,
+// whatever becomes of QUIT or the connection). The window words it from the text table and
+// shows it; the batch acts on it.
+enum SmtpVerdictKind {
+    kVerdictNone = 0,       // still going
+    kVerdictAccepted,       // a positive reply to the end of data: the server has the message
+    kVerdictRefused,        // a negative reply: in which step, the reply, the recipient
+    kVerdictProtocolError,  // a reply nobody asked for, or a step that could not be carried out
+    kVerdictTimedOut,       // silence for longer than the step allows
+    kVerdictCancelled,      // the user's Cancel
+    kVerdictClosed,         // the server closed the connection
+    kVerdictFailed,         // the lookup, the connect, a receive or TLS failed
+};
+
+// A reply as the verdict keeps it: its last line, and all its lines for the advice.
+const size_t kReplyLineSize = 512;
+const size_t kReplyLinesSize = 1024;
+
+struct SmtpVerdict {
+    SmtpVerdictKind kind;
+    int state;            // the state it came in (its name is the step in the box)
+    PreludeStep prelude;  // a refusal before the transaction: EHLO, STARTTLS or AUTH
+    bool internal;        // a protocol error of ours (a step that could not be carried out)
+    int recipient;        // a refused RCPT TO: the index of its recipient; -1 otherwise
+    char reply[kReplyLineSize];     // the reply's last line as it came, its CR LF left off
+    char lines[kReplyLinesSize];    // every line of the reply, each ended by "\n"
+};
+
 // What the sending window is to do, in the order given.
 enum SmtpActionKind {
-    kActionStatus,     // set the status line to the action's text
-    kActionBox,        // show the box text of the actions, owned by the window
-    kActionStartTls,   // begin the TLS handshake on the connection
-    kActionStopTimer,  // stop the time-out timer
-    kActionClose,      // close the window as the program's own doing
-    kActionLogSent,    // for the mail log: a line we sent, as the log may show it
+    kActionStatus,       // set the status line to the action's text
+    kActionVerdict,      // the conversation has stopped with its verdict: say so, then wait
+                         // for the user (a refusal) or close (a protocol error)
+    kActionOverrun,      // the pending reply text overflowed: say so; the conversation goes on
+    kActionStartTls,     // begin the TLS handshake on the connection
+    kActionStopTimer,    // stop the time-out timer
+    kActionClose,        // close the window as the program's own doing
+    kActionLogSent,      // for the mail log: a line we sent, as the log may show it
     kActionLogReceived,  // for the mail log: a reply line as it came
+    kActionLogNote,      // for the mail log: what the conversation did (what was added)
 };
 
 struct SmtpAction {
@@ -58,18 +91,20 @@ struct SmtpAction {
     // kActionStatus: the text (it outlives the window); the log actions: their line, in the
     // actions' own storage.
     const char *text;
+    size_t length;  // kActionLogReceived: the line's bytes (it may hold any byte)
 };
 
-const int kActionsMax = 10;
+const int kActionsMax = 16;
 const size_t kBoxTextSize = 1000;
 const size_t kLogTextSize = 600;
 
 struct SmtpActions {
     SmtpAction items[kActionsMax];
     int count;
-    char boxText[kBoxTextSize];  // the text of kActionBox (at most one box per call)
+    bool overflow;                // more actions than items: a fault the window must show
     char received[kLogTextSize];  // the text of kActionLogReceived
     char sent[kLogTextSize];      // the text of kActionLogSent (secrets already hidden)
+    char note[kLogTextSize];      // the text of kActionLogNote
 };
 
 // Pending reply text: bytes not yet ended by a line feed, at most 511.
@@ -79,6 +114,15 @@ const int kReceiveMax = 255;
 // What goes out at once: a command, a login line, or the next encoded piece of the message.
 const size_t kConversationOutSize = 1024 * 1024;
 
+// One part of what goes out after DATA: the head (in up to three parts, when its
+// "8bit" becomes "quoted-printable") and the rest of the file.
+struct MessageSegment {
+    const char *data;
+    size_t length;
+    bool quotedPrintable;  // else as written, with transparency
+};
+const int kMessageSegmentsMax = 4;
+
 struct SmtpConversation {
     const MailSettings *settings;  // borrowed for the conversation's life
     const QueuedMessage *message;  // borrowed likewise
@@ -87,28 +131,39 @@ struct SmtpConversation {
     PreludeStep prelude;
     bool offersAuthPlain, offersAuthLogin;  // what the last EHLO reply offered
     bool offersSize;               // the last EHLO reply offered SIZE: MAIL FROM declares it
+    bool offers8BitMime;           // and 8BITMIME
     bool waitingForUser;           // a negative reply stopped the conversation: no time-out
     bool tlsRequested;             // the handshake was asked for (it runs once)
     bool secure;                   // the channel is up and the certificate good
-    bool copySent;                 // the RCPT TO of the copy recipient is out
+    int recipientIndex;            // the recipients whose RCPT TO is out
+    bool quotedPrintable;          // the body goes as quoted-printable (decided at MAIL FROM)
+    SmtpVerdict verdict;
 
     char pending[kPendingReplySize];
     size_t pendingLength;
+    // The pending bytes from the start up to here came before all we had sent was on the
+    // socket: no positive reply among them can answer it.
+    size_t earlyEnd;
+    unsigned commandsQueued;       // how many commands have been put out so far
+    char replyLines[kReplyLinesSize];  // the lines of the reply being read
+    size_t replyLinesLength;
 
-    // Bytes to send: out[outSent..outLength). While the message is on its way, source is its
-    // body still to be encoded and mark its end-of-data mark, still to follow.
+    // Bytes to send: out[outSent..outLength). While the message is on its way, its segments
+    // still to be encoded follow, then the end-of-data mark.
     char out[kConversationOutSize];
     size_t outLength, outSent;
-    const char *source;
-    size_t sourceLength, sourcePosition;
+    MessageSegment segments[kMessageSegmentsMax];
+    int segmentCount, segmentIndex;
+    size_t segmentPosition;
     int atLineStart;
+    QuotedPrintableState qp;
     const char *mark;
     size_t messageBytes;  // what the message took on the wire, dots and mark included
     int messagePieces;    // in how many pieces it went
 };
 
 // Back to the start of a conversation over message with settings: state 0, last step -1,
-// nothing pending either way.
+// no verdict, nothing pending either way.
 void StartConversation(SmtpConversation *conversation, const MailSettings *settings,
                        const QueuedMessage *message);
 
@@ -125,8 +180,9 @@ void ConnectionMade(SmtpConversation *conversation, SmtpActions *actions);
 void SecureChannelReady(SmtpConversation *conversation, SmtpActions *actions);
 
 // Appends received bytes (as one receive gave them, or one piece of decrypted text) to the
-// pending reply text. Too many for it: a box, the bytes dropped, the conversation goes on.
-void AddReplyBytes(SmtpConversation *conversation, const char *bytes, size_t count,
+// pending reply text; early says they came before all we had sent was on the socket. Too
+// many for it: kActionOverrun, the bytes dropped, the conversation goes on.
+void AddReplyBytes(SmtpConversation *conversation, const char *bytes, size_t count, bool early,
                    SmtpActions *actions);
 
 // Takes the next complete reply line, if any, and moves the conversation one step. Returns
@@ -134,8 +190,10 @@ void AddReplyBytes(SmtpConversation *conversation, const char *bytes, size_t cou
 // on the socket: a reply never answers bytes the server has not had yet.
 bool TakeNextReply(SmtpConversation *conversation, SmtpActions *actions);
 
-// One step of the conversation for one reply line (its line feed removed).
-void HandleReplyLine(SmtpConversation *conversation, const char *line, SmtpActions *actions);
+// One step of the conversation for one reply line (its line feed removed, length bytes);
+// early as for AddReplyBytes.
+void HandleReplyLine(SmtpConversation *conversation, const char *line, size_t length,
+                     bool early, SmtpActions *actions);
 
 // The bytes waiting to be sent: false when there are none. The message is encoded a piece at
 // a time as the earlier pieces are taken.
@@ -144,15 +202,16 @@ bool PendingOutput(SmtpConversation *conversation, const char **data, size_t *le
 void OutputTaken(SmtpConversation *conversation, size_t count);
 // Forgets what was not sent yet (the connection is broken).
 void DropOutput(SmtpConversation *conversation);
+// True while something is still to go out (a command not wholly taken, or the message).
+bool HasUnsentOutput(const SmtpConversation *conversation);
 
-// True once the server has accepted the message (state 9 or more): the file must not go out
-// again.
+// Sets the verdict the window found (time-out, cancel, close, failure) unless the
+// conversation already has one.
+void SetVerdict(SmtpConversation *conversation, SmtpVerdictKind kind);
+
+// True once the server has accepted the message: the file must not go out again.
 bool MessageAccepted(const SmtpConversation *conversation);
 
 // True while the reply to the message is awaited and every byte of it, the end-of-data mark
 // included, has left the conversation: the server may take long to check what it got.
 bool AwaitingMessageReply(const SmtpConversation *conversation);
-
-// The message's size as SIZE declares it: its octets with every line end as CR LF, without
-// the dots that transparency adds and without the end-of-data mark's final ".\r\n".
-size_t DeclaredMessageSize(const QueuedMessage *message);

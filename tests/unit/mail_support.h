@@ -38,7 +38,9 @@ inline std::string MessageText(const std::string &to = "<bob@example.org>",
 {
     // Without a description line "Subject:" comes first, else the first header would be
     // taken for the description line.
-    std::string headers = "To: " + to + "\r\nFrom: " + from + "\r\n";
+    // With its own Date and Message-ID the file goes out exactly as written.
+    std::string headers = "To: " + to + "\r\nFrom: " + from +
+                          "\r\nDate: Tue, 08 Dec 2026 14:05:09 +0100\r\nMessage-ID: <m1@acme.test>\r\n";
     if (!cc.empty())
         headers += "Cc: " + cc + "\r\n";
     if (!description.empty())

@@ -18,17 +18,6 @@ protected:
         ReleaseMessage();
     }
     void TearDown() override { ReleaseMessage(); }
-    // The extractors read the message text: a test's own text stands in for a loaded file
-    // (in a message of its own, which is never released).
-    static QueuedMessage &WithText(const std::string &text)
-    {
-        static QueuedMessage message;
-        static std::string held;
-        held = text;
-        message.text = &held[0];
-        message.textLength = held.size();
-        return message;
-    }
 };
 
 TEST_F(MessageFile, LoadAppendsTheEndOfDataMarkOrReportsWhyNot)
@@ -67,72 +56,101 @@ TEST_F(MessageFile, LoadAppendsTheEndOfDataMarkOrReportsWhyNot)
     }
 }
 
-TEST_F(MessageFile, RecipientComesFromALineThatStartsWithTo)
+// The envelope of a file whose header block is "Subject: x", then headers, then the body.
+struct Envelope {
+    int result;
+    std::string sender, recipients;  // recipients joined by ","
+};
+Envelope ParseEnvelope(const std::string &headers, const std::string &body = "Hi\r\n")
 {
+    FakeReset();
+    gFake.files["C:\\Q\\a.txt"] = "Subject: x\r\n" + headers + "\r\n" + body;
+    Envelope e;
+    e.result = ParseMessageFile(&Rig().message, "C:\\Q\\a.txt");
+    e.sender = Rig().message.sender;
+    for (int i = 0; i < Rig().message.recipientCount; i++)
+        e.recipients += (i ? "," : "") + std::string(Rig().message.recipients[i]);
+    return e;
+}
+
+TEST_F(MessageFile, RecipientsComeFromTheHeaderBlocksToCcAndBccLists)
+{
+    const std::string from = "From: <a@acme.test>\r\n";
     std::string long255(251, 'r');
     long255 += "@x.y";  // 255 characters
+    std::string thousand, tooMany;
+    for (int i = 0; i < 1000; i++)
+        thousand += (i ? ", r" : "r") + std::to_string(i) + "@x.y";
+    tooMany = thousand + ", extra@x.y";
     struct Row {
-        std::string text;
+        std::string headers;
         int result;
-        const char *recipient;
+        const char *recipients;
     } rows[] = {
         {"To: <bob@example.org>\r\n", 1, "bob@example.org"},
         {"To: bob@example.org\r\n", 1, "bob@example.org"},
-        // A display name before the brackets is left to the header: the envelope takes the
-        // bracketed address, as real servers require.
-        {"To: Bob Smith <bob@example.org>\r\n", 1, "bob@example.org"},
         {"To: \"Smith, Bob\" <bob+inv@example.org>\r\n", 1, "bob+inv@example.org"},
-        {"To: Bob <>\r\nFrom: <a@b.c>\r\n", 30, ""},
-        {"To: <abc>\r\n", 30, ""},
+        {"To: bob@example.org; carol@example.net\r\n", 1, "bob@example.org,carol@example.net"},
+        {"To: bob@example.org; Carol <carol@example.net>, <dan@example.com>\r\n", 1,
+         "bob@example.org,carol@example.net,dan@example.com"},
+        // Folded lines belong to their field; To, Cc, Bcc in that order, each address once.
+        {"Bcc: archive@acme.test\r\nCc: Carol <carol@example.net>,\r\n\tbob@EXAMPLE.org\r\n"
+         "To: bob@example.org\r\n", 1, "bob@example.org,carol@example.net,archive@acme.test"},
+        {"To: Bob@example.org, bob@example.org\r\n", 1, "Bob@example.org,bob@example.org"},
+        {"To: undisclosed-recipients:;\r\nBcc: <x@y.z>\r\n", 1, "x@y.z"},
+        {"To: team: <a@x.y>, b@x.y;, c@x.y\r\n", 1, "a@x.y,b@x.y,c@x.y"},
+        {"To: undisclosed-recipients:;\r\n", 30, ""},
+        {"Cc: <carol@example.org>\r\n", 30, ""},  // no To at all
+        {"to: bob@example.org\r\nTO: bob@example.org\r\n", 30, ""},
+        {"Reply-To: <reply@acme.test>\r\nIn-Reply-To: <m1@acme.test>\r\n", 30, ""},
+        // Only an address: no bracket, no control byte, nothing after the closing bracket.
+        {"To: bob@example.org> NOTIFY=NEVER\r\n", 30, ""},
+        {"To: Bob <bob@example.org> ORCPT=x\r\n", 30, ""},
+        {"To: <bob@exa<mple.org>\r\n", 30, ""},
+        {"To: <bob@exa\tmple.org>\r\n", 30, ""},
+        {"To: \"open <bob@example.org>\r\n", 30, ""},
+        {"To: a@b, <abc>\r\n", 30, ""},
         {"To: <abcd>\r\n", 1, "abcd"},
-        {"to: bob@example.org\r\n", 30, ""},
-        {"TO: bob@example.org\r\n", 30, ""},
-        {"Subject: x\r\n", 30, ""},
-        // Only at the start of a line: never the end of "Reply-To: " or "In-Reply-To: ".
-        {"Reply-To: <reply@acme.test>\r\nTo: <bob@example.org>\r\n", 1, "bob@example.org"},
-        {"In-Reply-To: <m1@acme.test>\r\nFrom: <a@b.c>\r\n", 30, ""},
-        {"X: y\nTo: <lf@example.org>\n", 1, "lf@example.org"},
-        {"X: y\rTo: <cr@example.org>\r", 1, "cr@example.org"},
-        {"To: <open@example.org", 1, "open@example.org"},
         {"To: <" + long255 + ">\r\n", 1, long255.c_str()},
         {"To: <" + long255 + "z>\r\n", 30, ""},
+        {"To: " + thousand + "\r\n", 1, nullptr},
+        {"To: " + tooMany + "\r\n", 30, ""},
     };
     for (const Row &row : rows) {
-        QueuedMessage &m = WithText(row.text);
-        EXPECT_EQ(ExtractRecipient(&m), row.result) << row.text;
-        EXPECT_STREQ(m.recipient, row.recipient) << row.text;
+        Envelope e = ParseEnvelope(row.headers + from);
+        EXPECT_EQ(e.result, row.result) << row.headers.substr(0, 80);
+        if (row.recipients)
+            EXPECT_EQ(e.recipients, row.recipients) << row.headers.substr(0, 80);
+        else
+            EXPECT_EQ(Rig().message.recipientCount, 1000);
     }
+    // A key that stands only in the body is no header.
+    EXPECT_EQ(ParseEnvelope(from, "To: bob@example.org\r\n").result, 30);
+    EXPECT_EQ(ParseEnvelope("To: <bob@example.org>\r\n" + from, "Cc: eve@example.net\r\n").recipients,
+              "bob@example.org");
 }
 
-TEST_F(MessageFile, SenderComesFromItsOwnLineOnly)
+TEST_F(MessageFile, SenderComesFromTheFirstFromField)
 {
-    std::string long255(251, 's');
-    long255 += "@x.y";
+    const std::string to = "To: <bob@example.org>\r\n";
     struct Row {
-        std::string text;
+        std::string headers;
         int result;
         const char *sender;
     } rows[] = {
         {"From: Acme Ltd <accounts@acme.test>\r\n", 1, "accounts@acme.test"},
-        {"From: <accounts@acme.test>\r\n", 1, "accounts@acme.test"},
-        // A bare address is the sender; a later bracketed address never is.
-        {"From: accounts@acme.test\r\nTo: <bob@example.org>\r\n", 1, "accounts@acme.test"},
         {"From:   accounts@acme.test \t\r\n", 1, "accounts@acme.test"},
-        {"From: \r\nTo: <bob@example.org>\r\n", 40, ""},
-        {"From: abc\r\n", 40, ""},
+        {"From: \"Acme <Ltd>\" <accounts@acme.test>\r\n", 1, "accounts@acme.test"},
+        {"From: a@b.example> RET=FULL NOTIFY=NEVER\r\n", 40, ""},
+        {"From: \r\n", 40, ""},
         {"From: <abc>\r\n", 40, ""},
-        {"From: <abcd>\r\n", 1, "abcd"},
-        {"X-Original-From: <x@y.z>\r\n", 40, ""},
-        {"from: <x@y.z>\r\n", 40, ""},
-        {"To: <bob@example.org>\r\n", 40, ""},
-        {"From: Acme <accounts@acme.test\r\n", 1, "accounts@acme.test"},
-        {"From: <" + long255 + ">\r\n", 1, long255.c_str()},
-        {"From: " + long255 + "z\r\n", 40, ""},
+        {"from: <x@y.z>\r\nX-Original-From: <x@y.z>\r\n", 40, ""},
+        {"From: Acme <accounts@acme.test\r\n", 40, ""},
     };
     for (const Row &row : rows) {
-        QueuedMessage &m = WithText(row.text);
-        EXPECT_EQ(ExtractSender(&m), row.result) << row.text;
-        EXPECT_STREQ(m.sender, row.sender) << row.text;
+        Envelope e = ParseEnvelope(to + row.headers);
+        EXPECT_EQ(e.result, row.result) << row.headers;
+        EXPECT_EQ(e.sender, row.sender) << row.headers;
     }
 }
 
@@ -158,28 +176,6 @@ TEST_F(MessageFile, GreetingNameTurnsTheFirstAtIntoAFullStopAndDropsBlanks)
     }
 }
 
-TEST_F(MessageFile, CopyRecipientIsTheFirstCcLine)
-{
-    struct Row {
-        std::string text;
-        int result;
-        const char *copy;
-    } rows[] = {
-        {"To: <a@b.c>\r\n", 1, ""},
-        {"Cc: <carol@example.org>\r\n", 1, "carol@example.org"},
-        {"Cc: carol@example.org\r\nCc: <dave@example.org>\r\n", 1, "carol@example.org"},
-        {"Cc: \r\n", 1, ""},
-        {"CC: <carol@example.org>\r\n", 1, ""},
-        {"Bcc: <hidden@example.org>\r\n", 1, ""},
-        {"Cc: <" + std::string(256, 'c') + ">\r\n", 30, ""},
-    };
-    for (const Row &row : rows) {
-        QueuedMessage &m = WithText(row.text);
-        EXPECT_EQ(ExtractCopyRecipient(&m), row.result) << row.text;
-        EXPECT_STREQ(m.copyRecipient, row.copy) << row.text;
-    }
-}
-
 TEST_F(MessageFile, DescriptionLineGivesTheStatusAndIsNotSent)
 {
     std::string longLine(300, 'd');
@@ -187,30 +183,34 @@ TEST_F(MessageFile, DescriptionLineGivesTheStatusAndIsNotSent)
         const char *name;
         std::string file;
         std::string status;
-        std::string text;  // what remains to be sent, mark included
+        std::string text;  // what is sent of the file's header block
     } rows[] = {
         {"description", "Invoice 1042 for Acme Ltd\r\nTo: <b@x.y>\r\nSubject: Inv\r\n\r\nHi",
-         "Sending: Invoice 1042 for Acme Ltd", "To: <b@x.y>\r\nSubject: Inv\r\n\r\nHi\r\n.\r\n"},
+         "Sending: Invoice 1042 for Acme Ltd", "To: <b@x.y>\r\nSubject: Inv\r\n"},
         {"starts with Subject", "Subject: Inv\r\nTo: <b@x.y>\r\n", "Sending Email",
-         "Subject: Inv\r\nTo: <b@x.y>\r\n\r\n.\r\n"},
+         "Subject: Inv\r\nTo: <b@x.y>\r\n"},
         {"no Subject at all", "Line one\r\nTo: <b@x.y>\r\n", "Sending Email",
-         "Line one\r\nTo: <b@x.y>\r\n\r\n.\r\n"},
+         "Line one\r\nTo: <b@x.y>\r\n"},
+        // "Subject:" counts only in the header block.
+        {"Subject: only in the body", "Line one\r\n\r\nSubject: x", "Sending Email", "Line one\r\n"},
         {"the To header as first line", "To: <b@x.y>\r\nSubject: Inv\r\n", "Sending: To: <b@x.y>",
-         "Subject: Inv\r\n\r\n.\r\n"},
-        {"line feed at the very start", "\nSubject: Inv\r\n", "Sending Email", "\nSubject: Inv\r\n\r\n.\r\n"},
+         "Subject: Inv\r\n"},
+        {"line feed at the very start", "\nSubject: Inv\r\n", "Sending Email", ""},
         {"300 characters", longLine + "\r\nSubject: x\r\n", "Sending: " + longLine.substr(0, 246),
-         "Subject: x\r\n\r\n.\r\n"},
+         "Subject: x\r\n"},
         // A bare line feed ends the line too; the last character is not a CR and stays.
-        {"bare line feed", "Statement 77\nSubject: x\r\n", "Sending: Statement 77", "Subject: x\r\n\r\n.\r\n"},
+        {"bare line feed", "Statement 77\nSubject: x\r\n", "Sending: Statement 77", "Subject: x\r\n"},
     };
     for (const Row &row : rows) {
         FakeReset();
         gFake.files["C:\\Q\\a.txt"] = row.file;
         ASSERT_EQ(LoadMessageFile(&Rig().message, "C:\\Q\\a.txt"), 1) << row.name;
+        ASSERT_EQ(ReadMessageHeader(&Rig().message), 1) << row.name;
         ExtractDescription(&Rig().message);
         EXPECT_EQ(Rig().message.statusText, row.status) << row.name;
-        EXPECT_EQ(std::string(Rig().message.text, Rig().message.textLength), row.text) << row.name;
-        EXPECT_EQ(strlen(Rig().message.text), Rig().message.textLength) << row.name;
+        const QueuedMessage &m = Rig().message;
+        EXPECT_EQ(std::string(m.text + m.headerStart, m.header.end - m.headerStart), row.text)
+            << row.name;
     }
 }
 
@@ -237,10 +237,10 @@ TEST_F(MessageFile, ParseRunsInOrderAndKeepsTheDescriptionForTheLabel)
     // A file without a copy recipient after one with: the old one is gone.
     gFake.files["C:\\Q\\c.txt"] = MessageText("<b@x.y>", "<a@b.c>", "<c@d.e>");
     ASSERT_EQ(ParseMessageFile(&Rig().message, "C:\\Q\\c.txt"), 1);
-    EXPECT_STREQ(Rig().message.copyRecipient, "c@d.e");
+    EXPECT_EQ(Rig().message.recipientCount, 2);
     gFake.files["C:\\Q\\d.txt"] = MessageText();
     ASSERT_EQ(ParseMessageFile(&Rig().message, "C:\\Q\\d.txt"), 1);
-    EXPECT_STREQ(Rig().message.copyRecipient, "");
+    EXPECT_EQ(Rig().message.recipientCount, 1);
     EXPECT_STREQ(Rig().message.greetingName, "accounts.acme.test");
 }
 

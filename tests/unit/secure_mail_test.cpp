@@ -365,6 +365,56 @@ TEST_F(SecureConversation, TlsFromTheFirstByteWithGreetingInTheHandshakesLastRea
     }
 }
 
+TEST_F(SecureConversation, EightBitTextGoesLabelledInTheWayTheServerTakesIt)
+{
+    // A Windows-1252 file without Date, Message-ID or MIME fields.
+    const std::string file = "Subject: Rechnung f\xFCr M\xFCller\r\nTo: <bob@example.org>\r\n"
+                             "From: <accounts@acme.test>\r\n\r\nGr\xFC\xDF" "e,\r\n.a line = " +
+                             std::string(80, 'x') + "\r\n";
+    struct Row {
+        bool offers8BitMime;
+        const char *mailFromTail;  // after the SIZE
+        const char *coding;
+    } rows[] = {
+        {true, " BODY=8BITMIME\r\n", "8bit"},
+        {false, "\r\n", "quoted-printable"},
+    };
+    for (const Row &row : rows) {
+        SetUp();
+        Configure("tls");
+        SecureServer server;
+        if (row.offers8BitMime)
+            server.ehlo.insert(server.ehlo.begin() + 1, "250-8BITMIME");
+        Run([&] { ConverseTls(server, true); }, file);
+        std::string inside = Inside();
+        size_t data = inside.find("DATA\r\n") + 6, end = inside.find("\r\n.\r\nQUIT\r\n");
+        ASSERT_NE(end, std::string::npos) << row.coding;
+        std::string message = inside.substr(data, end + 2 - data);
+        // SIZE counts what goes out, less the end-of-data line and the stuffed dots.
+        size_t stuffed = 0;
+        for (size_t at = message.find("\r\n.."); at != std::string::npos; at = message.find("\r\n..", at + 1))
+            stuffed++;
+        std::string mailFrom = "MAIL FROM:<accounts@acme.test> SIZE=" +
+                               std::to_string(message.size() - stuffed) + row.mailFromTail;
+        EXPECT_NE(inside.find(mailFrom), std::string::npos) << inside;
+        EXPECT_NE(message.find("\r\nDate: Tue, 08 Dec 2026 14:05:09 +0100\r\nMessage-ID: <"),
+                  std::string::npos);
+        EXPECT_NE(message.find("Subject: =?windows-1252?Q?Rechnung_f=FCr_M=FCller?=\r\n"),
+                  std::string::npos);
+        EXPECT_NE(message.find(std::string("charset=windows-1252\r\nContent-Transfer-Encoding: ") +
+                               row.coding + "\r\n\r\n"),
+                  std::string::npos);
+        bool raw8bit = false;
+        for (unsigned char c : message)
+            raw8bit = raw8bit || c >= 0x80;
+        EXPECT_EQ(raw8bit, row.offers8BitMime);
+        if (!row.offers8BitMime)
+            EXPECT_NE(message.find("\r\n\r\nGr=FC=DFe,\r\n=2Ea line =3D xxx"), std::string::npos)
+                << message;
+        EXPECT_FALSE(FakeFileExists(kPath));
+    }
+}
+
 TEST_F(SecureConversation, TheLoginMethodFollowsWhatEhloOffers)
 {
     struct Row {
@@ -814,7 +864,7 @@ TEST_F(SecureConversation, ALoggedBatchShowsTheExchangeAndTheOutcomeButNoSecret)
           "\"CN=mail.example.com\", issuer \"CN=Fake Test CA\", expires 2027-06-30 12:00:00 UTC; "
           "verdict: trusted",
           "> AUTH LOGIN", "< 334 VXNlcm5hbWU6", "> <hidden>", "< 250 ok <hidden>",
-          "> (the message: 123 bytes in 1 piece)", "= delivered, file deleted",
+          "* nothing added", "> (the message: 190 bytes in 1 piece)", "= delivered, file deleted",
           "message S2.txt: invalid (", "), file deleted",
           "batch ended: 1 delivered, 0 kept, 1 invalid"})
         EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;

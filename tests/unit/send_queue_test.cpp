@@ -179,11 +179,6 @@ TEST_F(SendQueue, TheFirstFailureStopsTheBatchAndTheRestStaysQueued)
              FakeHostFound("127.0.0.1");
              FakeSocketEvent(PLAT_FD_CONNECT, 10061);
          }, true},
-        {"closed after QUIT", [] {
-             Converse([](const std::string &r) { return r == "QUIT\r\n" ? std::string() : Accept(r); });
-             gFakeNet.peerClosed = true;
-             FakeSocketEvent(PLAT_FD_READ);
-         }, false},
     };
     for (const Row &row : rows) {
         SetUp();

@@ -73,7 +73,7 @@ TEST_F(Conversation, EachCommandIsOneSendAndTheMarkRidesWithTheEndOfTheMessage)
     EXPECT_EQ(gFakeNet.sends, expected);
 }
 
-TEST_F(Conversation, ACopyRecipientGetsItsOwnRcptAfterItsOwnReply)
+TEST_F(Conversation, EveryRecipientGetsItsOwnRcptAfterTheReplyToTheOneBefore)
 {
     std::vector<std::string> received;
     Run([&] {
@@ -81,11 +81,15 @@ TEST_F(Conversation, ACopyRecipientGetsItsOwnRcptAfterItsOwnReply)
             received.push_back(r);
             return Accept(r);
         });
-    }, MessageText("<bob@example.org>", "<accounts@acme.test>", "Carol <carol@example.org>"));
-    ASSERT_GE(received.size(), 6u);
+    }, MessageText("<bob@example.org>; dan@example.com", "<accounts@acme.test>",
+                   "Carol <carol@example.org>\r\nBcc: archive@acme.test"));
+    ASSERT_GE(received.size(), 8u);
     EXPECT_EQ(received[3], "RCPT TO:<bob@example.org>\r\n");
-    EXPECT_EQ(received[4], "RCPT TO:<carol@example.org>\r\n");
-    EXPECT_EQ(received[5], "DATA\r\n");
+    EXPECT_EQ(received[4], "RCPT TO:<dan@example.com>\r\n");
+    EXPECT_EQ(received[5], "RCPT TO:<carol@example.org>\r\n");
+    EXPECT_EQ(received[6], "RCPT TO:<archive@acme.test>\r\n");
+    EXPECT_EQ(received[7], "DATA\r\n");
+    EXPECT_EQ(received[8].find("archive"), std::string::npos);  // Bcc is not transmitted
     EXPECT_FALSE(FakeFileExists(kPath));
 }
 
@@ -110,11 +114,9 @@ TEST_F(Conversation, ANegativeReplyNamesItsStateStopsAndWaitsForTheUser)
         {"HELO", "State=HELO. Error: 554 5.7.1 Refused\r\n", 1, true},
         {"RSET", "State=MAIL FROM. Error: 554 5.7.1 Refused\r\n", 2, true},
         {"MAIL", "State=RCPT TO. Error: 554 5.7.1 Refused\r\n", 3, true},
-        {"RCPT", "State=DATA. Error: 554 5.7.1 Refused\r\n", 4, true},
+        {"RCPT", "State=DATA. Error: 554 5.7.1 Refused\r\n\nThe server refused the recipient bob@example.org.\n", 4, true},
         {"DATA", "State=SEND MSG. Error: 554 5.7.1 Refused\r\n", 5, true},
         {"Subject", "State=QUIT. Error: 554 5.7.1 Refused\r\n", 6, true},
-        // A refused QUIT puts the state back to 8: below 9, so the file stays queued.
-        {"QUIT", "State=SENT. Error: 554 5.7.1 Refused\r\n", 7, true},
     };
     const char *commands[] = {"HELO", "RSET", "MAIL FROM", "RCPT TO", "DATA", "Subject", "QUIT"};
     for (const Row &row : rows) {
@@ -151,8 +153,8 @@ TEST_F(Conversation, TemporaryAndUnexpectedCodesAreNegativeTooAndAnyOfTheFourIsP
         const char *reply;
         const char *box;  // "" when the reply counts as positive
     } rows[] = {
-        {"RCPT", "451 4.3.0 Try again later\r\n", "State=DATA. Error: 451 4.3.0 Try again later\r\n"},
-        {"RCPT", "251 User not local\r\n", "State=DATA. Error: 251 User not local\r\n"},
+        {"RCPT", "451 4.3.0 Try again later\r\n", "State=DATA. Error: 451 4.3.0 Try again later\r\n\nThe server refused the recipient bob@example.org.\n"},
+        {"RCPT", "251 User not local\r\n", "State=DATA. Error: 251 User not local\r\n\nThe server refused the recipient bob@example.org.\n"},
         {"MAIL", "334 VXNlcm5hbWU6\r\n", "State=RCPT TO. Error: 334 VXNlcm5hbWU6\r\n"},
         {"HELO", "25\r\n", "State=HELO. Error: 25\r\n"},
         {"HELO", "\r\n", "State=HELO. Error: \r\n"},
@@ -200,7 +202,7 @@ TEST_F(Conversation, ANegativeMultiLineReplyShowsItsLastLine)
 {
     Run([] { Converse(AcceptExcept("RCPT", "550-5.1.1 No such user\r\n550 5.1.1 Try another\r\n")); });
     ASSERT_EQ(gFake.messageBoxes.size(), 1u);
-    EXPECT_EQ(gFake.messageBoxes[0].text, "State=DATA. Error: 550 5.1.1 Try another\r\n");
+    EXPECT_EQ(gFake.messageBoxes[0].text, "State=DATA. Error: 550 5.1.1 Try another\r\n\nThe server refused the recipient bob@example.org.\n");
 }
 
 TEST_F(Conversation, ALineSplitOverReceivesIsHandledOnceWhenItsLineFeedArrives)
@@ -211,23 +213,26 @@ TEST_F(Conversation, ALineSplitOverReceivesIsHandledOnceWhenItsLineFeedArrives)
             FakeServerSays(piece);
             EXPECT_EQ(gFakeNet.sent, "") << piece;
         }
-        FakeServerSays("\n250 ok\r\n2");  // the greeting ends; the HELO reply arrives too early
+        FakeServerSays("\n");
+        EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\n");
+        FakeServerSays("250 ok\r\n");
         EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\nRSET\r\n");
+        FakeServerSays("2");
         FakeServerSays("50 ok\r\n");
         EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\nRSET\r\nMAIL FROM:<accounts@acme.test>\r\n");
     });
 }
 
-TEST_F(Conversation, LinesInStatesWithoutAStepChangeOnlyTheLastStep)
+TEST_F(Conversation, LinesInStatesWithoutAStepChangeNothingButTheLastStep)
 {
     struct Row {
         int state;
         const char *line;
         int lastStep;
     } rows[] = {
-        {kStateIdle, "250 ok", kStateIdle},
+        {kStateIdle, "250 ok", -1},
         {kStateRset, "250 ok", kStateRset},
-        {kStateDone, "250 ok", kStateDone},
+        {kStateDone, "250 ok", -1},
         {kStateIdle, "550 no", -1},  // nothing to report before the connect
         {kStateDone, "550 no", -1},  // nor after delivery
     };
@@ -237,7 +242,7 @@ TEST_F(Conversation, LinesInStatesWithoutAStepChangeOnlyTheLastStep)
         StartConversation(&c, &Rig().settings, &Rig().message);
         c.state = row.state;
         SmtpActions actions = {};
-        HandleReplyLine(&c, row.line, &actions);
+        HandleReplyLine(&c, row.line, strlen(row.line), false, &actions);
         const char *data;
         size_t length;
         EXPECT_FALSE(PendingOutput(&c, &data, &length)) << row.line;
@@ -281,8 +286,7 @@ TEST_F(Conversation, AClosedOrBrokenConnectionEndsTheWindowAndTheBatch)
         {"closed after greeting", 1, true, "Connection closed unexpectedly\n", true},
         {"receive error", 3, false, "Error receiving data (-1)\n\n", true},
         {"closed before the greeting", 0, true, "Connection closed unexpectedly\n", true},
-        // QUIT went out after the message was accepted: the file goes.
-        {"closed instead of answering QUIT", 7, true, "Connection closed unexpectedly\n", false},
+
     };
     for (const Row &row : rows) {
         SetUp();
@@ -337,8 +341,8 @@ TEST_F(Conversation, TheCloseNotificationReadsWhatIsLeftThenEndsTheWindow)
         // The 421's box has told the user: no second box for the close.
         {"a last negative reply waiting", 3, "421 4.3.2 Shutting down\r\n",
          {"State=RCPT TO. Error: 421 4.3.2 Shutting down\r\n"}, true},
-        // The server has the message: QUIT goes out (or not), and the file goes.
-        {"after acceptance", 6, "250 queued\r\n", {"Connection closed unexpectedly\n"}, false},
+        // The server has the message: QUIT goes out (or not), the file goes, no box.
+        {"after acceptance", 6, "250 queued\r\n", {}, false},
         {"the goodbye waiting", 7, "221 bye\r\n", {}, false},
     };
     for (const Row &row : rows) {
@@ -362,6 +366,60 @@ TEST_F(Conversation, TheCloseNotificationReadsWhatIsLeftThenEndsTheWindow)
     }
 }
 
+TEST_F(Conversation, TheVerdictIsFinalWhateverTheServerSaysNext)
+{
+    struct Row {
+        const char *name;
+        const char *step;      // the command answered with reply ("" for the greeting)
+        const char *reply;
+        const char *box;       // the start of the one box, "" for none
+        const char *lastSent;  // the last command that went out
+        bool fileKept, batchStops;
+    } rows[] = {
+        {"a refusal, then positive lines", "RCPT", "550 5.1.1 No\r\n250 ok\r\n",
+         "State=DATA. Error: 550 5.1.1 No", "RCPT TO:<bob@example.org>\r\n", true, true},
+        {"the message refused, then a stray 250", "Subject", "554 5.7.1 Spam\r\n250 ok\r\n",
+         "State=QUIT. Error: 554 5.7.1 Spam", "\r\n.\r\n", true, true},
+        {"a doubled greeting", "", "220 proxy ready\r\n220 mx ready\r\n",
+         "State=HELO. Error: 220 mx ready", "HELO accounts.acme.test\r\n", true, true},
+        {"a refused QUIT after acceptance", "QUIT", "421 4.3.2 Going down\r\n", "", "QUIT\r\n",
+         false, false},
+    };
+    for (const Row &row : rows) {
+        SetUp();
+        Run([&] {
+            if (row.step[0] == '\0')
+                Converse(Accept, row.reply);
+            else
+                Converse(AcceptExcept(row.step, row.reply));
+            if (!gFakeDialog.ended)
+                FakeUserCancel();  // what the user does after a refusal
+        });
+        if (row.box[0] == '\0') {
+            EXPECT_TRUE(gFake.messageBoxes.empty()) << row.name;
+        } else {
+            ASSERT_EQ(gFake.messageBoxes.size(), 1u) << row.name;
+            EXPECT_EQ(gFake.messageBoxes[0].text.compare(0, strlen(row.box), row.box), 0)
+                << row.name << ": " << gFake.messageBoxes[0].text;
+        }
+        const std::string &sent = gFakeNet.sent;
+        EXPECT_EQ(sent.compare(sent.size() - strlen(row.lastSent), std::string::npos, row.lastSent), 0)
+            << row.name;
+        EXPECT_EQ(FakeFileExists(kPath), row.fileKept) << row.name;
+        EXPECT_EQ(BatchStopped(), row.batchStops) << row.name;
+    }
+    // A close after acceptance, before QUIT is answered: delivered, no box.
+    SetUp();
+    Run([] {
+        Converse([](const std::string &r) { return r == "QUIT\r\n" ? std::string() : Accept(r); });
+        gFakeNet.peerClosed = true;
+        FakeSocketEvent(PLAT_FD_CLOSE);
+    });
+    EXPECT_TRUE(gFake.messageBoxes.empty());
+    EXPECT_FALSE(FakeFileExists(kPath));
+    EXPECT_FALSE(BatchStopped());
+}
+
 TEST_F(Conversation, ACommandTakenInPartIsFinishedBeforeAnyReplyCounts)
 {
     Run([] {
@@ -372,10 +430,13 @@ TEST_F(Conversation, ACommandTakenInPartIsFinishedBeforeAnyReplyCounts)
         FakeServerSays("250 early\r\n");  // cannot answer a command not yet sent: held
         EXPECT_EQ(gFakeNet.sent, "HELO ");
         EXPECT_EQ(State(), kStateHelo);
-        FakeSocketEvent(PLAT_FD_WRITE);  // room again: the rest, then the held reply
-        EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\nRSET\r\n");
-        EXPECT_EQ(State(), kStateMailFrom);
+        FakeSocketEvent(PLAT_FD_WRITE);  // room again: the rest, then the held reply, which
+        EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\n");  // answers nothing
+        EXPECT_TRUE(gFakeDialog.ended);
     });
+    ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+    EXPECT_EQ(gFake.messageBoxes[0].text.rfind("State=HELO. Error: 250 early\r\n\nThe server sent", 0), 0u);
+    EXPECT_TRUE(FakeFileExists(kPath));
 }
 
 TEST_F(Conversation, AMessageOfManyPiecesGoesOutWholeAndInOrder)

@@ -1,0 +1,12 @@
+// How a conversation's verdict is worded for the user: the box of a refusal (the step, the
+// server's line as it came, the recipient it refused) and of a protocol error.
+#pragma once
+#include <cstddef>
+
+#include "message_file.h"
+#include "smtp.h"
+
+// The box text for a verdict that is a refusal or a protocol error (other verdicts have the
+// window's own texts). Returns false when the verdict is neither.
+bool FormatVerdictText(const SmtpVerdict *verdict, const QueuedMessage *message, char *text,
+                       size_t textSize);

@@ -1,0 +1,166 @@
+// The header block read once, address items, the decisions for what a message gets, and the
+// head it goes out with.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mail/header_block.h"
+#include "mail/message_head.h"
+
+namespace {
+
+TEST(HeaderBlock, FieldsWithTheirFoldsUpToTheFirstEmptyLine)
+{
+    struct Row {
+        std::string text;
+        bool firstLineAlone;
+        const char *fields;  // each field's name and bytes, "|" between fields
+    } rows[] = {
+        {"To: a\r\n b\r\nSubject: x\r\n\r\nBody: no", false, "To=To: a\r\n b\r\n|Subject=Subject: x\r\n"},
+        {"A: 1\n\tB: 2\rC: 3", false, "A=A: 1\n\tB: 2\r|C=C: 3"},
+        {"Invoice 7\r\n cont\r\nTo: a\r\n", true, "=Invoice 7\r\n|= cont\r\n|To=To: a\r\n"},
+        {"Invoice 7\r\n cont\r\nTo: a\r\n", false, "=Invoice 7\r\n cont\r\n|To=To: a\r\n"},
+        {" lead\r\nX y: z\r\nK:\r\n\n", false, "= lead\r\n|=X y: z\r\n|K=K:\r\n"},
+        {"\r\nTo: a", false, ""},
+    };
+    for (const Row &row : rows) {
+        size_t end = FindHeaderEnd(row.text.data(), row.text.size());
+        static HeaderBlock block;
+        ASSERT_TRUE(ReadHeaderBlock(row.text.data(), end, row.firstLineAlone, &block));
+        std::string got;
+        for (int i = 0; i < block.count; i++) {
+            const HeaderField &f = block.fields[i];
+            got += (i ? "|" : "") + row.text.substr(f.start, f.nameLength) + "=" +
+                   row.text.substr(f.start, f.end - f.start);
+        }
+        EXPECT_EQ(got, row.fields) << row.text;
+    }
+}
+
+TEST(AddressList, ItemsKeepTheirNamesAndAddressesApart)
+{
+    struct Row {
+        const char *value;
+        const char *items;  // M(name|address) G(name) E, "!" for invalid
+    } rows[] = {
+        {" \"M\xFCller, Hans\" <h@x.y>; bob@x.y", "M(\"M\xFCller, Hans\"|h@x.y)M(|bob@x.y)"},
+        {" Ann (boss) <a@x.y>,\r\n\tb@x.y", "M(Ann (boss)|a@x.y)M(|b@x.y)"},
+        {" Team: a@x.y, <b@x.y>; c@x.y", "G(Team)M(|a@x.y)M(|b@x.y)EM(|c@x.y)"},
+        {" undisclosed-recipients:;", "G(undisclosed-recipients)E"},
+        {" <a@x.y> tail", "!"},
+        {" a@x.y>", "!"},
+        {" <a@<x.y>", "!"},
+        {" \"unclosed <a@x.y>", "!"},
+        {" , ;", ""},
+    };
+    for (const Row &row : rows) {
+        AddressCursor cursor;
+        StartAddressList(&cursor, row.value, strlen(row.value));
+        std::string got;
+        AddressItem item;
+        for (AddressItemKind kind; (kind = NextAddress(&cursor, &item)) != kAddressListEnd;) {
+            if (kind == kAddressInvalid) {
+                got += "!";
+                break;
+            }
+            std::string name(item.name ? item.name : "", item.nameLength);
+            if (kind == kAddressMailbox)
+                got += "M(" + name + "|" + std::string(item.address, item.addressLength) + ")";
+            else
+                got += kind == kAddressGroupStart ? "G(" + name + ")" : "E";
+        }
+        EXPECT_EQ(got, row.items) << row.value;
+    }
+}
+
+TEST(TransmitPlan, WhatAMessageGetsByItsFactsAndTheServer)
+{
+    struct Row {
+        bool date, id, mime, high;  // the facts
+        bool ehlo, eightBitMime;    // the server
+        bool addDate, addId, label;
+        BodyCoding coding;
+        bool declare;
+    } rows[] = {
+        {true, true, false, false, true, true, false, false, false, kBodyAsWritten, false},
+        {false, false, false, false, false, false, true, true, false, kBodyAsWritten, false},
+        {true, true, false, true, true, true, false, false, true, kBodyAsWritten, true},
+        {true, true, false, true, true, false, false, false, true, kBodyQuotedPrintable, false},
+        {true, true, false, true, false, false, false, false, true, kBodyAsWritten, false},
+        // Its own MIME fields: never relabelled or re-encoded.
+        {true, false, true, true, true, false, false, true, false, kBodyAsWritten, false},
+        {true, true, true, true, true, true, false, false, false, kBodyAsWritten, true},
+    };
+    for (const Row &row : rows) {
+        MessageFacts facts = {row.date, row.id, row.mime, row.high};
+        TransmitPlan plan = PlanTransmission(&facts, row.ehlo, row.eightBitMime);
+        int line = (int)(&row - rows);
+        EXPECT_EQ(plan.addDate, row.addDate) << line;
+        EXPECT_EQ(plan.addMessageId, row.addId) << line;
+        EXPECT_EQ(plan.label, row.label) << line;
+        EXPECT_EQ(plan.coding, row.coding) << line;
+        EXPECT_EQ(plan.declare8BitMime, row.declare) << line;
+    }
+}
+
+// The head of a header block for a plan, with the fake platform's facts.
+std::string Head(const std::string &header, bool description, bool addDate, bool addId,
+                 bool label, size_t *codingOffset = nullptr, std::string *added = nullptr)
+{
+    static HeaderBlock block;
+    ReadHeaderBlock(header.data(), header.size(), description, &block);
+    HeadSource source = {};
+    source.text = header.data();
+    source.block = &block;
+    source.firstField = description ? 1 : 0;
+    source.codePage = 1252;
+    source.time = {2026, 12, 8, 14, 5, 9, 2, 60};
+    for (int i = 0; i < 16; i++)
+        source.random[i] = (unsigned char)(i * 17);
+    source.domain = "acme.test";
+    TransmitPlan plan = {addDate, addId, label, kBodyAsWritten, false};
+    std::string out(MessageHeadCapacity(header.size()), '\0');
+    size_t offset = 0;
+    char log[120];
+    size_t n = ComposeMessageHead(&source, &plan, &out[0], out.size(), &offset, log, sizeof log);
+    if (n == (size_t)-1)
+        return "<too small>";
+    if (codingOffset)
+        *codingOffset = offset;
+    if (added)
+        *added = log;
+    return out.substr(0, n);
+}
+
+TEST(MessageHead, AdditionsComeAtTheEndAndBccNeverGoesOut)
+{
+    std::string added;
+    EXPECT_EQ(Head("Note\r\nTo: a@x.y\r\nBcc: arch@x.y,\r\n b@x.y\r\nSubject: x", true, true, true,
+                   false, nullptr, &added),
+              "To: a@x.y\r\nSubject: x\r\nDate: Tue, 08 Dec 2026 14:05:09 +0100\r\n"
+              "Message-ID: <00112233445566778899aabbccddeeff@acme.test>\r\n");
+    EXPECT_EQ(added, "added Date, Message-ID");
+    // Nothing to add: every byte as written, bare line ends too.
+    EXPECT_EQ(Head("To: a@x.y\nBCC: b@x.y\r\n", false, false, false, false), "To: a@x.y\nBCC: b@x.y\r\n");
+}
+
+TEST(MessageHead, LabelledTextGoesAsEncodedWordsAndAddressesStayAsTheyAre)
+{
+    size_t offset = 0;
+    std::string added;
+    std::string head = Head("From: \"M\xFCller, Hans\" <h@x.y>\r\nTo: bob@x.y; Ann <a@x.y>\r\n"
+                            "Subject: Rechnung f\xFCr\r\n M\xFCller\r\n",
+                            false, false, false, true, &offset, &added);
+    EXPECT_EQ(head,
+              "From: =?windows-1252?Q?M=FCller=2C_Hans?= <h@x.y>\r\n"
+              "To: bob@x.y; Ann <a@x.y>\r\n"
+              "Subject: =?windows-1252?Q?Rechnung_f=FCr_M=FCller?=\r\n"
+              "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=windows-1252\r\n"
+              "Content-Transfer-Encoding: 8bit\r\n");
+    EXPECT_EQ(head.substr(offset, 4), "8bit");
+    EXPECT_EQ(added, "labelled windows-1252");
+    for (unsigned char c : head)
+        EXPECT_LT(c, 0x80);
+}
+
+}  // namespace
