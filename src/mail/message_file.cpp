@@ -288,7 +288,7 @@ int PrepareMessageHead(QueuedMessage *m)
     TransmitPlan plan = PlanTransmission(&m->facts, false, false);
     bool bccPresent = false;
     for (int i = 0; i < m->header.count && !bccPresent; i++)
-        bccPresent = IsEnvelopeKey(m->text, &m->header.fields[i], "Bcc");
+        bccPresent = HasFieldName(m->text, &m->header.fields[i], "Bcc");
     m->added[0] = '\0';
     m->codingOffset = 0;
     size_t headerLength = m->header.end - m->headerStart;

@@ -31,9 +31,11 @@ TransmitPlan PlanTransmission(const MessageFacts *facts, bool extendedHello,
 
 size_t MessageHeadCapacity(size_t headerLength)
 {
-    // Encoded-words take at most about five bytes for one (three for a byte in Q, and each
-    // word's charset and fold); the additions stay well within the constant.
-    return headerLength * 6 + 1024;
+    // A line of one 8-bit byte and its line end becomes a whole encoded-word of its own
+    // (its charset name, markers and CR LF: at most 27 bytes for 2); longer text takes at
+    // most three bytes for one and a word's overhead every 18. The additions stay well
+    // within the constant.
+    return headerLength * 16 + 1024;
 }
 
 // Output into a bounded buffer; once something did not fit, every later put fails too.
@@ -152,6 +154,7 @@ static bool PutAddressField(HeadOut *o, const char *text, const HeaderField *f,
         if (kind == kAddressInvalid) {
             o->length = mark;
             o->dest[mark] = '\0';
+            o->column = 0;
             return false;
         }
         if (kind == kAddressGroupEnd) {
@@ -170,6 +173,14 @@ static bool PutAddressField(HeadOut *o, const char *text, const HeaderField *f,
         if (kind == kAddressGroupStart) {
             PutText(o, ":");
             continue;
+        }
+        // An address is never changed: one with 8-bit bytes leaves the whole value to be
+        // encoded as text.
+        if (Has8Bit(item.address, item.addressLength)) {
+            o->length = mark;
+            o->dest[mark] = '\0';
+            o->column = 0;
+            return false;
         }
         if (item.bracketed) {
             if (item.nameLength > 0)
@@ -233,11 +244,20 @@ size_t ComposeMessageHead(const HeadSource *s, const TransmitPlan *plan, char *d
     const char *text = s->text;
     for (int i = s->firstField; i < s->block->count; i++) {
         const HeaderField *f = &s->block->fields[i];
-        if (IsEnvelopeKey(text, f, "Bcc"))
-            continue;  // blind: the envelope has its addresses, nobody sees them
-        bool encode = plan->label && f->nameLength > 0 &&
-                      Has8Bit(text + f->valueStart, f->end - f->valueStart);
-        if (encode) {
+        // Blind: the envelope has the addresses of "Bcc: ", and no field of that name is
+        // ever shown to the others, whatever its case.
+        if (HasFieldName(text, f, "Bcc"))
+            continue;
+        bool encode = plan->label && Has8Bit(text + f->start, f->end - f->start);
+        if (encode && f->nameLength == 0) {
+            // A line that is no field: its text as encoded-words all the same, so that not
+            // one 8-bit byte stands in the header block.
+            size_t n = f->end - f->start;
+            while (n > 0 && (text[f->start + n - 1] == '\r' || text[f->start + n - 1] == '\n'))
+                n--;
+            PutWords(&o, text + f->start, n, s->codePage);
+            PutText(&o, "\r\n");
+        } else if (encode) {
             if (!IsAddressField(text, f) || !PutAddressField(&o, text, f, s->codePage))
                 PutTextField(&o, text, f, s->codePage);
         } else {

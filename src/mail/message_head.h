@@ -47,8 +47,8 @@ struct HeadSource {
 };
 
 // The transmitted header block for plan: its fields from firstField on, each as it stands
-// or (when labelled and it holds 8-bit bytes) with its text as encoded-words, the Bcc
-// fields ("Bcc: ") left out, then what is added ("Date", "Message-ID", "MIME-Version",
+// or (when labelled and it holds 8-bit bytes) with its text as encoded-words, every field
+// named Bcc (in any case) left out, then what is added ("Date", "Message-ID", "MIME-Version",
 // "Content-Type", "Content-Transfer-Encoding" with "8bit", in that order) at its end. The
 // empty line and the body are not part of it. *codingOffset is where the value "8bit"
 // starts (0 when not labelled), for the caller to send "quoted-printable" there instead.

@@ -1,7 +1,9 @@
-// Fuzz target: any bytes as a queued message file, through the whole parse (load, envelope,
-// greeting name, copy recipient, description line, document label) and the transparency
+// Fuzz target: any bytes as a queued message file, through the whole parse (load, header
+// block, address lists, greeting name, the head it goes out with, description line, document
+// label) and the transparency
 // encoding of what would be sent. AddressSanitizer proves every copy stays in its buffer;
 // the checks below prove what the encoding promises.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -22,8 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (result != kParseReady && result != kParseCannotOpen && result != kParseEmpty &&
         result != kParseNoRecipient && result != kParseNoSender)
         abort();
-    if (strlen(message.recipient) >= kFieldSize || strlen(message.statusText) >= kFieldSize)
+    if (strlen(message.statusText) >= kFieldSize || message.recipientCount > kRecipientsMax)
         abort();
+    for (int i = 0; i < message.recipientCount; i++)
+        if (strlen(message.recipients[i]) < 4 || strpbrk(message.recipients[i], "<>\r\n"))
+            abort();
     char label[kFieldSize];
     // The file's first bytes as a file name too.
     std::string name((const char *)data, size < 40 ? size : 40);
@@ -33,6 +38,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (message.text) {
         if (strlen(message.text) != message.textLength)
             abort();
+        // A ready message's head: when labelled, not one 8-bit byte; Bcc never in it.
+        if (result == kParseReady) {
+            std::string head(message.head, message.headLength);
+            for (unsigned char c : head)
+                if (c >= 0x80 && message.codingOffset > 0)
+                    abort();
+            std::string lower = head;
+            for (char &c : lower)
+                c = (char)tolower((unsigned char)c);
+            if (lower.find("\nbcc:") != std::string::npos || lower.find("\rbcc:") != std::string::npos ||
+                lower.compare(0, 4, "bcc:") == 0)
+                abort();
+        }
         // Encode in small pieces: no bare CR or LF and no lone "." line may come out.
         size_t length = message.textLength - kEndOfDataMarkLength;
         size_t position = 0;

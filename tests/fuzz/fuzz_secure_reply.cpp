@@ -1,154 +1,91 @@
-// Fuzz target: a server that says anything around STARTTLS and the login, in any pieces,
-// handshake messages and records included, while the socket takes what it sends in any pieces.
-// The bytes are a little program: each control byte picks an action. AddressSanitizer proves
-// the transport's buffers and the EHLO parsing stay in bounds; the checks prove that nothing
-// of the login ever goes out in clear, that nothing at all goes out in clear once TLS has
-// begun, and that the file goes only when the server had the message.
+// Fuzz target: a server that says anything around STARTTLS and the login, in any pieces, to
+// the conversation driven directly (conversation_driver.h), with TLS asked for at the first
+// byte or after STARTTLS and the channel coming up whenever the input says. AddressSanitizer
+// proves the EHLO parsing and the login lines stay in bounds; the checks prove that nothing
+// of the login ever goes out before TLS was asked for, that nothing goes out while the
+// handshake runs, that the verdict is final, and that the log never shows the password.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-#include "base/text.h"
+#include "conversation_driver.h"
 #include "fake/fake.h"
-#include "fake/fake_net.h"
 #include "fake/fake_tls.h"
-#include "mail/mail_log.h"
+#include "mail/mail_settings.h"
 #include "mail/message_file.h"
-#include "mail/sending_window.h"
-#include "mail/smtp.h"
-#include "platform/plat_net.h"
-#include "unit/mail_support.h"
 
-static void Drive(const uint8_t *data, size_t size)
-{
-    FakeHostFound("127.0.0.1");
-    size_t i = 0;
-    while (i < size && gFakeDialog.window != 0 && !gFakeDialog.ended) {
-        uint8_t control = data[i++];
-        unsigned argument = control >> 3;
-        size_t n = argument + 1;
-        if (n > size - i)
-            n = size - i;
-        std::string bytes((const char *)data + i, n);
-        switch (control & 7) {
-        case 0:  // the next bytes as they stand
-            i += n;
-            gFakeNet.inbound += bytes;
-            FakeSocketEvent(PLAT_FD_READ);
-            break;
-        case 1:  // the next bytes as a record
-            i += n;
-            gFakeNet.inbound += FakeTlsRecord(bytes);
-            FakeSocketEvent(PLAT_FD_READ);
-            break;
-        case 2: {
-            static const char *const kLines[] = {
-                "220 mx\r\n",  "250-mx\r\n", "250 AUTH LOGIN\r\n", "250 AUTH PLAIN LOGIN\r\n",
-                "334 x\r\n",   "235 ok\r\n", "354 go\r\n",         "221 bye\r\n",
-                "535 no\r\n",  "250 ok\r\n"};
-            std::string line = kLines[argument % 10];
-            gFakeNet.inbound += argument >= 10 ? FakeTlsRecord(line) : line;
-            FakeSocketEvent(PLAT_FD_READ);
-            break;
-        }
-        case 3:
-            gFakeNet.inbound += argument & 1 ? "<SH>" : argument & 2 ? "N" : "C";
-            FakeSocketEvent(PLAT_FD_READ);
-            break;
-        case 4:
-            gFakeNet.sendLimits.push_back((int)argument * 5);  // 0: would block
-            break;
-        case 5:
-            FakeSocketEvent(PLAT_FD_WRITE);
-            break;
-        case 6:
-            FakeSocketEvent(argument & 1 ? PLAT_FD_CLOSE : PLAT_FD_CONNECT, argument >> 3);
-            break;
-        case 7:
-            if (argument == 0)
-                FakeTimerFires();
-            else if (argument == 1)
-                gFakeNet.peerClosed = true;
-            else if (argument == 2)
-                gFakeTls.verdict = 0x800B0109;
-            else if (argument == 3)
-                gFakeTls.maxPayload = 7;
-            break;
-        }
-        if (mailtest::State() < 0 || mailtest::State() > kStateDone)
-            abort();
-    }
-}
+namespace {
 
-// True when raw is handshake messages and records only (the last one may be unfinished).
-static bool OnlyTls(const std::string &raw)
-{
-    size_t i = 0;
-    while (i < raw.size()) {
-        if (raw[i] == '<') {
-            i += 4;
-        } else if (raw[i] == 'R') {
-            if (i + 5 > raw.size())
-                return true;
-            i += strtoul(raw.substr(i + 1, 4).c_str(), nullptr, 16) + 6;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
+const char kLogPath[] = "C:\\Logs\\mail.log";
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+struct Setup {
+    MailSettings settings;
+    QueuedMessage message;
+    SmtpConversation conversation;
+    MailLog log;
+};
+
+Setup *Prepare()
 {
+    static Setup *s = nullptr;
+    if (s)
+        return s;
+    s = (Setup *)calloc(1, sizeof(Setup));
     FakeReset();
-    mailtest::ReleaseMessage();
     FakeSetSetting("Run-Time Options", "HelpFile", "C:\\Program Files\\Tillwick Orvenda\\Tillwick.hlp");
     FakeSetSetting("Email Setup", "SMTPServer", "mail.example.com");
     FakeSetSetting("Email Setup", "SMTPPort", "587");
-    bool fromFirstByte = size > 0 && (data[0] & 1);
-    FakeSetSetting("Email Setup", "SMTPSecurity", fromFirstByte ? "tls" : "starttls");
+    FakeSetSetting("Email Setup", "SMTPSecurity", "starttls");
     FakeSetSetting("Email Setup", "SMTPUser", "alice");
+    FakeSetSetting("Email Setup", "MailLog", kLogPath);
     gFakeTls.credentialExists = true;
     gFakeTls.credentialBlob = FakeUtf16("Secret");
     const char *path = "C:\\Program Files\\Tillwick Orvenda\\Email\\S1.txt";
-    gFake.files[path] = "To: <bob@example.org>\r\nFrom: <a@acme.test>\r\nSubject: x\r\n\r\nHello\r\n";
-    // A log, which must never show the login whatever the server says.
-    const char *logPath = "C:\\Logs\\mail.log";
-    FakeSetSetting("Email Setup", "MailLog", logPath);
-    if (ParseMessageFile(&mailtest::Rig().message, path) != kParseReady ||
-        !mailtest::ReadSettings())
+    gFake.files[path] = "To: <bob@example.org>\r\nFrom: <a@acme.test>\r\nSubject: f\xFCr\r\n\r\nHello\r\n";
+    if (ParseMessageFile(&s->message, path) != kParseReady ||
+        ReadSmtpSettings(&s->settings) != kSettingsReady)
         abort();
-    MailLog &log = mailtest::Rig().log;
-    OpenMailLog(&log);
-    HideLoginInLog(&log, &mailtest::Rig().settings);
-    MailLogMessageStarts(&log, &mailtest::Rig().settings, "S1.txt");
-    mailtest::ShowWindow([&] { Drive(data, size); });
+    return s;
+}
 
-    const std::string &sent = gFakeNet.sent;
-    // Where TLS begins: at the first byte, or right after STARTTLS once the server said go
-    // ahead. What a close made us drop may be missing, so the handshake's own messages are not
-    // looked for: once TLS was asked for, nothing but handshake messages and records goes out.
-    size_t tls = std::string::npos;
-    if (mailtest::TheConversation().tlsRequested) {
-        size_t startTls = sent.find("STARTTLS\r\n");
-        tls = fromFirstByte ? 0 : startTls == std::string::npos ? sent.size() : startTls + 10;
-    }
-    std::string clear = sent.substr(0, tls);
-    // "alice" and "Secret" in every form the login sends them.
+const char *const kLines[] = {
+    "220 mx\r\n",  "250-mx\r\n", "250 AUTH LOGIN\r\n", "250 AUTH PLAIN LOGIN\r\n",
+    "334 x\r\n",   "235 ok\r\n", "354 go\r\n",         "221 bye\r\n",
+    "535 no\r\n",  "250 ok\r\n", "250-8BITMIME\r\n",   "250-STARTTLS\r\n",
+    "250-SIZE 10\r\n", "220 2.0.0 go ahead\r\n", "250 ok Secret\r\n", "250 U2VjcmV0\r\n",
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    Setup *s = Prepare();
+    bool fromFirstByte = size > 0 && (data[0] & 1);
+    s->settings.security = fromFirstByte ? kSecurityTls : kSecurityStartTls;
+    gFake.files.erase(kLogPath);
+    gFake.calls.clear();
+    OpenMailLog(&s->log);
+    HideLoginInLog(&s->log, &s->settings);
+    MailLogMessageStarts(&s->log, &s->settings, "S1.txt");
+    StartConversation(&s->conversation, &s->settings, &s->message);
+    ConnectIssued(&s->conversation);
+    ConversationRun run;
+    run.c = &s->conversation;
+    run.log = &s->log;
+    Drive(&run, data, size, kLines, sizeof kLines / sizeof kLines[0]);
+
+    // "alice" and "Secret" in every form the login sends them, never before TLS.
     for (const char *secret : {"AUTH", "YWxpY2U", "U2VjcmV0", "AGFsaWNlAFNlY3JldA", "Secret"})
-        if (clear.find(secret) != std::string::npos)
-            abort();
-    if ((fromFirstByte && !OnlyTls(sent)) ||
-        (tls != std::string::npos && !OnlyTls(sent.substr(tls))))
-        abort();
-    if (!FakeFileExists(path) && mailtest::LastStep() < kStateSent && mailtest::State() < kStateSent)
-        abort();
-    MailLogBatchEnds(&log);
-    const std::string written = FakeFileExists(logPath) ? gFake.files[logPath] : "";
+        Check(run.clearSent.find(secret) == std::string::npos);
+    Check(!fromFirstByte || run.clearSent.empty());
+    Check(!run.handshakeOutput);
+    MailLogMessageEnds(&s->log, MessageAccepted(&s->conversation), "ended");
+    MailLogBatchEnds(&s->log);
+    const std::string written = FakeFileExists(kLogPath) ? gFake.files[kLogPath] : "";
     for (const char *secret : {"Secret", "U2VjcmV0", "AGFsaWNlAFNlY3JldA"})
-        if (written.find(secret) != std::string::npos)
-            abort();
-    mailtest::ReleaseMessage();
+        Check(written.find(secret) == std::string::npos);
+    EndConversation(&s->conversation);
     return 0;
 }

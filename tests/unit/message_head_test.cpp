@@ -140,8 +140,8 @@ TEST(MessageHead, AdditionsComeAtTheEndAndBccNeverGoesOut)
               "To: a@x.y\r\nSubject: x\r\nDate: Tue, 08 Dec 2026 14:05:09 +0100\r\n"
               "Message-ID: <00112233445566778899aabbccddeeff@acme.test>\r\n");
     EXPECT_EQ(added, "added Date, Message-ID");
-    // Nothing to add: every byte as written, bare line ends too.
-    EXPECT_EQ(Head("To: a@x.y\nBCC: b@x.y\r\n", false, false, false, false), "To: a@x.y\nBCC: b@x.y\r\n");
+    // Nothing to add: every byte as written, bare line ends too; no Bcc in any case.
+    EXPECT_EQ(Head("To: a@x.y\nBCC: b@x.y\r\nX: 1\n", false, false, false, false), "To: a@x.y\nX: 1\n");
 }
 
 TEST(MessageHead, LabelledTextGoesAsEncodedWordsAndAddressesStayAsTheyAre)
