@@ -11,6 +11,7 @@
 #include "../launch/data_file.h"
 #include "../launch/font_probe.h"
 #include "../launch/open_document.h"
+#include "../mail/mail_check.h"
 #include "../mail/send_queue.h"
 #include "../oauth/signin.h"
 #include "../platform/plat_entry.h"
@@ -30,14 +31,14 @@ static const char *const kSwitches[] = {
     "/email",       "/opendialog",      "/selectfolderdialog", "/demo",
     "/word",        "/wordpad",         "/copyfile",     "/helpcontents",
     "/helpindex",   "/helpcontext",     "/helpquitanddeleteldbfiles",
-    "/emailsignin", "/emailsignout",
+    "/emailsignin", "/emailsignout",    "/emailcheck",
 };
 
 enum {
     kRowOpen = 1, kRowCheckLargeFonts, kRowRegister, kRowUnregister, kRowEmail,
     kRowOpenDialog, kRowSelectFolderDialog, kRowDemo, kRowWord, kRowWordPad, kRowCopyFile,
     kRowHelpContents, kRowHelpIndex, kRowHelpContext, kRowHelpQuitAndDeleteLdbFiles,
-    kRowEmailSignIn, kRowEmailSignOut,
+    kRowEmailSignIn, kRowEmailSignOut, kRowEmailCheck,
 };
 
 const char *SkipProgramName(const char *line)
@@ -120,6 +121,8 @@ static int RunSwitch(int row)
         return RunEmailSignIn();
     case kRowEmailSignOut:
         return RunEmailSignOut();
+    case kRowEmailCheck:
+        return RunEmailCheck();
     }
     return 0;
 }

@@ -243,6 +243,11 @@ void MailLogBatchEnds(MailLog *log)
         Put(log, line);
         Flush(log);
     }
+    ForgetMailLogSecrets(log);
+}
+
+void ForgetMailLogSecrets(MailLog *log)
+{
     for (int s = 0; s < log->secretCount; s++)
         WipeBytes(log->secrets[s], strlen(log->secrets[s]));
     log->secretCount = 0;

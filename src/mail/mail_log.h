@@ -65,6 +65,9 @@ void MailLogInvalidFile(MailLog *log, const char *fileName, const char *reason, 
 // The batch's end: its counts; the secrets are wiped.
 void MailLogBatchEnds(MailLog *log);
 
+// Wipes the secrets without a line of its own (a settings check is no batch).
+void ForgetMailLogSecrets(MailLog *log);
+
 // The escaping every line gets: printable ASCII as it stands but for "\" (doubled), every
 // other byte as "\xHH". Returns the length written into dest (always terminated; cut at a
 // whole escape when it does not fit).

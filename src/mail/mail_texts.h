@@ -28,6 +28,24 @@ const char kStatusConnecting[] = "Connecting to: %s";
 const char kStatusConnected[] = "Connected to: %s";
 const char kStatusDisconnecting[] = "Disconnecting";
 const char kStatusSent[] = "Email Sent";
+// The steps of a settings check ("/emailcheck") as its window shows them.
+const char kStatusCheckTls[] = "Starting TLS";
+const char kStatusCheckLogin[] = "Logging in";
+const char kStatusCheckQuit[] = "Checked: saying goodbye";
+const char kStatusCheckDone[] = "Settings checked";
+const char kStatusCheckGreeted[] = "Greeted by the server";
+
+// The settings check's one box: what was found, or what failed.
+const char kCheckCaption[] = "Email Setup Check";
+const char kTextCheckConnected[] = "Connected to %s port %u";
+const char kTextCheckTls[] = "; %s, certificate for %s trusted";
+const char kTextCheckNoTls[] = "; no TLS (SMTPSecurity is none)";
+const char kTextCheckLogin[] = "; logged in as %s with %s";
+const char kTextCheckNoLogin[] = "; no login (SMTPUser is not set)";
+const char kTextCheckSize[] = "; the server takes messages up to %s";
+const char kTextCheckFailed[] = "The check of the mail settings failed.\n\n%s";
+const char kTextCheckCancelled[] = "The check of the mail settings was cancelled.";
+const char kTextCheckNoWindow[] = "The check of the mail settings could not start its window.";
 
 // The sending window's failures.
 const char kTextLookupNotStarted[] = "Error connecting to host\n";

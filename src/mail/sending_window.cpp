@@ -41,6 +41,12 @@ static void ShowBox(SendingWindow *w, const char *text)
 {
     MailLogText(w->log, '*', text);
     CopyTextN(w->endReason, sizeof w->endReason, text, strcspn(text, "\n"));
+    // A check shows one box once it is over, for the first thing that failed.
+    if (w->check) {
+        if (w->failureText[0] == '\0')
+            CopyText(w->failureText, sizeof w->failureText, text);
+        return;
+    }
     ShowErrorBox(w->handle, text);
 }
 
@@ -57,7 +63,7 @@ static void FailWindow(SendingWindow *w)
 static void EndDelivered(SendingWindow *w, const char *what)
 {
     MailLogText(w->log, '*', what);
-    SetStatusLine(w->handle, kStatusSent);
+    SetStatusLine(w->handle, w->check ? kStatusCheckDone : kStatusSent);
     StopTimeoutTimer(w->handle);
     CloseSendingWindow(w);
 }
@@ -128,10 +134,12 @@ void MakeTlsFailureText(const TlsFailure *failure, const char *server, char *tex
 // verdict on it.
 static void LogTlsSession(SendingWindow *w, const char *verdict)
 {
-    if (!w->log->enabled)
+    if (!w->log->enabled && !w->check)
         return;
     PlatTlsInfo info;
+    memset(&info, 0, sizeof info);
     PlatTlsDescribe(w->channel.tls, &info);
+    w->tlsInfo = info;  // what a check reports
     char text[1024];
     FormatText(text, sizeof text,
                "%s, %s; certificate subject \"%s\", issuer \"%s\", expires %s; verdict: %s",
@@ -187,7 +195,7 @@ static void HandleTimer(SendingWindow *w)
     // Stopped by a negative reply: the user decides.
     if (w->conversation.waitingForUser)
         return;
-    if (MessageAccepted(&w->conversation)) {
+    if (ConversationSucceeded(&w->conversation)) {
         EndDelivered(w, "no reply to QUIT after the message was accepted: delivered");
         return;
     }
@@ -340,7 +348,7 @@ static void ShowVerdict(SendingWindow *w)
     char text[kBoxTextSize + kFieldSize];
     FormatVerdictText(v, w->message, text, sizeof text);
     ShowBox(w, text);
-    if (v->kind == kVerdictProtocolError)
+    if (v->kind == kVerdictProtocolError || w->check)
         FailWindow(w);
 }
 
@@ -404,7 +412,7 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
 // is reported as designed. Either way the batch stops.
 static void ConnectionEnded(SendingWindow *w)
 {
-    if (MessageAccepted(&w->conversation)) {
+    if (ConversationSucceeded(&w->conversation)) {
         EndDelivered(w, "the server closed the connection after accepting the message: delivered");
         return;
     }
@@ -687,6 +695,7 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     PlatSetControlFont(handle, kCancelButton, w->font, 0);
 
     StartConversation(&w->conversation, w->settings, w->message);
+    w->conversation.checkOnly = w->check;
     PlatSetTimer(handle, kTimeoutTimer, kTimeoutMilliseconds);
     char text[kBoxTextSize];
     FormatText(text, sizeof text, kStatusConnecting, w->settings->server);
@@ -697,6 +706,8 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     if (w->lookupHandle == 0) {
         StopTimeoutTimer(handle);
         ShowBox(w, kTextLookupNotStarted);
+        if (w->check)
+            FailWindow(w);
     }
 }
 
@@ -706,7 +717,11 @@ static void LogOutcome(SendingWindow *w, bool accepted, bool deleted)
     if (!w->log->enabled)
         return;
     char text[kBoxTextSize + 100];
-    if (accepted)
+    if (w->check)
+        FormatText(text, sizeof text, "%s", ConversationSucceeded(&w->conversation)
+                                                 ? "checked: the settings work"
+                                                 : w->endReason[0] ? w->endReason : "check failed");
+    else if (accepted)
         FormatText(text, sizeof text, "%s, %s",
                    w->conversation.state == kStateDone ? "delivered" : "accepted by the server",
                    deleted ? "file deleted" : "the file could not be deleted");
@@ -728,7 +743,7 @@ static void HandleCancel(SendingWindow *w)
         w->stopBatch = true;
     }
     // Accepted: the server has the message, so it must not go out again, whatever came after.
-    bool accepted = MessageAccepted(&w->conversation);
+    bool accepted = MessageAccepted(&w->conversation) && !w->check;
     bool deleted = accepted && DeleteMessageFile(w->message);
     LogOutcome(w, accepted, deleted);
     if (accepted && !deleted) {
@@ -743,7 +758,9 @@ static void HandleCancel(SendingWindow *w)
     w->socket = PLAT_INVALID_SOCKET;
     EndConversation(&w->conversation);
     TlsReset(&w->channel);
-    PlatSleep(kClosePauseMilliseconds);
+    // The last status stays a second on screen; a check's box follows at once instead.
+    if (!w->check)
+        PlatSleep(kClosePauseMilliseconds);
     w->ended = true;
     PlatEndDialog(w->handle, -1);
 }
@@ -826,7 +843,9 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
     w->settings = settings;
     w->message = message;
     w->log = log;
-    w->renewOnRefusedToken = false;
+    w->renewOnRefusedToken = w->check = false;
+    w->failureText[0] = '\0';
+    memset(&w->tlsInfo, 0, sizeof w->tlsInfo);
     w->started = w->stopBatch = w->renewToken = false;
     w->arrivalEarly = false;
     w->arrivalCommands = 0;
@@ -844,7 +863,8 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
 
 void ShowSendingWindow(SendingWindow *w)
 {
-    PlatDialogBox(kSendingWindowTemplate, 0, SendingWindowProc, w);
+    PlatDialogBox(w->check ? kCheckingWindowTemplate : kSendingWindowTemplate, 0,
+                  SendingWindowProc, w);
     // A window that could not be made sent nothing: the rest waits for a later run.
     if (!w->started)
         w->stopBatch = true;

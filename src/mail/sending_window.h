@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "../platform/plat_net.h"
+#include "../platform/plat_tls.h"
 #include "../platform/plat_types.h"
 #include "mail_log.h"
 #include "mail_settings.h"
@@ -20,6 +21,7 @@ const long kSocketEventMask = 0x33;
 
 // The dialog template and its controls.
 const int kSendingWindowTemplate = 101;
+const int kCheckingWindowTemplate = 103;
 const int kCancelButton = 1000;
 const int kStatusLine = 1012;
 
@@ -49,6 +51,11 @@ struct SendingWindow {
     // Set by the batch: a 535 to AUTH XOAUTH2 ends the window quietly, for the batch to
     // renew the token once and try again.
     bool renewOnRefusedToken;
+    // A settings check ("/emailcheck"): no message file, no boxes (the first failure's text
+    // is kept for the one box after the window), a refusal ends the window, no pause.
+    bool check;
+    char failureText[kBoxTextSize + 300];
+    PlatTlsInfo tlsInfo;  // the TLS session, once secured ("" fields before)
 
     // What the batch reads once the window has ended (the verdict is the conversation's).
     bool started;      // the window was made

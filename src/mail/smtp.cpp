@@ -59,7 +59,9 @@ void StartConversation(SmtpConversation *c, const MailSettings *settings,
     c->lastStepState = -1;
     c->prelude = kPreludeNone;
     c->offersAuthPlain = c->offersAuthLogin = c->offersSize = c->offers8BitMime = false;
-    c->tlsRequested = c->secure = c->waitingForUser = false;
+    c->tlsRequested = c->secure = c->waitingForUser = c->checkOnly = false;
+    c->loginMethod = "";
+    c->sizeLimit = 0;
     c->recipientIndex = 0;
     c->quotedPrintable = false;
     memset(&c->verdict, 0, sizeof c->verdict);
@@ -84,6 +86,11 @@ void EndConversation(SmtpConversation *c)
 void ConnectIssued(SmtpConversation *c) { c->state = kStateConnecting; }
 
 bool MessageAccepted(const SmtpConversation *c) { return c->verdict.kind == kVerdictAccepted; }
+
+bool ConversationSucceeded(const SmtpConversation *c)
+{
+    return c->verdict.kind == kVerdictAccepted || c->verdict.kind == kVerdictChecked;
+}
 
 void SetVerdict(SmtpConversation *c, SmtpVerdictKind kind)
 {
@@ -253,6 +260,7 @@ static void SendMessageText(SmtpConversation *c)
 static void SendEhlo(SmtpConversation *c, SmtpActions *actions)
 {
     c->offersAuthPlain = c->offersAuthLogin = c->offersSize = c->offers8BitMime = false;
+    c->sizeLimit = 0;
     c->prelude = kPreludeEhlo;
     SendCommand(c, kCommandEhlo, c->message->greetingName, actions);
 }
@@ -279,8 +287,12 @@ static void NoteExtension(SmtpConversation *c, const char *line)
     if (strlen(line) < 4)
         return;
     const char *p = line + 4;
-    if (NamesExtension(p, "SIZE"))
+    if (NamesExtension(p, "SIZE")) {
         c->offersSize = true;
+        c->sizeLimit = 0;
+        for (const char *d = p + 5; *d >= '0' && *d <= '9' && c->sizeLimit < 1000000000000ull; d++)
+            c->sizeLimit = c->sizeLimit * 10 + (unsigned long long)(*d - '0');
+    }
     if (NamesExtension(p, "8BITMIME"))
         c->offers8BitMime = true;
     if (strncmp(p, "AUTH", 4) != 0 && strncmp(p, "auth", 4) != 0)
@@ -348,6 +360,15 @@ static void SendMailFrom(SmtpConversation *c, SmtpActions *actions)
 static void BeginTransaction(SmtpConversation *c, SmtpActions *actions)
 {
     c->prelude = kPreludeNone;
+    // A settings check ends where the transaction would begin: what it tried has held.
+    if (c->checkOnly) {
+        c->verdict.kind = kVerdictChecked;
+        c->verdict.state = kStateMailFrom;
+        c->state = kStateSent;
+        AddAction(actions, kActionStatus, kStatusCheckQuit);
+        SendCommand(c, kCommandQuit, "", actions);
+        return;
+    }
     c->state = kStateMailFrom;
     SendCommand(c, kCommandRset, "", actions);
 }
@@ -358,6 +379,8 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
     const MailSettings *s = c->settings;
     if (s->security == kSecurityStartTls && !c->secure) {
         c->prelude = kPreludeStartTls;
+        if (c->checkOnly)
+            AddAction(actions, kActionStatus, kStatusCheckTls);
         SendCommand(c, kCommandStartTls, "", actions);
         return;
     }
@@ -368,6 +391,9 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
             if (MakeXoauth2Response(s->user, s->accessToken, response, sizeof response) == 0)
                 CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
             c->prelude = kPreludeAuthXoauth2;
+            c->loginMethod = "XOAUTH2";
+            if (c->checkOnly)
+                AddAction(actions, kActionStatus, kStatusCheckLogin);
             if (QueueBytes(c, kCommandAuthXoauth2, response, "\r\n", actions))
                 LogSent(actions, kLogAuthXoauth2Hidden, strlen(kLogAuthXoauth2Hidden));
             WipeBytes(response, sizeof response);
@@ -375,6 +401,9 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
         }
         if (c->offersAuthLogin && !c->offersAuthPlain) {
             c->prelude = kPreludeAuthLoginUser;
+            c->loginMethod = "LOGIN";
+            if (c->checkOnly)
+                AddAction(actions, kActionStatus, kStatusCheckLogin);
             SendCommand(c, kCommandAuthLogin, "", actions);
             return;
         }
@@ -382,6 +411,9 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
         if (MakePlainResponse(s, response, sizeof response) == 0)
             CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
         c->prelude = kPreludeAuthPlain;
+        c->loginMethod = "PLAIN";
+        if (c->checkOnly)
+            AddAction(actions, kActionStatus, kStatusCheckLogin);
         if (QueueBytes(c, kCommandAuthPlain, response, "\r\n", actions))
             LogSent(actions, kLogAuthPlainHidden, strlen(kLogAuthPlainHidden));
         WipeBytes(response, sizeof response);
@@ -543,8 +575,7 @@ static void TakeStep(SmtpConversation *c, SmtpActions *actions)
             SendCommand(c, kCommandHelo, m->greetingName, actions);
         break;
     case kStateHelo:
-        c->state = kStateMailFrom;
-        SendCommand(c, kCommandRset, "", actions);
+        BeginTransaction(c, actions);
         break;
     case kStateMailFrom:
         c->state = kStateRcptTo;
@@ -582,7 +613,7 @@ static void TakeStep(SmtpConversation *c, SmtpActions *actions)
 // Delivered: the window closes itself once it has shown so.
 static void Finish(SmtpConversation *c, SmtpActions *actions)
 {
-    AddAction(actions, kActionStatus, kStatusSent);
+    AddAction(actions, kActionStatus, c->checkOnly ? kStatusCheckDone : kStatusSent);
     c->state = kStateDone;
     AddAction(actions, kActionStopTimer);
     AddAction(actions, kActionClose);
@@ -619,9 +650,11 @@ void HandleReplyLine(SmtpConversation *c, const char *line, size_t length, bool 
         return;
     c->replyLinesLength = 0;  // the next line starts the next reply
     if (c->state == kStateSent) {
-        // The reply to QUIT after the message was accepted: whatever it says, delivered.
+        // The reply to QUIT after the message was accepted (or the check came through):
+        // whatever it says, done.
         if (!IsPositiveLine(text))
-            LogNote(actions, "QUIT refused after the message was accepted: delivered all the same");
+            LogNote(actions, c->checkOnly ? "QUIT refused at the end of the check"
+                                          : "QUIT refused after the message was accepted: delivered all the same");
         Finish(c, actions);
         return;
     }

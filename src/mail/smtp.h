@@ -56,6 +56,7 @@ enum SmtpVerdictKind {
     kVerdictCancelled,      // the user's Cancel
     kVerdictClosed,         // the server closed the connection
     kVerdictFailed,         // the lookup, the connect, a receive or TLS failed
+    kVerdictChecked,        // a settings check came through the login to QUIT
 };
 
 // A reply as the verdict keeps it: its last line, and all its lines for the advice.
@@ -135,6 +136,9 @@ struct SmtpConversation {
     bool waitingForUser;           // a negative reply stopped the conversation: no time-out
     bool tlsRequested;             // the handshake was asked for (it runs once)
     bool secure;                   // the channel is up and the certificate good
+    bool checkOnly;                // a settings check: QUIT where the transaction would begin
+    const char *loginMethod;       // the login that was taken ("PLAIN", "LOGIN", "XOAUTH2"), or ""
+    unsigned long long sizeLimit;  // what the last EHLO's SIZE said (0: none or no limit)
     int recipientIndex;            // the recipients whose RCPT TO is out
     bool quotedPrintable;          // the body goes as quoted-printable (decided at MAIL FROM)
     SmtpVerdict verdict;
@@ -163,7 +167,7 @@ struct SmtpConversation {
 };
 
 // Back to the start of a conversation over message with settings: state 0, last step -1,
-// no verdict, nothing pending either way.
+// no verdict, nothing pending either way. checkOnly may be set afterwards.
 void StartConversation(SmtpConversation *conversation, const MailSettings *settings,
                        const QueuedMessage *message);
 
@@ -211,6 +215,10 @@ void SetVerdict(SmtpConversation *conversation, SmtpVerdictKind kind);
 
 // True once the server has accepted the message: the file must not go out again.
 bool MessageAccepted(const SmtpConversation *conversation);
+
+// True once the conversation has done what it was for: the message accepted, or a settings
+// check through to QUIT. Whatever follows then is no failure.
+bool ConversationSucceeded(const SmtpConversation *conversation);
 
 // True while the reply to the message is awaited and every byte of it, the end-of-data mark
 // included, has left the conversation: the server may take long to check what it got.

@@ -30,10 +30,17 @@ def free_port():
         return s.getsockname()[1]
 
 
+DATE = "Tue, 08 Dec 2026 14:05:09 +0100"
+
+
 def message(to="<bob@example.org>", sender="Acme Ltd <accounts@acme.test>", cc=None,
-            description=None, subject="Invoice 1042", body="Please find your invoice below.\r\n"):
-    """A queued message file's bytes: an optional description line, the headers, the body."""
+            description=None, subject="Invoice 1042", body="Please find your invoice below.\r\n",
+            dated=True):
+    """A queued message file's bytes: an optional description line, the headers, the body.
+    With dated, it has its own Date and Message-ID, so that it goes out exactly as written."""
     headers = "To: %s\r\nFrom: %s\r\n" % (to, sender)
+    if dated:
+        headers += "Date: %s\r\nMessage-ID: <m1@acme.test>\r\n" % DATE
     if cc:
         headers += "Cc: %s\r\n" % cc
     if description:

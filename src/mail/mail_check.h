@@ -1,0 +1,42 @@
+// The settings check ("/emailcheck"): everything "/email" does before MAIL FROM, against the
+// configured server, with nothing queued or sent: the settings, the name looked up, the
+// connect, the greeting, HELO or EHLO, TLS with the certificate checked, the login, QUIT.
+// A small window shows each step; then one box says what was found, or which step failed,
+// with the server's line and what to do. The sign-in runs the same check once it has stored
+// its tokens.
+#pragma once
+#include <cstddef>
+
+#include "mail_log.h"
+#include "mail_settings.h"
+#include "message_file.h"
+#include "sending_window.h"
+
+// How a check ended.
+enum MailCheckResult {
+    kCheckPassed = 0,       // through the login to QUIT
+    kCheckSettingsRefused,  // the settings were refused before anything was connected
+    kCheckNoToken,          // the sign-in's token could not be had
+    kCheckUnreachable,      // the lookup, the connect or the greeting failed, or silence
+    kCheckFailed,           // a later step failed: TLS, the certificate, the login, a reply
+    kCheckCancelled,        // the user's Cancel
+};
+
+const size_t kCheckTextSize = 4096;
+
+struct MailCheck {
+    MailSettings settings;
+    MailLog log;
+    QueuedMessage message;  // a stand-in: the greeting name and the status text only
+    SendingWindow window;
+    AccessToken token;
+    char text[kCheckTextSize];  // the box text: what was found, or what failed and why
+};
+
+// Runs the check with the settings as "/email" reads them (check->settings is filled) and
+// words its outcome into check->text. The window's verdict stays in check->window.
+MailCheckResult CheckMailSetup(MailCheck *check);
+
+// "/emailcheck": the check and its one box. Returns the exit code: 0 when it passed, 1
+// otherwise.
+int RunEmailCheck(void);
