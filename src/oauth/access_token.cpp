@@ -118,8 +118,9 @@ static AccessTokenStatus Finish(AccessTokenStatus status)
     return status;
 }
 
-AccessTokenStatus GetAccessToken(const OAuthSettings *settings, const char *user,
-                                 AccessToken *out)
+// The stored access token, renewed first when it is about to end or force says so.
+static AccessTokenStatus ObtainAccessToken(const OAuthSettings *settings, const char *user,
+                                           bool force, AccessToken *out)
 {
     out->token[0] = '\0';
     out->renewed = false;
@@ -127,7 +128,7 @@ AccessTokenStatus GetAccessToken(const OAuthSettings *settings, const char *user
     if (LoadTokenRecord(&gRecord) != kStoreOk || !RecordBelongsTo(&gRecord, settings, user))
         return Finish(kAccessTokenNotSignedIn);
     long long now = PlatUnixTime();
-    if (!AccessTokenNeedsRefresh(&gRecord, now)) {
+    if (!force && !AccessTokenNeedsRefresh(&gRecord, now)) {
         CopyText(out->token, sizeof out->token, gRecord.accessToken);
         return Finish(kAccessTokenReady);
     }
@@ -148,6 +149,18 @@ AccessTokenStatus GetAccessToken(const OAuthSettings *settings, const char *user
     CopyText(out->token, sizeof out->token, gRecord.accessToken);
     out->renewed = true;
     return Finish(kAccessTokenReady);
+}
+
+AccessTokenStatus GetAccessToken(const OAuthSettings *settings, const char *user,
+                                 AccessToken *out)
+{
+    return ObtainAccessToken(settings, user, false, out);
+}
+
+AccessTokenStatus RenewAccessToken(const OAuthSettings *settings, const char *user,
+                                   AccessToken *out)
+{
+    return ObtainAccessToken(settings, user, true, out);
 }
 
 void FormatAccessTokenFailure(AccessTokenStatus status, const AccessToken *token,

@@ -62,6 +62,15 @@ struct AccessToken {
 AccessTokenStatus GetAccessToken(const OAuthSettings *settings, const char *user,
                                  AccessToken *out);
 
+// The same, but renewed at the token endpoint whatever time the stored access token has
+// left: for a mail server that refused the token it was given (535 to AUTH XOAUTH2). Not
+// signed in when no record for settings and user is stored (a stored record always holds a
+// refresh token). Every other rule of GetAccessToken holds: the new tokens are stored before
+// this returns Ready, a failure leaves the store as it was, nothing is shown. The caller
+// holds LockSignInStore (token_store.h) around it, as around GetAccessToken.
+AccessTokenStatus RenewAccessToken(const OAuthSettings *settings, const char *user,
+                                   AccessToken *out);
+
 // The box text for a status other than Ready: which failure, and what to do about it.
 void FormatAccessTokenFailure(AccessTokenStatus status, const AccessToken *token,
                               const OAuthSettings *settings, const char *user, char *dest,

@@ -12,11 +12,21 @@
 static const char kMicrosoftAuthorize[] =
     "https://login.microsoftonline.com/%s/oauth2/v2.0/authorize";
 static const char kMicrosoftToken[] = "https://login.microsoftonline.com/%s/oauth2/v2.0/token";
+// The scopes that make the sign-in's answer carry an id_token naming the account.
+static const char kIdentityScopes[] = "openid email ";
 static const char kMicrosoftScope[] = "https://outlook.office.com/SMTP.Send offline_access";
 static const char kMicrosoftTenant[] = "organizations";
 static const char kGoogleAuthorize[] = "https://accounts.google.com/o/oauth2/v2/auth";
 static const char kGoogleToken[] = "https://oauth2.googleapis.com/token";
 static const char kGoogleScope[] = "https://mail.google.com/";
+
+// The default scopes: the identity scopes and the mail scope for the sign-in, the mail
+// scope alone for a renewal.
+static void SetDefaultScopes(OAuthSettings *out, const char *mailScope)
+{
+    FormatText(out->scope, sizeof out->scope, "%s%s", kIdentityScopes, mailScope);
+    CopyText(out->refreshScope, sizeof out->refreshScope, mailScope);
+}
 
 static void ReadEmailSetting(const char *key, char *dest, size_t destSize)
 {
@@ -99,18 +109,20 @@ OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
         if (out->tokenUrl[0] == '\0')
             FormatText(out->tokenUrl, sizeof out->tokenUrl, kMicrosoftToken, out->tenant);
         if (out->scope[0] == '\0')
-            CopyText(out->scope, sizeof out->scope, kMicrosoftScope);
+            SetDefaultScopes(out, kMicrosoftScope);
     } else if (out->provider == kProviderGoogle) {
         if (out->authorizeUrl[0] == '\0')
             CopyText(out->authorizeUrl, sizeof out->authorizeUrl, kGoogleAuthorize);
         if (out->tokenUrl[0] == '\0')
             CopyText(out->tokenUrl, sizeof out->tokenUrl, kGoogleToken);
         if (out->scope[0] == '\0')
-            CopyText(out->scope, sizeof out->scope, kGoogleScope);
+            SetDefaultScopes(out, kGoogleScope);
     } else if (out->authorizeUrl[0] == '\0' || out->tokenUrl[0] == '\0' ||
                out->scope[0] == '\0') {
         return kOAuthSettingsCustomIncomplete;
     }
+    if (out->refreshScope[0] == '\0')
+        CopyText(out->refreshScope, sizeof out->refreshScope, out->scope);
     if (!IsHttpsUrl(out->authorizeUrl))
         return kOAuthSettingsBadAuthorizeUrl;
     if (!IsHttpsUrl(out->tokenUrl))
@@ -209,7 +221,7 @@ bool MakeRefreshBody(const OAuthSettings *settings, const char *refreshToken, ch
                 AppendParameter(dest, destSize, "grant_type", "refresh_token") &&
                 AppendParameter(dest, destSize, "refresh_token", refreshToken) &&
                 AppendParameter(dest, destSize, "client_id", settings->clientId) &&
-                AppendParameter(dest, destSize, "scope", settings->scope);
+                AppendParameter(dest, destSize, "scope", settings->refreshScope);
     if (fits && settings->clientSecret[0])
         fits = AppendParameter(dest, destSize, "client_secret", settings->clientSecret);
     return fits;

@@ -22,7 +22,8 @@ struct OAuthSettings {
     char tenant[kSettingSize];           // Microsoft only: "organizations" unless set
     char authorizeUrl[kOAuthUrlSize];
     char tokenUrl[kOAuthUrlSize];
-    char scope[kSettingSize];
+    char scope[kSettingSize];            // what the sign-in asks for
+    char refreshScope[kSettingSize];     // what a renewal asks for (see ReadOAuthSettings)
 };
 
 enum OAuthSettingsResult {
@@ -38,8 +39,12 @@ enum OAuthSettingsResult {
 
 // Reads "OAuthProvider" (compared without case), "OAuthClientId", "OAuthClientSecret",
 // "OAuthTenant" and the overrides "OAuthAuthorizeURL", "OAuthTokenURL" and "OAuthScope" into
-// *out, the provider's defaults where no override is set. Shows nothing: on a failure the
-// caller shows the text FormatOAuthSettingsFailure makes.
+// *out, the provider's defaults where no override is set. The default scopes of Microsoft
+// and Google begin with "openid email", so that the sign-in's answer names the account; a
+// renewal asks for the rest only, because a sign-in stored before those two were asked for
+// was never granted them (a renewal may ask for no more than the sign-in was granted). With
+// "OAuthScope" set, both ask for it. Shows nothing: on a failure the caller shows the text
+// FormatOAuthSettingsFailure makes.
 OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out);
 
 // The box text for a failed read (settings as ReadOAuthSettings left them).
@@ -62,7 +67,7 @@ bool MakeAuthorizeUrl(const OAuthSettings *settings, const char *redirectUri, co
                       const char *challenge, const char *user, char *dest, size_t destSize);
 
 // The form bodies (application/x-www-form-urlencoded) of the token requests: the code
-// exchange, and a refresh (which sends the scope along). client_secret only when set.
+// exchange, and a refresh (which sends refreshScope along). client_secret only when set.
 // False when they do not fit.
 bool MakeCodeExchangeBody(const OAuthSettings *settings, const char *code,
                           const char *redirectUri, const char *verifier, char *dest,

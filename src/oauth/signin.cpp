@@ -44,6 +44,7 @@ struct SignInJob {
     TokenResponse response;
     TokenRequestFailure failure;
     TokenRecord record;
+    char signedInAs[kSignedInAsSize];  // the account the id_token names; "" when none
 };
 
 // ---- the window ---------------------------------------------------------------------------
@@ -239,10 +240,15 @@ static int FinishSignIn(SignInJob *job)
     memset(&job->record, 0, sizeof job->record);
     bool taken = TakeTokenResponse(&job->record, &job->settings, job->user, &job->response,
                                    PlatUnixTime());
+    CopyText(job->signedInAs, sizeof job->signedInAs, job->response.signedInAs);
     WipeBytes(&job->response, sizeof job->response);
     if (!taken)
         return Refuse(kTextNoRefreshToken);
+    // Under the store's lock: a batch renewing the old sign-in at this moment saves first
+    // and is then replaced, never the other way round.
+    PlatMutex lock = LockSignInStore();
     TokenStoreResult saved = SaveTokenRecord(&job->record);
+    UnlockSignInStore(lock);
     WipeBytes(&job->record, sizeof job->record);
     if (saved != kStoreOk) {
         char path[kPathSize];
@@ -322,7 +328,11 @@ int RunEmailSignIn(void)
 int RunEmailSignOut(void)
 {
     char text[600];
-    switch (DeleteTokenRecord()) {
+    // Under the store's lock, or a renewal ending at this moment would store the sign-in again.
+    PlatMutex lock = LockSignInStore();
+    TokenStoreResult deleted = DeleteTokenRecord();
+    UnlockSignInStore(lock);
+    switch (deleted) {
     case kStoreOk:
         CopyText(text, sizeof text, kTextSignedOut);
         break;

@@ -194,6 +194,9 @@ bool TakeTokenResponse(TokenRecord *record, const OAuthSettings *settings, const
     CopyText(record->accessToken, sizeof record->accessToken, response->accessToken);
     if (newRefresh)
         CopyText(record->refreshToken, sizeof record->refreshToken, response->refreshToken);
-    record->expiresAt = now + (response->expiresIn > 0 ? response->expiresIn : 0);
+    long long lifetime = response->expiresIn > 0 ? response->expiresIn : 0;
+    if (lifetime > kAccessTokenLifetimeMax)
+        lifetime = kAccessTokenLifetimeMax;
+    record->expiresAt = now + lifetime;
     return true;
 }

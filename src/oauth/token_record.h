@@ -44,9 +44,14 @@ const long long kRefreshMarginSeconds = 300;
 // True when the access token has less than kRefreshMarginSeconds left at now.
 bool AccessTokenNeedsRefresh(const TokenRecord *record, long long now);
 
+// The longest lifetime believed of an access token: an endpoint that names more (a broken
+// or hostile one) still has its token renewed daily.
+const long long kAccessTokenLifetimeMax = 86400;
+
 // Takes a successful token response into the record for settings and user, at now: the new
 // access token and its expiry (now when the response named none, so that the next batch
-// renews it), and the new refresh token when one came; otherwise the record's own is kept.
+// renews it; at most kAccessTokenLifetimeMax after now), and the new refresh token when one
+// came; otherwise the record's own is kept.
 // False (record unchanged) when the response has no refresh token and the record none
 // either, or a field does not fit.
 bool TakeTokenResponse(TokenRecord *record, const OAuthSettings *settings, const char *user,

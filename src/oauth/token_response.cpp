@@ -370,6 +370,94 @@ bool ReadKnownMember(Cursor *c, int which, TokenResponse *out, bool *present)
     return true;
 }
 
+// The id_token as it came, and its payload decoded; one response at a time.
+char gIdToken[kTokenSize];
+unsigned char gPayload[kTokenSize];
+
+// A claim's value, or "" when it is not a string of 1 or more bytes without control
+// characters that fits dest. False when the claim's JSON is broken.
+bool ReadClaim(Cursor *c, char *dest, size_t destSize)
+{
+    dest[0] = '\0';
+    if (c->p >= c->end || *c->p != '"')
+        return SkipValue(c, 1);
+    StringSink sink = {dest, destSize, 0, false};
+    if (!ReadString(c, &sink))
+        return false;
+    bool usable = !sink.overflow;
+    for (const unsigned char *p = (const unsigned char *)dest; usable && *p; p++)
+        usable = *p >= 0x20 && *p != 0x7F;
+    if (!usable)
+        dest[0] = '\0';
+    return true;
+}
+
+// The claims "email" and "preferred_username" of an id_token's payload: one JSON object and
+// nothing else; each of the two at most once. False when it is not such an object.
+bool ReadClaims(const unsigned char *bytes, size_t count, char *email, char *username)
+{
+    email[0] = username[0] = '\0';
+    Cursor c = {bytes, bytes + count};
+    bool seenEmail = false, seenUsername = false;
+    SkipSpace(&c);
+    if (!Take(&c, '{'))
+        return false;
+    SkipSpace(&c);
+    if (!Take(&c, '}')) {
+        for (;;) {
+            char name[kNameSize];
+            StringSink sink = {name, sizeof name, 0, false};
+            if (c.p >= c.end || *c.p != '"' || !ReadString(&c, &sink))
+                return false;
+            SkipSpace(&c);
+            if (!Take(&c, ':'))
+                return false;
+            SkipSpace(&c);
+            bool isEmail = !sink.overflow && strcmp(name, "email") == 0;
+            bool isUsername = !sink.overflow && strcmp(name, "preferred_username") == 0;
+            if ((isEmail && seenEmail) || (isUsername && seenUsername))
+                return false;
+            seenEmail = seenEmail || isEmail;
+            seenUsername = seenUsername || isUsername;
+            bool read = isEmail      ? ReadClaim(&c, email, kSignedInAsSize)
+                        : isUsername ? ReadClaim(&c, username, kSignedInAsSize)
+                                     : SkipValue(&c, 1);
+            if (!read)
+                return false;
+            SkipSpace(&c);
+            if (Take(&c, '}'))
+                break;
+            if (!Take(&c, ','))
+                return false;
+            SkipSpace(&c);
+        }
+    }
+    SkipSpace(&c);
+    return c.p == c.end;
+}
+
+// Who the id_token says signed in, into dest ("" when it says nothing usable). Its three
+// parts are header, payload and signature; five would be an encrypted token, not readable.
+void ReadSignedInAs(const char *idToken, size_t length, char *dest, size_t destSize)
+{
+    dest[0] = '\0';
+    const char *end = idToken + length;
+    const char *payload = (const char *)memchr(idToken, '.', length);
+    if (!payload)
+        return;
+    payload++;
+    const char *payloadEnd = (const char *)memchr(payload, '.', (size_t)(end - payload));
+    if (!payloadEnd || memchr(payloadEnd + 1, '.', (size_t)(end - payloadEnd - 1)))
+        return;
+    size_t payloadLength = (size_t)(payloadEnd - payload);
+    size_t count = Base64Decode(payload, payloadLength, true, gPayload, sizeof gPayload);
+    char email[kSignedInAsSize], username[kSignedInAsSize];
+    if (count != (size_t)-1 && ReadClaims(gPayload, count, email, username))
+        CopyText(dest, destSize, email[0] ? email : username);
+    // The decoder writes fewer bytes than it reads, also when it gives up.
+    WipeBytes(gPayload, payloadLength < sizeof gPayload ? payloadLength : sizeof gPayload);
+}
+
 void Clear(TokenResponse *out)
 {
     out->accessToken[0] = '\0';
@@ -378,6 +466,7 @@ void Clear(TokenResponse *out)
     out->tokenType[0] = '\0';
     out->error[0] = '\0';
     out->errorDescription[0] = '\0';
+    out->signedInAs[0] = '\0';
 }
 
 TokenResponseResult Refuse(TokenResponse *out)
@@ -386,11 +475,11 @@ TokenResponseResult Refuse(TokenResponse *out)
     return kTokenResponseMalformed;
 }
 
-}  // namespace
-
-TokenResponseResult ReadTokenResponse(const char *bytes, size_t count, TokenResponse *out)
+// The document; an id_token that came as a string that fits is left in gIdToken,
+// *idTokenLength bytes (0 when none did), and *idTokenSeen says whether gIdToken was written.
+TokenResponseResult ReadDocument(const char *bytes, size_t count, TokenResponse *out,
+                                 size_t *idTokenLength, bool *idTokenSeen)
 {
-    Clear(out);
     Cursor c = {(const unsigned char *)bytes, (const unsigned char *)bytes + count};
     char names[kMembersMax][kNameSize];
     int nameCount = 0;
@@ -425,6 +514,12 @@ TokenResponseResult ReadTokenResponse(const char *bytes, size_t count, TokenResp
             if (which >= 0) {
                 if (!ReadKnownMember(&c, which, out, &present[which]))
                     return Refuse(out);
+            } else if (strcmp(name, "id_token") == 0 && c.p < c.end && *c.p == '"') {
+                StringSink sink = {gIdToken, sizeof gIdToken, 0, false};
+                *idTokenSeen = true;
+                if (!ReadString(&c, &sink))
+                    return Refuse(out);
+                *idTokenLength = sink.overflow ? 0 : sink.length;
             } else if (!SkipValue(&c, 1)) {
                 return Refuse(out);
             }
@@ -463,4 +558,19 @@ TokenResponseResult ReadTokenResponse(const char *bytes, size_t count, TokenResp
     out->error[0] = '\0';
     out->errorDescription[0] = '\0';
     return kTokenResponseOk;
+}
+
+}  // namespace
+
+TokenResponseResult ReadTokenResponse(const char *bytes, size_t count, TokenResponse *out)
+{
+    Clear(out);
+    size_t idTokenLength = 0;
+    bool idTokenSeen = false;
+    TokenResponseResult result = ReadDocument(bytes, count, out, &idTokenLength, &idTokenSeen);
+    if (result == kTokenResponseOk && idTokenLength > 0)
+        ReadSignedInAs(gIdToken, idTokenLength, out->signedInAs, sizeof out->signedInAs);
+    if (idTokenSeen)
+        WipeBytes(gIdToken, sizeof gIdToken);
+    return result;
 }

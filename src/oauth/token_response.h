@@ -6,6 +6,9 @@
 // Room for a token and its terminator. Access tokens of Microsoft's run to a few KB.
 const size_t kTokenSize = 16384;
 
+// Room for the name the id_token gives the signed-in account (an address is 254 at most).
+const size_t kSignedInAsSize = 256;
+
 struct TokenResponse {
     char accessToken[kTokenSize];
     char refreshToken[kTokenSize];  // "" when none was sent: the caller keeps the old one
@@ -13,6 +16,8 @@ struct TokenResponse {
     char tokenType[32];
     char error[128];                // kTokenResponseError: the error code
     char errorDescription[1024];    // and its description when sent ("" otherwise)
+    char signedInAs[kSignedInAsSize];  // kTokenResponseOk: the id_token's "email", else its
+                                       // "preferred_username"; "" when it named neither
 };
 
 enum TokenResponseResult {
@@ -32,4 +37,10 @@ enum TokenResponseResult {
 // counts as absent, any other type is refused. Ok needs an access token and token_type
 // "Bearer" (any case); error present gives Error whatever else came. *out holds only what
 // the result names; every field is cleared otherwise.
+// An id_token (a string of at most kTokenSize - 1 bytes, else ignored) gives signedInAs: its
+// payload, the second of three dot-separated parts, is base64url (padded or not) of a JSON
+// object read by the same rules, whose claim "email", else "preferred_username", is taken
+// when it is a string of 1 or more bytes without control characters that fits. Anything else
+// about the id_token leaves signedInAs "" and never changes the result. Its signature is not
+// checked: it came straight from the token endpoint over TLS.
 TokenResponseResult ReadTokenResponse(const char *bytes, size_t count, TokenResponse *out);

@@ -14,6 +14,7 @@
 static const char kStoreFolder[] = "Tillwick Orvenda";
 static const char kStoreName[] = "mail-signin.dat";
 static const char kStoreNewName[] = "mail-signin.new";
+static const char kStoreLockName[] = "Tillwick Orvenda mail sign-in";
 
 // The protected blob is the record and a few hundred bytes of DPAPI's own.
 static const size_t kBlobSize = kTokenRecordTextSize + 4096;
@@ -109,4 +110,20 @@ TokenStoreResult DeleteTokenRecord(void)
         return kStoreAbsent;
     PlatFindClose(find);
     return kStoreFailed;
+}
+
+PlatMutex LockSignInStore(void)
+{
+    PlatMutex lock = PlatCreateGlobalMutex(kStoreLockName);
+    if (lock != 0 && !PlatWaitMutex(lock)) {
+        PlatCloseMutex(lock);
+        return 0;
+    }
+    return lock;
+}
+
+void UnlockSignInStore(PlatMutex lock)
+{
+    PlatReleaseMutex(lock);
+    PlatCloseMutex(lock);
 }

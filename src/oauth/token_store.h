@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 
+#include "../platform/plat_security.h"
 #include "token_record.h"
 
 // "%APPDATA%\Tillwick Orvenda\mail-signin.dat" (the folder is CSIDL_APPDATA). False when
@@ -27,3 +28,12 @@ TokenStoreResult SaveTokenRecord(const TokenRecord *record);
 // Deletes the store (and a new file a failed save left beside it). Ok when a record was
 // deleted, Absent when there was none, Failed when it could not be deleted.
 TokenStoreResult DeleteTokenRecord(void);
+
+// The sign-in store's lock: a mutex named "Tillwick Orvenda mail sign-in" in the global
+// namespace (every session of a terminal server meets it), held by whoever loads, renews and
+// saves the record, or saves or deletes it after a sign-in, so that a renewal never writes
+// its older record over a newer one. Waits until the lock is ours and returns it; 0 when
+// the mutex could not be made or waited for (the caller then goes on without it, as a run
+// alone would). UnlockSignInStore releases and closes it; harmless for 0.
+PlatMutex LockSignInStore(void);
+void UnlockSignInStore(PlatMutex lock);

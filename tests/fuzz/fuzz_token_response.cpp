@@ -2,8 +2,9 @@
 // record. AddressSanitizer proves the decoding stays in its buffers; the checks prove what a
 // result promises: a token is 1*VSCHAR and fits, an error never carries a token, a refused
 // document leaves nothing behind, white space after a document changes nothing and anything
-// else after it is refused; a taken response survives the record's byte form unchanged, and a
-// record read back is written byte for byte as it was read.
+// else after it is refused; the name an id_token gives is text without control characters and
+// comes only with a token; a taken response survives the record's byte form unchanged (its
+// lifetime cut to a day), and a record read back is written byte for byte as it was read.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -39,6 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static TokenResponse out, again;
     const char *bytes = (const char *)data;
     TokenResponseResult result = ReadTokenResponse(bytes, size, &out);
+    size_t nameLength = strnlen(out.signedInAs, sizeof out.signedInAs);
+    if (nameLength >= sizeof out.signedInAs || (result != kTokenResponseOk && nameLength > 0))
+        abort();
+    for (size_t i = 0; i < nameLength; i++)
+        if ((unsigned char)out.signedInAs[i] < 0x20 || out.signedInAs[i] == 0x7F)
+            abort();
     switch (result) {
     case kTokenResponseOk:
         CheckToken(out.accessToken, false);
@@ -85,10 +92,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!TakeTokenResponse(&record, &settings, "alice@example.com", &out, 1796601600))
             abort();
         size_t n = WriteTokenRecord(&record, text, sizeof text);
+        long long lifetime = out.expiresIn > 0 ? out.expiresIn : 0;
+        if (lifetime > kAccessTokenLifetimeMax)
+            lifetime = kAccessTokenLifetimeMax;
         if (n == 0 || !ReadTokenRecord(text, n, &back) ||
             strcmp(back.accessToken, out.accessToken) != 0 ||
             strcmp(back.refreshToken, out.refreshToken) != 0 ||
-            back.expiresAt != 1796601600 + (out.expiresIn > 0 ? out.expiresIn : 0))
+            back.expiresAt != 1796601600 + lifetime)
             abort();
     }
     CheckRecordForm(data, size);

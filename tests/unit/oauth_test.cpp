@@ -1,7 +1,8 @@
 // The mail sign-in against the recording fake: hashing and encodings (RFC 7636's PKCE
 // example, a known XOAUTH2 encoding), the provider settings and requests, the redirect
-// request and the pages, the token response, the token record and its store, the sign-in
-// window's decisions, the two jobs, and the access token before a batch.
+// request and the pages, the token response and its id_token, the token record, its store
+// and the store's lock, the sign-in window's decisions, the two jobs, and the access token
+// before a batch (renewed when due, or forced).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,6 +16,7 @@
 #include "fake/fake_oauth.h"
 #include "fake/fake_shelllink.h"
 #include "fake/fake_time.h"
+#include "fake/fake_tls.h"
 #include "oauth/access_token.h"
 #include "oauth/oauth_encoding.h"
 #include "oauth/oauth_texts.h"
@@ -151,6 +153,21 @@ TEST(OAuthEncoding, Sha256Base64AndPercentEncoding)
     char small[5];
     EXPECT_EQ(Base64Encode((const unsigned char *)"foob", 4, false, small, sizeof small), 0u);
 
+    // Decoding: each encoding above back, padding optional; "!" for a refusal.
+    std::vector<B64> decodings(std::begin(codes), std::end(codes));
+    decodings.insert(decodings.end(), {
+        {"f", true, "Zg=="}, {"fo", false, "Zm8"}, {"foobar", true, "Zm9vYmFy"},
+        {"!", true, "Z"}, {"!", true, "Zg="}, {"!", true, "Z==="}, {"!", true, "===="},
+        {"!", true, "Zm=v"}, {"!", true, "Zh"}, {"!", true, "Zm9"},  // bits left over
+        {"!", true, "+/+/"}, {"!", false, "-_-_"}, {"!", true, "Zm 9v"},
+        {"!", true, "Zm9vYmFyYmE"},  // one byte more than fits
+    });
+    for (const B64 &row : decodings) {
+        unsigned char out[7];
+        size_t n = Base64Decode(row.out.data(), row.out.size(), row.url, out, sizeof out);
+        EXPECT_EQ(n == (size_t)-1 ? "!" : std::string((const char *)out, n), row.in) << row.out;
+    }
+
     char encoded[32] = "";
     EXPECT_TRUE(AppendPercentEncoded(encoded, sizeof encoded, "a b/+~\xC3\xA9"));
     EXPECT_STREQ(encoded, "a%20b%2F%2B~%C3%A9");
@@ -216,15 +233,15 @@ TEST_F(OAuth, ProviderSettingsTable)
         {"microsoft defaults", {{"OAuthProvider", "Microsoft"}, {"OAuthClientId", "c"}},
          kOAuthSettingsOk, ms + "organizations/oauth2/v2.0/authorize",
          ms + "organizations/oauth2/v2.0/token",
-         "https://outlook.office.com/SMTP.Send offline_access", ""},
+         "openid email https://outlook.office.com/SMTP.Send offline_access", ""},
         {"microsoft tenant", {{"OAuthProvider", "microsoft"}, {"OAuthClientId", "c"},
                               {"OAuthTenant", "contoso.onmicrosoft.com"}},
          kOAuthSettingsOk, ms + "contoso.onmicrosoft.com/oauth2/v2.0/authorize",
          ms + "contoso.onmicrosoft.com/oauth2/v2.0/token",
-         "https://outlook.office.com/SMTP.Send offline_access", ""},
+         "openid email https://outlook.office.com/SMTP.Send offline_access", ""},
         {"google defaults", {{"OAuthProvider", "GOOGLE"}, {"OAuthClientId", "c"}},
          kOAuthSettingsOk, "https://accounts.google.com/o/oauth2/v2/auth",
-         "https://oauth2.googleapis.com/token", "https://mail.google.com/", ""},
+         "https://oauth2.googleapis.com/token", "openid email https://mail.google.com/", ""},
         {"overrides", {{"OAuthProvider", "google"}, {"OAuthClientId", "c"},
                        {"OAuthTokenURL", "https://localhost:8443/t"}, {"OAuthScope", "s"}},
          kOAuthSettingsOk, "https://accounts.google.com/o/oauth2/v2/auth",
@@ -299,8 +316,8 @@ TEST_F(OAuth, RequestsCarryEveryParameterEncoded)
     EXPECT_STREQ(url,
                  "https://login.microsoftonline.com/organizations/oauth2/v2.0/authorize?"
                  "client_id=client-1&response_type=code&redirect_uri=http%3A%2F%2F127.0.0.1%"
-                 "3A50123%2F&scope=https%3A%2F%2Foutlook.office.com%2FSMTP.Send%20offline_"
-                 "access&state=st-1&code_challenge=ch_1&code_challenge_method=S256&login_hint=a%"
+                 "3A50123%2F&scope=openid%20email%20https%3A%2F%2Foutlook.office.com%2FSMTP."
+                 "Send%20offline_access&state=st-1&code_challenge=ch_1&code_challenge_method=S256&login_hint=a%"
                  "2Bb%40example.com");
     EXPECT_FALSE(MakeAuthorizeUrl(&settings, uri, "st-1", "ch_1", "x", url, 100));
 
@@ -309,6 +326,8 @@ TEST_F(OAuth, RequestsCarryEveryParameterEncoded)
     EXPECT_STREQ(body, "grant_type=authorization_code&code=c%2F1&redirect_uri=http%3A%2F%2F127.0."
                        "0.1%3A50123%2F&client_id=client-1&code_verifier=v-1&client_secret=s%"
                        "26cret");
+    // A renewal asks for the mail scope alone: sign-ins stored before "openid email" were
+    // asked for were never granted them.
     ASSERT_TRUE(MakeRefreshBody(&settings, "r.1", body, sizeof body));
     EXPECT_STREQ(body, "grant_type=refresh_token&refresh_token=r.1&client_id=client-1&scope=https"
                        "%3A%2F%2Foutlook.office.com%2FSMTP.Send%20offline_access&client_secret=s%"
@@ -327,6 +346,7 @@ TEST_F(OAuth, RequestsCarryEveryParameterEncoded)
     EXPECT_EQ(std::string(url).find("access_type"), std::string::npos);
     ASSERT_TRUE(MakeRefreshBody(&settings, "r", body, sizeof body));
     EXPECT_EQ(std::string(body).find("client_secret"), std::string::npos);
+    EXPECT_EQ(Param(body, "scope"), "mail");  // an OAuthScope is asked for whole
     FakeSetSetting("Email Setup", "OAuthProvider", "google");
     settings = Settings();
     ASSERT_TRUE(MakeAuthorizeUrl(&settings, uri, "s", "c", "u", url, sizeof url));
@@ -529,6 +549,70 @@ TEST(OAuthTokenResponse, ReaderTable)
         EXPECT_STREQ(out.refreshToken, "");
         EXPECT_STREQ(out.error, "");
     }
+}
+
+// An id_token with payload as its claims: base64url, without padding unless padded.
+std::string IdToken(const std::string &payload, bool padded = false)
+{
+    std::string encoded(payload.size() * 4 / 3 + 4, '\0');
+    encoded.resize(Base64Encode((const unsigned char *)payload.data(), payload.size(), true,
+                                &encoded[0], encoded.size()));
+    while (padded && encoded.size() % 4)
+        encoded += '=';
+    return "eyJhbGciOiJSUzI1NiIsInR5cCI6IkpXVCJ9." + encoded + ".c2ln";
+}
+
+TEST(OAuthTokenResponse, IdTokenNamesTheAccountOrNothing)
+{
+    const std::string microsoft =
+        "{\"aud\":\"00000000-0000\",\"iss\":\"https://login.microsoftonline.com/t/v2.0\","
+        "\"iat\":1796601600,\"exp\":1796605200,\"email\":\"Alice@Example.com\","
+        "\"name\":\"Alice\",\"preferred_username\":\"alice@example.com\",\"tid\":\"t\","
+        "\"roles\":[\"a\",{\"b\":null}]}";
+    std::string twoParts = IdToken("{\"email\":\"a@x\"}");
+    struct Row {
+        const char *name;
+        std::string idToken;  // the JSON value of the member
+        std::string signedInAs;
+    } rows[] = {
+        {"Microsoft: email first", "\"" + IdToken(microsoft) + "\"", "Alice@Example.com"},
+        {"padded", "\"" + IdToken(microsoft, true) + "\"", "Alice@Example.com"},
+        {"Google, escaped",
+         "\"" + IdToken("{\"email\":\"b\\u00f6b@gmail.com\",\"email_verified\":true}") + "\"",
+         "b\xC3\xB6" "b@gmail.com"},
+        {"no email: the user name",
+         "\"" + IdToken("{\"preferred_username\":\"carol@example.com\",\"email\":null}") + "\"",
+         "carol@example.com"},
+        {"an email that is no string",
+         "\"" + IdToken("{\"email\":7,\"preferred_username\":\"c@x\"}") + "\"", "c@x"},
+        {"neither claim", "\"" + IdToken("{\"sub\":\"x\"}") + "\"", ""},
+        {"a control character", "\"" + IdToken("{\"email\":\"a\\nb\"}") + "\"", ""},
+        {"a claim too long", "\"" + IdToken("{\"email\":\"" + std::string(256, 'a') + "\"}") + "\"",
+         ""},
+        {"a claim twice", "\"" + IdToken("{\"email\":\"a@x\",\"email\":\"b@x\"}") + "\"", ""},
+        {"payload not JSON", "\"" + IdToken("{\"email\":\"a@x\"") + "\"", ""},
+        {"payload not base64url", "\"h.eyJ*.s\"", ""},
+        {"two parts", "\"" + twoParts.erase(twoParts.rfind('.')) + "\"", ""},
+        {"five parts (encrypted)", "\"" + IdToken("{\"email\":\"a@x\"}") + ".x.y\"", ""},
+        {"not a string", "{\"email\":\"a@x\"}", ""},
+        {"too long for the reader",
+         "\"" + IdToken("{\"email\":\"a@x\",\"x\":\"" + std::string(kTokenSize, 'x') + "\"}") +
+             "\"",
+         ""},
+    };
+    static TokenResponse out;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string json = TokenJson("a", "r");
+        json.insert(json.size() - 1, ",\"id_token\":" + row.idToken);
+        ASSERT_EQ(ReadTokenResponse(json.data(), json.size(), &out), kTokenResponseOk);
+        EXPECT_EQ(std::string(out.signedInAs), row.signedInAs);
+        EXPECT_STREQ(out.accessToken, "a");
+    }
+    // An error answer names no one, whatever its id_token says.
+    std::string error = "{\"error\":\"x\",\"id_token\":\"" + IdToken(microsoft) + "\"}";
+    EXPECT_EQ(ReadTokenResponse(error.data(), error.size(), &out), kTokenResponseError);
+    EXPECT_STREQ(out.signedInAs, "");
 }
 
 // ---- the token record and its store -----------------------------------------------------------
@@ -740,6 +824,10 @@ TEST(OAuthSignInFlow, EventTable)
 
 // ---- the jobs ------------------------------------------------------------------------------------
 
+// The store's lock taken and given back.
+const std::vector<std::string> kLockCalls = {"global(Tillwick Orvenda mail sign-in)", "wait",
+                                             "release", "close"};
+
 // "/emailsignin" with the browser scripted (it is handed the state of the sign-in address).
 int SignIn(const std::function<void(const std::string &state)> &browser)
 {
@@ -806,6 +894,13 @@ TEST_F(OAuth, SignInExchangesTheCodeAndStoresTheTokens)
 
     EXPECT_EQ(FakeUnprotect(gFake.files[kStore]),
               RecordText("client-1", kUser, kNow + 3599, "acc.1", "ref.1"));
+    // Saved under the store's lock, which a renewal holds too.
+    EXPECT_EQ(gFakeTls.mutexCalls, kLockCalls);
+    auto at = [](const std::string &call) {
+        return std::find(gFake.calls.begin(), gFake.calls.end(), call) - gFake.calls.begin();
+    };
+    EXPECT_LT(at("WaitMutex"), at("ReplaceFile(" + kAppData + "\\Tillwick Orvenda\\mail-signin.new," + kStore + ")"));
+    EXPECT_LT(at("ReplaceFile(" + kAppData + "\\Tillwick Orvenda\\mail-signin.new," + kStore + ")"), at("ReleaseMutex"));
     ASSERT_EQ(gFake.messageBoxes.size(), 1u);
     EXPECT_EQ(gFake.messageBoxes[0].text, "You are signed in as alice@example.com.\n\nTillwick "
                                           "Orvenda can now send e-mail through this account.");
@@ -916,7 +1011,29 @@ TEST_F(OAuth, SignOutDeletesTheStore)
         ASSERT_EQ(gFake.messageBoxes.size(), 1u);
         EXPECT_EQ(gFake.messageBoxes[0].text, row.box);
         EXPECT_EQ(gFake.messageBoxes[0].caption, "Sign Out");
+        EXPECT_EQ(gFakeTls.mutexCalls, kLockCalls);
     }
+}
+
+TEST_F(OAuth, SignInStoreLockIsGivenBackAndNeverBlocksAlone)
+{
+    PlatMutex lock = LockSignInStore();
+    EXPECT_EQ(lock, (PlatMutex)0x3300);
+    UnlockSignInStore(lock);
+    EXPECT_EQ(gFakeTls.mutexCalls, kLockCalls);
+    // A wait that fails gives no lock (nothing to release); no mutex at all the same.
+    FakeReset();
+    gFakeTls.mutexWaitFails = true;
+    lock = LockSignInStore();
+    UnlockSignInStore(lock);
+    EXPECT_EQ(lock, 0u);
+    EXPECT_EQ(gFakeTls.mutexCalls,
+              (std::vector<std::string>{"global(Tillwick Orvenda mail sign-in)", "wait", "close"}));
+    FakeReset();
+    gFakeTls.mutexHandle = 0;
+    UnlockSignInStore(LockSignInStore());
+    EXPECT_EQ(gFakeTls.mutexCalls,
+              std::vector<std::string>{"global(Tillwick Orvenda mail sign-in)"});
 }
 
 // ---- the access token before a batch -------------------------------------------------------------
@@ -947,6 +1064,9 @@ TEST_F(OAuth, AccessTokenIsRenewedAndStoredBeforeItIsHandedOut)
         {"renewed, old refresh token kept", RecordText("client-1", kUser, kNow - 10, "a1", "r1"),
          {{true, 200, TokenJson("a2", "", "\"60\""), 0}}, kAccessTokenReady, "a2",
          RecordText("client-1", kUser, kNow + 60, "a2", "r1"), ""},
+        {"a lifetime above a day counts as a day", RecordText("client-1", kUser, kNow, "a1", "r1"),
+         {{true, 200, TokenJson("a2", "r2", "999999999999"), 0}}, kAccessTokenReady, "a2",
+         RecordText("client-1", kUser, kNow + 86400, "a2", "r2"), ""},
         {"expired or revoked", RecordText("client-1", kUser, kNow, "a1", "r1"),
          {{true, 400, "{\"error\":\"invalid_grant\",\"error_description\":\"AADSTS700082: expired.\"}", 0}},
          kAccessTokenRefused, "", RecordText("client-1", kUser, kNow, "a1", "r1"),
@@ -1011,6 +1131,43 @@ TEST_F(OAuth, AccessTokenIsRenewedAndStoredBeforeItIsHandedOut)
     EXPECT_EQ(GetAccessToken(&settings, kUser.c_str(), &token), kAccessTokenNotSaved);
     EXPECT_STREQ(token.token, "");
     EXPECT_EQ(FakeUnprotect(gFake.files[kStore]), RecordText("client-1", kUser, kNow, "a1", "r1"));
+}
+
+TEST_F(OAuth, ForcedRenewalIgnoresTheTimeLeft)
+{
+    const std::string fresh = RecordText("client-1", kUser, kNow + 3000, "a1", "r1");
+    struct Row {
+        const char *name;
+        std::string record;
+        std::vector<FakeHttpReply> replies;
+        AccessTokenStatus status;
+        std::string token, stored;
+    } rows[] = {
+        {"50 minutes left: renewed and stored", fresh,
+         {{true, 200, TokenJson("a2", "r2", "3600"), 0}}, kAccessTokenReady, "a2",
+         RecordText("client-1", kUser, kNow + 3600, "a2", "r2")},
+        {"refused: the store stays", fresh,
+         {{true, 400, "{\"error\":\"invalid_grant\"}", 0}}, kAccessTokenRefused, "", fresh},
+        {"nothing stored", "", {}, kAccessTokenNotSignedIn, "", ""},
+    };
+    static AccessToken token;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeReset();
+        Configure("microsoft");
+        if (!row.record.empty())
+            gFake.files[kStore] = FakeProtect(row.record);
+        gFakeOAuth.replies.assign(row.replies.begin(), row.replies.end());
+        OAuthSettings settings = Settings();
+        EXPECT_EQ(RenewAccessToken(&settings, kUser.c_str(), &token), row.status);
+        EXPECT_EQ(std::string(token.token), row.token);
+        EXPECT_EQ(token.renewed, row.status == kAccessTokenReady);
+        ASSERT_EQ(gFakeOAuth.posts.size(), row.replies.size());
+        if (!row.replies.empty()) {
+            EXPECT_EQ(Param(gFakeOAuth.posts[0].body, "refresh_token"), "r1");
+        }
+        EXPECT_EQ(FakeUnprotect(gFake.files[kStore]), row.stored);
+    }
 }
 
 }  // namespace
