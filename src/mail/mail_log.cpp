@@ -19,6 +19,35 @@ static bool IsAbsolutePath(const char *path)
     return path[0] == '\\' || path[0] == '/' || (path[0] != '\0' && path[1] == ':');
 }
 
+// A path the log must never be written to: a share or a device (\\host\share, //host,
+// \\?\ and \\.\ with either slash, NT's \??\), or a file named like a DOS device (CON,
+// NUL, COM1, "nul.log", "Com1 :"), which Windows opens as that device in any folder.
+static bool IsShareOrDevicePath(const char *path)
+{
+    bool slash0 = path[0] == '\\' || path[0] == '/';
+    bool slash1 = slash0 && (path[1] == '\\' || path[1] == '/');
+    if (slash1 || (slash0 && path[1] == '?' && path[2] == '?'))
+        return true;
+    const char *name = path;
+    for (const char *p = path; *p; p++)
+        if (*p == '\\' || *p == '/' || (*p == ':' && p == path + 1))
+            name = p + 1;
+    // The name as Windows matches devices: up to an extension or a colon, trailing blanks off.
+    size_t n = strcspn(name, ".:");
+    while (n > 0 && name[n - 1] == ' ')
+        n--;
+    char base[8];
+    if (!CopyTextN(base, sizeof base, name, n))
+        return false;  // longer than any device's name
+    LowerAscii(base);
+    static const char kDevices[][8] = {"con", "prn", "aux", "nul", "conin$", "conout$", "clock$"};
+    for (const char *device : kDevices)
+        if (strcmp(base, device) == 0)
+            return true;
+    return n == 4 && (memcmp(base, "com", 3) == 0 || memcmp(base, "lpt", 3) == 0) &&
+           base[3] >= '0' && base[3] <= '9';
+}
+
 void OpenMailLog(MailLog *log)
 {
     log->enabled = false;
@@ -29,6 +58,8 @@ void OpenMailLog(MailLog *log)
     if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "MailLog", "", value, sizeof value) ==
         0)
         return;
+    if (IsShareOrDevicePath(value))
+        return;  // off, as though the key were absent
     bool fits;
     if (IsAbsolutePath(value)) {
         fits = CopyText(log->path, sizeof log->path, value);

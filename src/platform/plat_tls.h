@@ -27,6 +27,13 @@ const unsigned long PLAT_CERT_E_UNTRUSTEDTESTROOT = 0x800B010D;
 const unsigned long PLAT_CERT_E_CN_NO_MATCH = 0x800B010F;
 const unsigned long PLAT_CERT_E_WRONG_USAGE = 0x800B0110;
 const unsigned long PLAT_TRUST_E_CERT_SIGNATURE = 0x80096004;
+const unsigned long PLAT_CERT_E_VALIDITYPERIODNESTING = 0x800B0102;
+const unsigned long PLAT_CERT_E_CRITICAL = 0x800B0105;            // an unknown critical extension
+const unsigned long PLAT_TRUST_E_FAIL = 0x800B010B;               // any other chain error
+const unsigned long PLAT_TRUST_E_EXPLICIT_DISTRUST = 0x800B0111;
+const unsigned long PLAT_CERT_E_INVALID_POLICY = 0x800B0113;
+const unsigned long PLAT_CERT_E_INVALID_NAME = 0x800B0114;        // name constraints broken
+const unsigned long PLAT_TRUST_E_BASIC_CONSTRAINTS = 0x80096019;  // an issuer that is no CA
 
 // AcquireCredentialsHandle for a Schannel client: no client certificate, the server's
 // certificate left to PlatTlsVerifyServer (manual validation). 0 on failure, *error then holds
@@ -64,9 +71,11 @@ int PlatTlsDecrypt(PlatTls tls, char *data, size_t length, size_t *consumed,
                    size_t *payloadOffset, size_t *payloadLength, unsigned long *error);
 
 // The certificate the server presented in the finished handshake, judged by the platform:
-// a chain to a trusted root (CertGetCertificateChain), then the TLS server policy for
-// serverName (CertVerifyCertificateChainPolicy, CERT_CHAIN_POLICY_SSL). PLAT_CERT_OK, or the
-// error the chain or the policy gave (one of the PLAT_CERT_E_ values above, or another).
+// a chain to a trusted root (CertGetCertificateChain, revocation checked below the root,
+// the fetching given 5 seconds in all and waited for 6 at most; a status that cannot be had
+// in that time passes, a revoked certificate does not), then the TLS server policy for serverName (CertVerifyCertificateChainPolicy,
+// CERT_CHAIN_POLICY_SSL), then every error bit of the chain. PLAT_CERT_OK, or the error the
+// chain or the policy gave (one of the PLAT_CERT_E_ / PLAT_TRUST_E_ values above, or another).
 unsigned long PlatTlsVerifyServer(PlatTls tls, const char *serverName);
 
 // What the mail log tells of a finished handshake.

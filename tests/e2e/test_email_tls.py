@@ -2,6 +2,7 @@
 (SMTPUser, the password from the Credential Manager) against aiosmtpd with a test CA in the
 prefix's ROOT store; a scripted server for what aiosmtpd cannot be made to do (certificates the
 program must refuse, with every raw byte after the handshake kept; EHLO or STARTTLS refused);
+revocation lists over http (a revoked certificate, a list server that never answers);
 settings refused before any connection; and two runs at once on one queue.
 
 The server is reached by the name "localhost" (Wine's crypt32 matches no IP address in a
@@ -17,7 +18,7 @@ import time
 import pytest
 
 from mail_support import QUEUE_TEXT, Peer, assert_box, merge_boxes, message, transmitted
-from tls_support import (SERVER_NAME, Credentials, SecureSmtpd, TlsLink, mail_alone,
+from tls_support import (SERVER_NAME, CrlServer, Credentials, SecureSmtpd, TlsLink, mail_alone,
                          secure_settings, tls_record_types)
 
 SENT = "Email Sent"
@@ -48,6 +49,13 @@ TEXT_CERT_NAME_MISMATCH = (
     "queued in %s\n")
 TEXT_CERT_EXPIRED = (
     "State=TLS. Error: the certificate of %s has expired.\n\nThe email has been queued in %s\n")
+# Windows' verdict on an issuer that is no CA (TRUST_E_BASIC_CONSTRAINTS).
+TEXT_CERT_ISSUER_NOT_A_CA = (
+    "State=TLS. Error: the certificate of %s could not be verified (0x80096019).\n\nThe email "
+    "has been queued in %s\n")
+TEXT_CERT_REVOKED = (
+    "State=TLS. Error: the certificate of %s has been revoked.\n\nThe email has been queued in "
+    "%s\n")
 
 
 @pytest.fixture
@@ -327,7 +335,8 @@ def presenting(certs, kind, mode):
     ("unknown_ca", "starttls", TEXT_CERT_UNTRUSTED),
     ("other_name", "tls", TEXT_CERT_NAME_MISMATCH),
     ("expired", "starttls", TEXT_CERT_EXPIRED),
-], ids=["untrusted", "name_mismatch", "expired"])
+    ("not_a_ca", "tls", TEXT_CERT_ISSUER_NOT_A_CA),
+], ids=["untrusted", "name_mismatch", "expired", "issuer_not_a_ca"])
 def test_refused_certificate_keeps_the_file_and_sends_nothing(mail, tw, trusted, creds, kind,
                                                               mode, text):
     server = mail.scripted(presenting(trusted, kind, mode))
@@ -346,6 +355,40 @@ def test_refused_certificate_keeps_the_file_and_sends_nothing(mail, tw, trusted,
     assert set(tls_record_types(server.after)) <= {"alert"}, server.after[:64]
     assert server.peers[0].received == (["EHLO " + GREETING, "STARTTLS"]
                                         if mode == "starttls" else [])
+
+
+@pytest.mark.parametrize("answer", ["revoked", "silent"])
+def test_revocation_list_refuses_a_revoked_certificate_and_a_silent_one_delivers(
+        mail, tw, trusted, smtpd, creds, answer):
+    # The list comes over http from a server of the test's own; one that accepts and never
+    # answers must not hold the message for longer than the program's bound (6 s: Wine 8.0
+    # applies no time-out of its own to the fetch).
+    crl = CrlServer(silent=answer == "silent")
+    tw.on_cleanup(crl.stop)
+    kind = "crl_" + answer
+    crl.serve(trusted.with_crl_point(kind, crl.url(), revoked=answer == "revoked"))
+    creds.write(USER, PASSWORD)
+    mail.queue("S1.txt", message())
+    if answer == "revoked":
+        server = mail.scripted(presenting(trusted, kind, "starttls"))
+        secure_settings(tw, server.port, "starttls", USER)
+        result = mail.run()
+        assert [path for path, _ in crl.requests] == [crl.path]
+        assert len(result.boxes) == 1
+        assert_box(result.boxes[0], TEXT_CERT_REVOKED % (SERVER_NAME, QUEUE_TEXT), True)
+        assert mail.queued() == ["S1.txt"]
+        assert server.reached.wait(30), "the client never closed the connection"
+        assert set(tls_record_types(server.after)) <= {"alert"}, server.after[:64]
+    else:
+        server = smtpd("starttls", users={USER: PASSWORD}, cert=kind)
+        secure_settings(tw, server.port, "starttls", USER)
+        result = mail.run()
+        assert len(crl.requests) == 1
+        assert result.boxes == [], result
+        assert len(server.messages) == 1
+        assert mail.queued() == []
+        assert result.elapsed < 15, result
+    assert result.rc == 0
 
 
 # -------------------------------------------------------------- refused before connecting

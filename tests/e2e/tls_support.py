@@ -23,12 +23,15 @@ CREDENTIAL_TARGET = "Tillwick Orvenda SMTP"
 # ------------------------------------------------------------------------- certificates
 
 class Certificates:
-    """A test CA and four server certificates, as PEM files in a folder:
+    """A test CA and five server certificates, as PEM files in a folder:
     "localhost" (DNS:localhost, signed by the CA), "other_name" (DNS:mail.example.net, signed by
-    the CA), "expired" (DNS:localhost, signed by the CA, valid until 30 days ago) and
-    "unknown_ca" (DNS:localhost, signed by a second CA that nobody trusts)."""
+    the CA), "expired" (DNS:localhost, signed by the CA, valid until 30 days ago),
+    "unknown_ca" (DNS:localhost, signed by a second CA that nobody trusts) and "not_a_ca"
+    (DNS:localhost, signed by a server certificate of the CA, which the file holds too: basic
+    constraints broken). with_crl_point()
+    adds one that names a revocation list, and makes the list."""
 
-    KINDS = ("localhost", "other_name", "expired", "unknown_ca")
+    KINDS = ("localhost", "other_name", "expired", "unknown_ca", "not_a_ca")
 
     def __init__(self, folder):
         from cryptography import x509
@@ -66,20 +69,31 @@ class Certificates:
                     .sign(private, hashes.SHA256()))
             return private, cert
 
-        def leaf(dns, issuer_key, issuer_cert, not_before, not_after):
+        def leaf(dns, issuer_key, issuer_cert, not_before, not_after, crl_url=None,
+                 issuer=False):
+            """issuer: made to sign another (its key identified, no key usage to forbid
+            that), so that only its basic constraints make it no CA."""
             private = key()
-            cert = (x509.CertificateBuilder()
+            builder = x509.CertificateBuilder()
+            if issuer:
+                builder = builder.add_extension(x509.SubjectKeyIdentifier.from_public_key(
+                    private.public_key()), critical=False)
+            else:
+                builder = builder.add_extension(x509.KeyUsage(
+                    digital_signature=True, content_commitment=False, key_encipherment=True,
+                    data_encipherment=False, key_agreement=False, key_cert_sign=False,
+                    crl_sign=False, encipher_only=False, decipher_only=False), critical=True)
+            if crl_url:
+                builder = builder.add_extension(x509.CRLDistributionPoints([
+                    x509.DistributionPoint([x509.UniformResourceIdentifier(crl_url)], None, None,
+                                           None)]), critical=False)
+            cert = (builder
                     .subject_name(name(dns)).issuer_name(issuer_cert.subject)
                     .public_key(private.public_key())
                     .serial_number(x509.random_serial_number())
                     .not_valid_before(not_before).not_valid_after(not_after)
                     .add_extension(x509.BasicConstraints(ca=False, path_length=None),
                                    critical=True)
-                    .add_extension(x509.KeyUsage(digital_signature=True, content_commitment=False,
-                                                 key_encipherment=True, data_encipherment=False,
-                                                 key_agreement=False, key_cert_sign=False,
-                                                 crl_sign=False, encipher_only=False,
-                                                 decipher_only=False), critical=True)
                     .add_extension(x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH]),
                                    critical=False)
                     .add_extension(x509.SubjectAlternativeName([x509.DNSName(dns)]),
@@ -97,7 +111,10 @@ class Certificates:
         def pem_cert(cert):
             return cert.public_bytes(serialization.Encoding.PEM)
 
+        self._leaf, self._pem_key, self._pem_cert = leaf, pem_key, pem_cert
+        self._now, self._day = now, day
         ca_key, ca_cert = ca("Tillwick Test CA")
+        self._ca = (ca_key, ca_cert)
         stranger_key, stranger_cert = ca("Tillwick Stranger CA")
         self.ca_path = self.folder / "ca.pem"
         self.ca_path.write_bytes(pem_cert(ca_cert))
@@ -108,13 +125,40 @@ class Certificates:
             "unknown_ca": leaf(SERVER_NAME, stranger_key, stranger_cert, now - day,
                                now + 30 * day),
         }
+        # A certificate issued by one that is no CA (a server certificate of the CA's): the
+        # server sends that issuer along with its own.
+        issuer_key, issuer_cert = leaf("Tillwick Not A CA", ca_key, ca_cert, now - day,
+                                       now + 30 * day, issuer=True)
+        made["not_a_ca"] = leaf(SERVER_NAME, issuer_key, issuer_cert, now - day, now + 30 * day)
+        sent_along = {"not_a_ca": pem_cert(issuer_cert)}
         self.paths = {}
         for kind, (private, cert) in made.items():
             cert_path = self.folder / (kind + ".pem")
             key_path = self.folder / (kind + ".key")
-            cert_path.write_bytes(pem_cert(cert))
+            cert_path.write_bytes(pem_cert(cert) + sent_along.get(kind, b""))
             key_path.write_bytes(pem_key(private))
             self.paths[kind] = (cert_path, key_path)
+
+    def with_crl_point(self, kind, url, revoked):
+        """A "localhost" certificate of the CA, as kind, whose CRL distribution point is url.
+        Returns the DER of a CRL of the CA that lists it (revoked) or lists nothing."""
+        from cryptography import x509
+        from cryptography.hazmat.primitives import hashes, serialization
+        ca_key, ca_cert = self._ca
+        private, cert = self._leaf(SERVER_NAME, ca_key, ca_cert, self._now - self._day,
+                                   self._now + 30 * self._day, crl_url=url)
+        cert_path = self.folder / (kind + ".pem")
+        key_path = self.folder / (kind + ".key")
+        cert_path.write_bytes(self._pem_cert(cert))
+        key_path.write_bytes(self._pem_key(private))
+        self.paths[kind] = (cert_path, key_path)
+        builder = (x509.CertificateRevocationListBuilder().issuer_name(ca_cert.subject)
+                   .last_update(self._now - self._day).next_update(self._now + 7 * self._day))
+        if revoked:
+            builder = builder.add_revoked_certificate(
+                x509.RevokedCertificateBuilder().serial_number(cert.serial_number)
+                .revocation_date(self._now - self._day).build())
+        return builder.sign(ca_key, hashes.SHA256()).public_bytes(serialization.Encoding.DER)
 
     def server_context(self, kind="localhost", max_tls12=False):
         """A server-side SSLContext presenting the certificate of this kind. max_tls12 keeps
@@ -130,6 +174,71 @@ class Certificates:
         """A client SSLContext that trusts the test CA only (for proving the peers)."""
         context = ssl.create_default_context(cafile=str(self.ca_path))
         return context
+
+
+class CrlServer:
+    """An HTTP server on loopback for one certificate revocation list: url() names it (a path
+    of its own per server: Wine keeps fetched lists in its URL cache, by URL). serve(der)
+    answers every GET of it with those bytes; silent=True accepts connections and never
+    answers. requests: (path, time.time()) of every GET, or of every connection when silent.
+    Stopped (connections closed) with stop()."""
+
+    def __init__(self, silent=False):
+        self.silent = silent
+        self.der = b""
+        self.requests = []
+        self.path = "/ca-%d.crl" % time.monotonic_ns()
+        self.sock = socket.socket()
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        self.conns = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def url(self):
+        return "http://%s:%d%s" % (SERVER_NAME, self.port, self.path)
+
+    def serve(self, der):
+        self.der = der
+
+    def _accept(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            self.conns.append(conn)
+            if self.silent:
+                self.requests.append((None, time.time()))
+            else:
+                threading.Thread(target=self._answer, args=(conn,), daemon=True).start()
+
+    def _answer(self, conn):
+        conn.settimeout(10)
+        request = b""
+        try:
+            while b"\r\n\r\n" not in request:
+                chunk = conn.recv(4096)
+                if not chunk:
+                    return
+                request += chunk
+            path = request.split(b" ")[1].decode("latin-1")
+            self.requests.append((path, time.time()))
+            found = path == self.path
+            body = self.der if found else b""
+            conn.sendall(b"HTTP/1.1 %s\r\nContent-Type: application/pkix-crl\r\n"
+                         b"Content-Length: %d\r\nConnection: close\r\n\r\n" % (
+                             b"200 OK" if found else b"404 Not Found", len(body)) + body)
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+    def stop(self):
+        self.sock.close()
+        for conn in self.conns:
+            conn.close()
 
 
 # ------------------------------------------------------------------- the prefix's side

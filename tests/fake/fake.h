@@ -44,6 +44,13 @@ struct FakeState {
     std::map<std::string, bool> directories;          // existing folders by path
     std::map<std::string, bool> lockedFiles;          // open elsewhere: cannot be opened or deleted
     std::map<std::string, std::string> shortPaths;    // long path -> short form
+    std::map<std::string, bool> claimedFiles;         // claimed by another run: IN_USE
+    std::map<std::string, bool> readOnlyFiles;        // can be claimed and read, not deleted
+    // Other names of a folder (a short form, a subst'ed drive) -> the folder's own path,
+    // which PlatCanonicalFolderPath resolves; relative paths are taken from currentDirectory.
+    std::map<std::string, std::string> folderAliases;
+    std::string currentDirectory = "C:\\";
+    unsigned ansiCodePage = 1252;
     // Registry: "ROOT\path" (lower-cased) -> value name (lower-cased, "" for the default).
     std::map<std::string, std::map<std::string, FakeRegistryValue>> registry;
     PlatWindow activeWindow = 0;
@@ -59,7 +66,7 @@ struct FakeState {
     std::vector<FakeMessageBox> messageBoxes;
     std::vector<FakeShellExecute> shellExecutes;
     std::vector<FakeProfileWrite> profileWrites;
-    std::vector<std::string> deletedFiles;
+    std::vector<std::string> deletedFiles;           // by path, or through a claim at release
     std::vector<unsigned> sleeps;
 };
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/plat_files.h"
+#include "platform/plat_locale.h"
 #include "platform/plat_profile.h"
 #include "platform/plat_registry.h"
 #include "platform/plat_shell.h"
@@ -124,12 +125,37 @@ static std::map<std::string, std::string>::iterator FindFile(const std::string &
 
 bool FakeFileExists(const std::string &path) { return FindFile(path) != gFake.files.end(); }
 
-static bool Locked(const std::string &path)
+static bool Listed(const std::map<std::string, bool> &paths, const std::string &path)
 {
-    for (auto &l : gFake.lockedFiles)
-        if (FakeLower(l.first) == FakeLower(path) && l.second)
+    for (auto &l : paths)
+        if (l.second && FakeLower(l.first) == FakeLower(path))
             return true;
     return false;
+}
+
+// A claim of this run on a file, as its handle keeps it.
+struct FakeClaim {
+    std::string path;  // the file's name in gFake.files
+    bool deletePending;
+    bool held;
+};
+static std::vector<FakeClaim> gClaims;
+static FakeResetHook gClaimReset([] { gClaims.clear(); });
+
+static FakeClaim *HeldClaimOn(const std::string &path)
+{
+    for (auto &c : gClaims)
+        if (c.held && FakeLower(c.path) == FakeLower(path))
+            return &c;
+    return nullptr;
+}
+
+// Open elsewhere, or claimed here or by another run (a claim shares reading only, and every
+// by-path call asks to share writing or deleting too): cannot be opened or deleted by path.
+static bool Locked(const std::string &path)
+{
+    return Listed(gFake.lockedFiles, path) || Listed(gFake.claimedFiles, path) ||
+           HeldClaimOn(path) != nullptr;
 }
 
 long long PlatGetFileSizeShared(const char *path)
@@ -337,6 +363,187 @@ int PlatPathQuoteSpaces(char *path, int size)
     path[n + 1] = '"';
     path[n + 2] = '\0';
     return 1;
+}
+
+// ---- claims on queued files -------------------------------------------------------------
+
+static FakeClaim *ClaimOf(PlatClaim claim)
+{
+    if (claim == 0 || claim > gClaims.size() || !gClaims[claim - 1].held)
+        return nullptr;
+    return &gClaims[claim - 1];
+}
+
+PlatClaimResult PlatClaimFile(const char *path, PlatClaim *claim)
+{
+    FakeRecord("ClaimFile(" + Str(path) + ")");
+    *claim = 0;
+    auto it = FindFile(path);
+    if (it == gFake.files.end() || Listed(gFake.lockedFiles, path))
+        return PLAT_CLAIM_CANNOT_OPEN;
+    FakeClaim *held = HeldClaimOn(it->first);
+    if (held && held->deletePending)
+        return PLAT_CLAIM_CANNOT_OPEN;  // Windows: access denied (Wine 8.0 answers IN_USE)
+    if (held || Listed(gFake.claimedFiles, path))
+        return PLAT_CLAIM_IN_USE;
+    gClaims.push_back({it->first, false, true});
+    *claim = (PlatClaim)gClaims.size();
+    return PLAT_CLAIM_OK;
+}
+
+long long PlatClaimedFileSize(PlatClaim claim)
+{
+    FakeRecord("ClaimedFileSize(" + std::to_string(claim) + ")");
+    FakeClaim *c = ClaimOf(claim);
+    auto it = c ? FindFile(c->path) : gFake.files.end();
+    return it == gFake.files.end() ? -1 : (long long)it->second.size();
+}
+
+long long PlatReadClaimedFile(PlatClaim claim, char *buf, long long max)
+{
+    FakeRecord("ReadClaimedFile(" + std::to_string(claim) + "," + std::to_string(max) + ")");
+    FakeClaim *c = ClaimOf(claim);
+    auto it = c ? FindFile(c->path) : gFake.files.end();
+    if (it == gFake.files.end() || max < 0)
+        return -1;
+    size_t n = std::min(it->second.size(), (size_t)max);
+    memcpy(buf, it->second.data(), n);
+    return (long long)n;
+}
+
+int PlatDeleteClaimedFile(PlatClaim claim)
+{
+    FakeRecord("DeleteClaimedFile(" + std::to_string(claim) + ")");
+    FakeClaim *c = ClaimOf(claim);
+    if (!c || Listed(gFake.readOnlyFiles, c->path))
+        return 0;
+    c->deletePending = true;
+    return 1;
+}
+
+void PlatReleaseClaim(PlatClaim claim)
+{
+    if (claim == 0)
+        return;
+    FakeRecord("ReleaseClaim(" + std::to_string(claim) + ")");
+    FakeClaim *c = ClaimOf(claim);
+    if (!c)
+        return;
+    c->held = false;
+    auto it = FindFile(c->path);
+    if (c->deletePending && it != gFake.files.end()) {
+        gFake.deletedFiles.push_back(it->first);
+        gFake.files.erase(it);
+    }
+}
+
+// ---- canonical folder paths --------------------------------------------------------------
+
+static std::string Upper(std::string text)
+{
+    for (char &c : text)
+        if (c >= 'a' && c <= 'z')
+            c = (char)(c - 'a' + 'A');
+    return text;
+}
+
+// The full path as GetFullPathNameA makes it: '/' as '\', relative paths taken from
+// currentDirectory ("C:x" too when it is on C:, else from the root of C:), "." and ".."
+// resolved, no trailing backslash but a drive root's.
+static std::string FullPath(std::string path)
+{
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    std::string root, rest;
+    if (path.compare(0, 2, "\\\\") == 0) {
+        size_t host = path.find('\\', 2);
+        size_t share = host == std::string::npos ? host : path.find('\\', host + 1);
+        root = path.substr(0, share);
+        rest = share == std::string::npos ? "" : path.substr(share);
+    } else if (path.size() >= 2 && path[1] == ':') {
+        root = path.substr(0, 2);
+        rest = path.substr(2);
+        // "C:x" is relative to the current folder of C:, which is known only for its own drive.
+        if ((rest.empty() || rest[0] != '\\') &&
+            FakeLower(root) == FakeLower(gFake.currentDirectory.substr(0, 2)))
+            return FullPath(gFake.currentDirectory + "\\" + rest);
+    } else if (!path.empty() && path[0] == '\\') {
+        root = gFake.currentDirectory.substr(0, 2);
+        rest = path;
+    } else {
+        return FullPath(gFake.currentDirectory + "\\" + path);
+    }
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= rest.size()) {
+        size_t end = rest.find('\\', at);
+        if (end == std::string::npos)
+            end = rest.size();
+        std::string part = rest.substr(at, end - at);
+        if (part == ".." && !parts.empty())
+            parts.pop_back();
+        else if (!part.empty() && part != "." && part != "..")
+            parts.push_back(part);
+        at = end + 1;
+    }
+    std::string full = root;
+    for (auto &part : parts)
+        full += "\\" + part;
+    if (parts.empty() && root.size() == 2 && root[1] == ':')
+        full += "\\";
+    return full;
+}
+
+// True when path (a full path) lies in folder or is it, compared without case.
+static bool Within(const std::string &path, const std::string &folder)
+{
+    std::string p = FakeLower(path), f = FakeLower(folder);
+    if (p.compare(0, f.size(), f) != 0)
+        return false;
+    return p.size() == f.size() || p[f.size()] == '\\' || f.back() == '\\';
+}
+
+int PlatCanonicalFolderPath(const char *path, char *dest, size_t destSize)
+{
+    FakeRecord("CanonicalFolderPath(" + Str(path) + ")");
+    if (destSize == 0)
+        return 0;
+    std::string given = FullPath(path);
+    std::string folder = given;
+    // Aliases may name aliases; a few rounds settle any chain a test scripts.
+    for (int round = 0; round < 8; round++) {
+        bool changed = false;
+        for (auto &alias : gFake.folderAliases) {
+            std::string from = FullPath(alias.first);
+            if (Within(folder, from)) {
+                folder = FullPath(alias.second + "\\" + folder.substr(from.size()));
+                changed = true;
+            }
+        }
+        if (!changed)
+            break;
+    }
+    bool found = folder.size() == 3 && folder[1] == ':';
+    for (auto &d : gFake.directories)
+        found = found || (d.second && FakeLower(FullPath(d.first)) == FakeLower(folder));
+    for (auto &f : gFake.files)
+        found = found || (Within(FullPath(f.first), folder) &&
+                          FakeLower(FullPath(f.first)) != FakeLower(folder));
+    std::string result = Upper(found ? folder : given);
+    if (result.size() + 1 > destSize) {
+        std::string fallback = Upper(given);
+        Store(dest, (int)destSize, fallback.size() + 1 > destSize ? std::string() : fallback);
+        return 0;
+    }
+    Store(dest, (int)destSize, result);
+    return found ? 1 : 0;
+}
+
+unsigned PlatAnsiCodePage(void)
+{
+    FakeRecord("GetACP");
+    return gFake.ansiCodePage;
 }
 
 // ---- windows, keyboard, screen, help ----------------------------------------------------

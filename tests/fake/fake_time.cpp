@@ -20,3 +20,9 @@ void PlatLocalTimeText(char *dest, int destSize)
     if (destSize > 0)
         snprintf(dest, (size_t)destSize, "%s", gFakeTime.localTimeText);
 }
+
+void PlatGetLocalTime(PlatLocalTime *out)
+{
+    FakeRecord("GetLocalTime");
+    *out = gFakeTime.local;
+}

@@ -164,6 +164,13 @@ PlatMutex PlatCreateMutex(const char *name)
     return gFakeTls.mutexHandle;
 }
 
+PlatMutex PlatCreateGlobalMutex(const char *name)
+{
+    gFakeTls.mutexCalls.push_back("createGlobal(" + std::string(name) + ")");
+    FakeRecord("CreateGlobalMutex(" + std::string(name) + ")");
+    return gFakeTls.mutexHandle;
+}
+
 int PlatWaitMutex(PlatMutex)
 {
     gFakeTls.mutexCalls.push_back("wait");

@@ -29,7 +29,8 @@ struct FakeTlsState {
     std::vector<std::string> handshakeNames;  // the server name of every handshake step
     std::string verifiedName;
     std::string credentialTarget;
-    std::vector<std::string> mutexCalls;      // "create(name)", "wait", "release", "close"
+    std::vector<std::string> mutexCalls;      // "create(name)", "createGlobal(name)", "wait",
+                                              // "release", "close"
 };
 
 extern FakeTlsState gFakeTls;

@@ -150,3 +150,152 @@ int PlatAppendFile(const char *path, const void *data, size_t count)
     CloseHandle(file);
     return written ? 1 : 0;
 }
+
+PlatClaimResult PlatClaimFile(const char *path, PlatClaim *claim)
+{
+    *claim = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        *claim = (PlatClaim)file;
+        return PLAT_CLAIM_OK;
+    }
+    // A file already marked for deletion answers ERROR_ACCESS_DENIED on Windows (Wine 8.0:
+    // a sharing violation, so IN_USE below): another run has sent it; nobody may have it.
+    if (GetLastError() != ERROR_SHARING_VIOLATION)
+        return PLAT_CLAIM_CANNOT_OPEN;
+    // The probe asks for nothing a claim refuses, and refuses nothing a claim holds (reading
+    // and deleting), so it opens beside a claim; beside a writer it does not.
+    HANDLE probe = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return PLAT_CLAIM_CANNOT_OPEN;
+    CloseHandle(probe);
+    return PLAT_CLAIM_IN_USE;
+}
+
+long long PlatClaimedFileSize(PlatClaim claim)
+{
+    LARGE_INTEGER size;
+    if (!claim || !GetFileSizeEx((HANDLE)claim, &size))
+        return -1;
+    return size.QuadPart;
+}
+
+long long PlatReadClaimedFile(PlatClaim claim, char *buf, long long max)
+{
+    if (!claim)
+        return -1;
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    if (!SetFilePointerEx((HANDLE)claim, start, nullptr, FILE_BEGIN))
+        return -1;
+    long long total = 0;
+    while (total < max) {
+        DWORD chunk = (max - total) > (1 << 20) ? (DWORD)(1 << 20) : (DWORD)(max - total);
+        DWORD got = 0;
+        if (!ReadFile((HANDLE)claim, buf + total, chunk, &got, nullptr))
+            return -1;
+        total += got;
+        if (got == 0)
+            break;  // the end of the file
+    }
+    return total;
+}
+
+int PlatDeleteClaimedFile(PlatClaim claim)
+{
+    if (!claim)
+        return 0;
+    // DeleteFileA by path would open the file again asking to share deletion, which the
+    // claim itself refuses; the disposition goes through the claim's own handle instead.
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle((HANDLE)claim, FileDispositionInfo, &disposition,
+                                      sizeof disposition)
+               ? 1
+               : 0;
+}
+
+void PlatReleaseClaim(PlatClaim claim)
+{
+    if (claim)
+        CloseHandle((HANDLE)claim);
+}
+
+// Upper-cases text in place and drops a trailing backslash, but for a drive's root ("C:\").
+static void FinishCanonical(char *text)
+{
+    size_t n = strlen(text);
+    if (n > 1 && text[n - 1] == '\\' && !(n == 3 && text[1] == ':'))
+        text[--n] = '\0';
+    CharUpperBuffA(text, (DWORD)n);
+}
+
+// Copies text into dest when it fits; returns 1 when it did.
+static int StoreText(const char *text, char *dest, size_t destSize)
+{
+    size_t n = strlen(text);
+    if (n + 1 > destSize)
+        return 0;
+    memcpy(dest, text, n + 1);
+    return 1;
+}
+
+// The final path of a handle to the folder, "\\?\" taken off ("\\?\UNC\host\share" becomes
+// "\\host\share"). 1 when work holds it.
+static int FinalFolderPath(const char *path, char *work, DWORD workSize)
+{
+    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileA open a folder; no access is asked
+    // for, so a folder the user may not read still gives its name.
+    HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD n = 0;
+    if (GetFileInformationByHandle(folder, &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        n = GetFinalPathNameByHandleA(folder, work, workSize, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(folder);
+    if (n == 0 || n >= workSize)
+        return 0;
+    if (strncmp(work, "\\\\?\\UNC\\", 8) == 0)
+        memmove(work + 1, work + 7, strlen(work + 7) + 1);  // keep "\" + "\host\share..."
+    else if (strncmp(work, "\\\\?\\", 4) == 0)
+        memmove(work, work + 4, strlen(work + 4) + 1);
+    return 1;
+}
+
+int PlatCanonicalFolderPath(const char *path, char *dest, size_t destSize)
+{
+    if (destSize == 0)
+        return 0;
+    dest[0] = '\0';
+    char work[1024];
+    char full[1024];
+    DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+    bool haveFull = n != 0 && n < sizeof full;
+    bool found = FinalFolderPath(path, work, sizeof work);
+    if (!found && haveFull) {
+        // No handle to be had (or no final name from it): the long form of the full path.
+        // Wine 8.0's GetLongPathNameA fails for some folders it finds (a path through the
+        // prefix's own drive_c by Z:); the full path then stands as it is.
+        DWORD attributes = GetFileAttributesA(full);
+        found = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        DWORD m = found ? GetLongPathNameA(full, work, sizeof work) : 0;
+        if (found && (m == 0 || m >= sizeof work))
+            memcpy(work, full, strlen(full) + 1);
+    }
+    if (found) {
+        FinishCanonical(work);
+        if (StoreText(work, dest, destSize))
+            return 1;
+    }
+    // Not found, or too long for dest: the full path of the text as given, when it fits.
+    if (haveFull) {
+        FinishCanonical(full);
+        StoreText(full, dest, destSize);
+    }
+    return 0;
+}

@@ -35,6 +35,21 @@ PlatMutex PlatCreateMutex(const char *name)
     return (PlatMutex)mutex;  // NULL on failure, which is 0
 }
 
+PlatMutex PlatCreateGlobalMutex(const char *name)
+{
+    char global[MAX_PATH];
+    size_t n = strlen(name);
+    if (n + 8 > sizeof global)
+        return 0;  // longer than any mutex name may be
+    memcpy(global, "Global\\", 7);
+    memcpy(global + 7, name, n + 1);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, global);
+    // A session whose user may not create objects in the global namespace.
+    if (!mutex && GetLastError() == ERROR_ACCESS_DENIED)
+        mutex = CreateMutexA(nullptr, FALSE, name);
+    return (PlatMutex)mutex;
+}
+
 int PlatWaitMutex(PlatMutex mutex)
 {
     if (!mutex)
