@@ -7,6 +7,7 @@
 #pragma once
 #include <cstddef>
 
+#include "../oauth/access_token.h"
 #include "mail_log.h"
 #include "mail_settings.h"
 #include "message_file.h"

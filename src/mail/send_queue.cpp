@@ -17,7 +17,9 @@
 #include "mail_settings.h"
 #include "mail_texts.h"
 #include "message_file.h"
+#include "mail_token.h"
 #include "sending_window.h"
+#include "verdict_text.h"
 
 static const unsigned short kWinsockVersion = 0x0101;
 
@@ -57,42 +59,53 @@ struct SendBatch {
     SendingWindow window;
     AccessToken token;  // xoauth2: fetched once, before the first message
     bool tokenReady;
+    bool tokenRetried;  // a refused token has been renewed once this batch
     int exitCode;       // 1 when the batch could not send at all
 };
 
-// Two runs must not renew the same sign-in at once: the provider may rotate the refresh
-// token, and the store would keep the one it had already taken back.
-static const char kSignInMutexName[] = "Tillwick Orvenda mail sign-in";
-
-// The access token of the sign-in, renewed first when it is about to end; once per batch.
-// False after the box that says why there is none (nothing has been connected).
-static bool ObtainAccessToken(SendBatch *batch)
+// The access token of the sign-in, renewed first when it is about to end (or, with force,
+// because the server refused it); once per batch otherwise. False after the box that says
+// why there is none (nothing has been connected for it).
+static bool ObtainAccessToken(SendBatch *batch, bool force)
 {
     MailSettings *s = &batch->settings;
-    if (s->auth != kAuthXoauth2 || batch->tokenReady)
+    if (s->auth != kAuthXoauth2 || (batch->tokenReady && !force))
         return true;
-    PlatMutex mutex = PlatCreateMutex(kSignInMutexName);
-    bool owned = mutex != 0 && PlatWaitMutex(mutex);
-    AccessTokenStatus status = GetAccessToken(&s->oauth, s->user, &batch->token);
-    if (owned)
-        PlatReleaseMutex(mutex);
-    PlatCloseMutex(mutex);
+    AccessTokenStatus status = TakeMailAccessToken(s, &batch->log, force, &batch->token);
     if (status != kAccessTokenReady) {
         char text[2048];
         FormatAccessTokenFailure(status, &batch->token, &s->oauth, s->user, text, sizeof text);
         ShowErrorBox(0, text);
         return false;
     }
-    CopyText(s->accessToken, sizeof s->accessToken, batch->token.token);
-    WipeBytes(batch->token.token, sizeof batch->token.token);
     batch->tokenReady = true;
-    // The log never shows the token, nor the payload that carries it.
-    AddMailLogSecret(&batch->log, s->accessToken);
-    char response[kXoauth2ResponseSize];
-    if (MakeXoauth2Response(s->user, s->accessToken, response, sizeof response) > 0)
-        AddMailLogSecret(&batch->log, response);
-    WipeBytes(response, sizeof response);
     return true;
+}
+
+// One window for the message. A token the server refuses is renewed once a batch and the
+// message tried again; when the renewal fails, the refusal is shown as it came.
+static void SendInWindow(SendBatch *batch)
+{
+    SendingWindow *w = &batch->window;
+    PrepareSendingWindow(w, &batch->settings, &batch->message, &batch->log);
+    w->renewOnRefusedToken = batch->settings.auth == kAuthXoauth2 && !batch->tokenRetried;
+    ShowSendingWindow(w);
+    if (!w->renewToken)
+        return;
+    batch->tokenRetried = true;
+    MailSettings *s = &batch->settings;
+    AccessTokenStatus status = TakeMailAccessToken(s, &batch->log, true, &batch->token);
+    if (status != kAccessTokenReady) {
+        char text[kBoxTextSize + kFieldSize];
+        FormatVerdictText(&w->conversation.verdict, &batch->message, s, text, sizeof text);
+        MailLogText(&batch->log, '*', text);
+        ShowErrorBox(0, text);
+        w->stopBatch = true;
+        return;
+    }
+    MailLogText(&batch->log, '*', "the token was renewed: the message is sent again");
+    PrepareSendingWindow(w, s, &batch->message, &batch->log);
+    ShowSendingWindow(w);
 }
 
 // Reports an invalid file and deletes it: it could never be sent as it stands.
@@ -126,15 +139,14 @@ static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName
         ReleaseMessageText(message);
         return true;
     }
-    if (result == kParseReady && !ObtainAccessToken(batch)) {
+    if (result == kParseReady && !ObtainAccessToken(batch, false)) {
         batch->exitCode = 1;  // every file stays queued
         ReleaseMessageText(message);
         return false;
     }
     if (result == kParseReady) {
         MailLogMessageStarts(&batch->log, &batch->settings, fileName);
-        PrepareSendingWindow(&batch->window, &batch->settings, message, &batch->log);
-        ShowSendingWindow(&batch->window);
+        SendInWindow(batch);
         if (!batch->window.started)
             MailLogMessageEnds(&batch->log, false, "kept: the sending window could not be made");
         goOn = !batch->window.stopBatch;
@@ -217,7 +229,7 @@ static int RunBatch(SendBatch *batch, const char *argument)
         return 1;
     }
 
-    batch->tokenReady = false;
+    batch->tokenReady = batch->tokenRetried = false;
     batch->exitCode = 0;
     QueuePattern q;
     bool usable = MakeQueuePattern(argument, &q);

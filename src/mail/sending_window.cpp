@@ -346,7 +346,7 @@ static void ShowVerdict(SendingWindow *w)
         return;
     }
     char text[kBoxTextSize + kFieldSize];
-    FormatVerdictText(v, w->message, text, sizeof text);
+    FormatVerdictText(v, w->message, w->settings, text, sizeof text);
     ShowBox(w, text);
     if (v->kind == kVerdictProtocolError || w->check)
         FailWindow(w);

@@ -4,9 +4,11 @@
 #include "../base/paths.h"
 #include "../base/text.h"
 #include "mail_texts.h"
+#include "reply_advice.h"
 
-// The text for a refusal in a step before the transaction, or of the state it came in.
-static const char *RefusalFormat(const SmtpVerdict *v)
+// The text for a refusal in a step before the transaction, or of the state it came in. A
+// refused sign-in says to sign in again unless the advice knows better.
+static const char *RefusalFormat(const SmtpVerdict *v, bool advised)
 {
     switch (v->prelude) {
     case kPreludeEhlo:
@@ -20,7 +22,7 @@ static const char *RefusalFormat(const SmtpVerdict *v)
         return kTextAuthError;
     case kPreludeAuthXoauth2:
     case kPreludeAuthXoauth2Error:
-        return kTextXoauth2Error;
+        return advised ? kTextAuthError : kTextXoauth2Error;
     default:
         break;
     }
@@ -28,15 +30,21 @@ static const char *RefusalFormat(const SmtpVerdict *v)
     return kStateErrorTexts[state - 1];
 }
 
-bool FormatVerdictText(const SmtpVerdict *v, const QueuedMessage *m, char *text,
-                       size_t textSize)
+bool FormatVerdictText(const SmtpVerdict *v, const QueuedMessage *m, const MailSettings *s,
+                       char *text, size_t textSize)
 {
     if (v->kind == kVerdictRefused) {
-        FormatText(text, textSize, RefusalFormat(v), v->reply);
+        const char *advice = ReplyAdvice(v->lines, s->auth == kAuthXoauth2);
+        FormatText(text, textSize, RefusalFormat(v, advice != nullptr), v->reply);
         if (v->recipient >= 0 && v->recipient < m->recipientCount) {
             char line[kFieldSize + 64];
             FormatText(line, sizeof line, kTextRefusedRecipient, m->recipients[v->recipient]);
             AppendText(text, textSize, line);
+        }
+        if (advice) {
+            AppendText(text, textSize, "\n");
+            AppendText(text, textSize, advice);
+            AppendText(text, textSize, "\n");
         }
         return true;
     }

@@ -1,5 +1,5 @@
 // How a conversation's verdict is worded for the user: the box of a refusal (the step, the
-// server's line as it came, the recipient it refused) and of a protocol error.
+// server's line as it came, the recipient it refused, what to do) and of a protocol error.
 #pragma once
 #include <cstddef>
 
@@ -7,6 +7,7 @@
 #include "smtp.h"
 
 // The box text for a verdict that is a refusal or a protocol error (other verdicts have the
-// window's own texts). Returns false when the verdict is neither.
-bool FormatVerdictText(const SmtpVerdict *verdict, const QueuedMessage *message, char *text,
-                       size_t textSize);
+// window's own texts): a refusal is followed by what to do about it where the reply is a
+// well-known one. Returns false when the verdict is neither.
+bool FormatVerdictText(const SmtpVerdict *verdict, const QueuedMessage *message,
+                       const MailSettings *settings, char *text, size_t textSize);

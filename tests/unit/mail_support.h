@@ -13,6 +13,7 @@
 #include "mail/message_file.h"
 #include "mail/sending_window.h"
 #include "mail/smtp.h"
+#include "platform/plat_files.h"
 #include "platform/plat_net.h"
 
 namespace mailtest {
@@ -97,6 +98,10 @@ inline void ShowWindow(const std::function<void()> &script)
     gFakeDialog.scripts.push_back(script);
     PrepareSendingWindow(&Rig().window, &Rig().settings, &Rig().message, &Rig().log);
     ShowSendingWindow(&Rig().window);
+    // As the batch does after the window: the claim goes, and with it a file deleted
+    // through it.
+    PlatReleaseClaim(Rig().message.claim);
+    Rig().message.claim = 0;
 }
 
 // A server's answer to the bytes it has just received ("" for none).

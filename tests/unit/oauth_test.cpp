@@ -825,7 +825,7 @@ TEST(OAuthSignInFlow, EventTable)
 // ---- the jobs ------------------------------------------------------------------------------------
 
 // The store's lock taken and given back.
-const std::vector<std::string> kLockCalls = {"global(Tillwick Orvenda mail sign-in)", "wait",
+const std::vector<std::string> kLockCalls = {"createGlobal(Tillwick Orvenda mail sign-in)", "wait",
                                              "release", "close"};
 
 // "/emailsignin" with the browser scripted (it is handed the state of the sign-in address).
@@ -1028,12 +1028,12 @@ TEST_F(OAuth, SignInStoreLockIsGivenBackAndNeverBlocksAlone)
     UnlockSignInStore(lock);
     EXPECT_EQ(lock, 0u);
     EXPECT_EQ(gFakeTls.mutexCalls,
-              (std::vector<std::string>{"global(Tillwick Orvenda mail sign-in)", "wait", "close"}));
+              (std::vector<std::string>{"createGlobal(Tillwick Orvenda mail sign-in)", "wait", "close"}));
     FakeReset();
     gFakeTls.mutexHandle = 0;
     UnlockSignInStore(LockSignInStore());
     EXPECT_EQ(gFakeTls.mutexCalls,
-              std::vector<std::string>{"global(Tillwick Orvenda mail sign-in)"});
+              std::vector<std::string>{"createGlobal(Tillwick Orvenda mail sign-in)"});
 }
 
 // ---- the access token before a batch -------------------------------------------------------------

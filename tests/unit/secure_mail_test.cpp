@@ -457,11 +457,14 @@ TEST_F(SecureConversation, RefusalsOfTheNewStepsEndLikeAnyNegativeReply)
         {"EHLO refused", "starttls", "EHLO", "502 5.5.2 Error: command not recognized\r\n",
          "State=EHLO. Error: 502 5.5.2 Error: command not recognized\r\n", ""},
         {"STARTTLS refused", "starttls", "STARTTLS", "454 4.7.0 TLS not available\r\n",
-         "State=STARTTLS. Error: 454 4.7.0 TLS not available\r\n", ""},
+         "State=STARTTLS. Error: 454 4.7.0 TLS not available\r\n\nThe server cannot take the message just now: it stays queued; send again later.\n", ""},
         {"STARTTLS answered with 250", "starttls", "STARTTLS", "250 OK\r\n",
          "State=STARTTLS. Error: 250 OK\r\n", ""},
         {"wrong password", "starttls", "AUTH", "535 5.7.8 Authentication credentials invalid\r\n",
-         "State=AUTH. Error: 535 5.7.8 Authentication credentials invalid\r\n",
+         "State=AUTH. Error: 535 5.7.8 Authentication credentials invalid\r\n\nThe server did "
+         "not accept the user name or password: check SMTPUser and the password stored as "
+         "\"Tillwick Orvenda SMTP\" in the Windows Credential Manager (an account with two-step "
+         "verification needs an app password there).\n",
          kEhlo + "AUTH PLAIN AGFsaWNlAHDDpHNz\r\n"},
         {"EHLO inside TLS refused", "tls", "EHLO", "500 no\r\n", "State=EHLO. Error: 500 no\r\n",
          kEhlo},
@@ -759,35 +762,45 @@ void StoreSignIn(long long expiresAt)
     ASSERT_EQ(SaveTokenRecord(&record), kStoreOk);
 }
 
-TEST_F(SecureConversation, TheSignInsTokenGoesAsXoauth2RenewedOncePerBatch)
+TEST_F(SecureConversation, TheSignInsTokenGoesAsXoauth2AndARefusedOneIsRenewedOnce)
 {
     const std::string renewed = "{\"token_type\":\"Bearer\",\"access_token\":\"new-access\","
                                 "\"refresh_token\":\"refresh-2\",\"expires_in\":3600}";
     // base64 of "user=alice\x01auth=Bearer new-access\x01\x01"
     const std::string login = "AUTH XOAUTH2 dXNlcj1hbGljZQFhdXRoPUJlYXJlciBuZXctYWNjZXNzAQE=\r\n";
+    const std::pair<std::string, std::string> refusedAtOnce = {
+        "AUTH XOAUTH2", "535 5.7.3 Authentication unsuccessful\r\n"};
+    const std::vector<std::pair<std::string, std::string>> googleRefusal = {
+        {"AUTH XOAUTH2", "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
+        {"\r\n", "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n"}};
+    std::vector<std::pair<std::string, std::string>> googleTwice = googleRefusal;
+    googleTwice.insert(googleTwice.end(), googleRefusal.begin(), googleRefusal.end());
+    const char *invalidGrant = "{\"error\":\"invalid_grant\",\"error_description\":\"expired\"}";
     struct Row {
         const char *name;
         std::vector<std::pair<std::string, std::string>> server;  // replies to the login
-        std::string tokenAnswer;  // the token endpoint's answer to the renewal
+        std::vector<std::string> tokenAnswers;  // the token endpoint's, one per renewal
         int exitCode;
-        std::string box;          // "" for none
+        std::string box;  // "" for none
         bool delivered;
     } rows[] = {
-        {"taken", {}, renewed, 0, "", true},
-        {"refused at once, as Microsoft does",
-         {{"AUTH XOAUTH2", "535 5.7.3 Authentication unsuccessful\r\n"}}, renewed, 0,
-         "State=AUTH. Error: 535 5.7.3 Authentication unsuccessful\r\n\nThe mail server did "
-         "not accept the sign-in. Please run \"Tillwick.exe /emailsignin\" to sign in again.\n",
+        {"taken", {}, {renewed}, 0, "", true},
+        {"refused at once, as Microsoft does, then taken with a renewed token",
+         {refusedAtOnce}, {renewed, renewed}, 0, "", true},
+        {"a challenge first, as Google does, and refused again after the renewal", googleTwice,
+         {renewed, renewed}, 0,
+         "State=AUTH. Error: 535 5.7.8 Learn more\r\n\nThe server did not accept the sign-in: "
+         "run \"Tillwick.exe /emailsignin\" again and sign in as the SMTPUser mailbox.\n",
          false},
-        {"a challenge first, as Google does",
-         {{"AUTH XOAUTH2", "334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"},
-          {"\r\n", "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n"}},
-         renewed, 0,
-         "State=AUTH. Error: 535 5.7.8 Learn more\r\n\nThe mail server did not accept the "
-         "sign-in. Please run \"Tillwick.exe /emailsignin\" to sign in again.\n",
+        {"refused, and the renewal refused too", {refusedAtOnce}, {renewed, invalidGrant}, 0,
+         "State=AUTH. Error: 535 5.7.3 Authentication unsuccessful\r\n\nThe server did not "
+         "accept the sign-in: run \"Tillwick.exe /emailsignin\" again and sign in as the "
+         "SMTPUser mailbox.\n",
          false},
-        {"the renewal refused: nothing connected", {},
-         "{\"error\":\"invalid_grant\",\"error_description\":\"expired\"}", 1,
+        // SMTP AUTH off says nothing of the token: no renewal, the advice says where.
+        {"5.7.139", {{"AUTH XOAUTH2", "535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled for the Tenant.\r\n"}},
+         {renewed}, 0, "", false},
+        {"the renewal refused: nothing connected", {}, {invalidGrant}, 1,
          "The sign-in of alice has expired or was revoked: expired (invalid_grant)\n\nPlease run "
          "\"Tillwick.exe /emailsignin\" again. No e-mail was sent.",
          false},
@@ -800,16 +813,21 @@ TEST_F(SecureConversation, TheSignInsTokenGoesAsXoauth2RenewedOncePerBatch)
         FakeSetSetting("Email Setup", "OAuthProvider", "microsoft");
         FakeSetSetting("Email Setup", "OAuthClientId", "client-1");
         StoreSignIn(gFakeTime.unixTime + 120);  // two minutes left: renewed first
-        gFakeOAuth.replies.push_back({true, row.exitCode ? 400 : 200, row.tokenAnswer, 0});
+        for (const std::string &answer : row.tokenAnswers)
+            gFakeOAuth.replies.push_back({true, answer == invalidGrant ? 400 : 200, answer, 0});
         QueueFile("S1.txt", MessageText());
         QueueFile("S2.txt", MessageText());
         SecureServer server;
         server.refuse = row.server;
-        for (int i = 0; i < 2; i++)
+        for (int i = 0; i < 3; i++)
             gFakeDialog.scripts.push_back([&] { ConverseTls(server, false); });
         EXPECT_EQ(SendQueuedEmail(""), row.exitCode);
-        EXPECT_EQ(gFakeOAuth.posts.size(), 1u);  // one renewal for the batch
-        EXPECT_EQ(gFake.messageBoxes.empty() ? "" : gFake.messageBoxes[0].text, row.box);
+        EXPECT_EQ(gFakeOAuth.posts.size(), row.tokenAnswers.size());
+        std::string box = gFake.messageBoxes.empty() ? "" : gFake.messageBoxes[0].text;
+        if (std::string(row.name) == "5.7.139")
+            EXPECT_NE(box.find("SMTP AUTH is turned off"), std::string::npos) << box;
+        else
+            EXPECT_EQ(box, row.box);
         EXPECT_EQ(FakeFileExists(kQueueDir + "S1.txt"), !row.delivered);
         EXPECT_EQ(FakeFileExists(kQueueDir + "S2.txt"), !row.delivered);
         if (row.exitCode == 0) {
@@ -942,28 +960,31 @@ TEST(BatchMutex, TheQueueIsSearchedOnlyOnceTheBatchIsOursAndReleasedAfter)
         char name[100];
         MakeBatchMutexName(kQueueDir.c_str(), name, sizeof name);
         EXPECT_EQ(gFakeTls.mutexCalls.empty() ? "" : gFakeTls.mutexCalls[0],
-                  "create(" + std::string(name) + ")");
+                  "createGlobal(" + std::string(name) + ")");
         ReleaseMessage();
     }
 }
 
 TEST(BatchMutex, RunsThatCouldTakeOneFileShareTheMutexOthersDoNot)
 {
-    auto mutexOf = [](const std::string &argument) {
+    auto mutexOf = [](const std::string &argument, const char *cwd = "C:\\") {
         FakeReset();
+        gFake.currentDirectory = cwd;
         ReleaseMessage();
         ConfigureMail();
         SendQueuedEmail(argument.c_str());
         return gFakeTls.mutexCalls.empty() ? std::string() : gFakeTls.mutexCalls[0];
     };
     const std::string queue = mutexOf("");
-    EXPECT_EQ(queue.compare(0, 37, "create(Tillwick Orvenda e-mail batch "), 0) << queue;
-    EXPECT_EQ(queue.size(), 37u + 16 + 1);
+    EXPECT_EQ(queue.compare(0, 43, "createGlobal(Tillwick Orvenda e-mail batch "), 0) << queue;
+    EXPECT_EQ(queue.size(), 43u + 16 + 1);
     EXPECT_EQ(queue.find('\\'), std::string::npos);
     // One file of the queue, or a pattern over it, in any case and with either slash.
     EXPECT_EQ(mutexOf(kQueueDir + "S1.txt"), queue);
     EXPECT_EQ(mutexOf(FakeLower(kQueueDir) + "*.txt"), queue);
     EXPECT_EQ(mutexOf("C:/Program Files/Tillwick Orvenda/Email/I7.txt"), queue);
+    EXPECT_EQ(mutexOf("C:\\Program Files\\Tillwick Orvenda\\.\\Email\\*.txt"), queue);
+    EXPECT_EQ(mutexOf("Email\\S1.txt", "C:\\Program Files\\Tillwick Orvenda"), queue);
     // Other folders have their own.
     EXPECT_NE(mutexOf("C:\\MailOne\\*.txt"), queue);
     EXPECT_NE(mutexOf("C:\\MailOne\\*.txt"), mutexOf("C:\\MailTwo\\*.txt"));

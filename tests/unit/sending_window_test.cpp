@@ -310,7 +310,7 @@ TEST_F(SendingWindow, CancelKeepsTheFileUntilTheServerHasAcceptedIt)
 TEST_F(SendingWindow, AFileThatCannotBeDeletedIsReported)
 {
     Run([&] {
-        gFake.lockedFiles[kPath] = true;
+        gFake.readOnlyFiles[kPath] = true;
         Answer(8);
     });
     ASSERT_EQ(gFake.messageBoxes.size(), 1u);

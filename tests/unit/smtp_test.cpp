@@ -153,7 +153,7 @@ TEST_F(Conversation, TemporaryAndUnexpectedCodesAreNegativeTooAndAnyOfTheFourIsP
         const char *reply;
         const char *box;  // "" when the reply counts as positive
     } rows[] = {
-        {"RCPT", "451 4.3.0 Try again later\r\n", "State=DATA. Error: 451 4.3.0 Try again later\r\n\nThe server refused the recipient bob@example.org.\n"},
+        {"RCPT", "451 4.3.0 Try again later\r\n", "State=DATA. Error: 451 4.3.0 Try again later\r\n\nThe server refused the recipient bob@example.org.\n\nThe server cannot take the message just now: it stays queued; send again later.\n"},
         {"RCPT", "251 User not local\r\n", "State=DATA. Error: 251 User not local\r\n\nThe server refused the recipient bob@example.org.\n"},
         {"MAIL", "334 VXNlcm5hbWU6\r\n", "State=RCPT TO. Error: 334 VXNlcm5hbWU6\r\n"},
         {"HELO", "25\r\n", "State=HELO. Error: 25\r\n"},
@@ -340,7 +340,7 @@ TEST_F(Conversation, TheCloseNotificationReadsWhatIsLeftThenEndsTheWindow)
         {"a positive reply waiting", 3, "250 ok\r\n", {"Connection closed unexpectedly\n"}, true},
         // The 421's box has told the user: no second box for the close.
         {"a last negative reply waiting", 3, "421 4.3.2 Shutting down\r\n",
-         {"State=RCPT TO. Error: 421 4.3.2 Shutting down\r\n"}, true},
+         {"State=RCPT TO. Error: 421 4.3.2 Shutting down\r\n\nThe server cannot take the message just now: it stays queued; send again later.\n"}, true},
         // The server has the message: QUIT goes out (or not), the file goes, no box.
         {"after acceptance", 6, "250 queued\r\n", {}, false},
         {"the goodbye waiting", 7, "221 bye\r\n", {}, false},
@@ -493,7 +493,7 @@ TEST_F(Conversation, ASendThatFailsMidMessageLeavesTheReplyToDecide)
         });
     });
     ASSERT_EQ(gFake.messageBoxes.size(), 1u);
-    EXPECT_EQ(gFake.messageBoxes[0].text, "State=QUIT. Error: 552 5.3.4 Message too big\r\n");
+    EXPECT_EQ(gFake.messageBoxes[0].text, "State=QUIT. Error: 552 5.3.4 Message too big\r\n\nThe message is too large for this server: send it with smaller attachments.\n");
     EXPECT_TRUE(FakeFileExists(kPath));
 }
 
