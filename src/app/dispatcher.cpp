@@ -13,6 +13,7 @@
 #include "../launch/open_document.h"
 #include "../mail/mail_check.h"
 #include "../mail/send_queue.h"
+#include "../mail/mail_signin.h"
 #include "../oauth/signin.h"
 #include "../platform/plat_entry.h"
 #include "../platform/plat_ui.h"

@@ -69,11 +69,11 @@ static void PrepareStandIn(MailCheck *check)
     CopyText(m->statusText, sizeof m->statusText, kStatusCheckGreeted);
 }
 
-MailCheckResult CheckMailSetup(MailCheck *check)
+MailCheckResult CheckMailSetup(MailCheck *check, bool signIn)
 {
     check->text[0] = '\0';
     MailSettings *s = &check->settings;
-    SettingsResult settings = ReadSmtpSettings(s);
+    SettingsResult settings = ReadSmtpSettings(s, signIn);
     if (settings != kSettingsReady) {
         MakeSettingsFailureText(settings, s, check->text, sizeof check->text);
         return kCheckSettingsRefused;

@@ -34,9 +34,10 @@ struct MailCheck {
     char text[kCheckTextSize];  // the box text: what was found, or what failed and why
 };
 
-// Runs the check with the settings as "/email" reads them (check->settings is filled) and
-// words its outcome into check->text. The window's verdict stays in check->window.
-MailCheckResult CheckMailSetup(MailCheck *check);
+// Runs the check with the settings as "/email" reads them (check->settings is filled; with
+// signIn the login is the stored sign-in's, whatever "SMTPAuth" says) and words its outcome
+// into check->text. The window's verdict stays in check->window.
+MailCheckResult CheckMailSetup(MailCheck *check, bool signIn = false);
 
 // "/emailcheck": the check and its one box. Returns the exit code: 0 when it passed, 1
 // otherwise.

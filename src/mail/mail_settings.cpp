@@ -109,7 +109,7 @@ static bool ReadPassword(MailSettings *settings)
 }
 
 // The settings as far as they go, the password last.
-static SettingsResult ReadSettingsInOrder(MailSettings *settings)
+static SettingsResult ReadSettingsInOrder(MailSettings *settings, bool signIn)
 {
     if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPServer", "", settings->server,
                         sizeof settings->server) == 0)
@@ -129,7 +129,7 @@ static SettingsResult ReadSettingsInOrder(MailSettings *settings)
     ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPAuth", "", settings->authText,
                     sizeof settings->authText);
     char auth[kSettingSize];
-    CopyText(auth, sizeof auth, settings->authText);
+    CopyText(auth, sizeof auth, signIn ? "xoauth2" : settings->authText);
     LowerAscii(auth);
     if (strcmp(auth, "xoauth2") == 0) {
         settings->auth = kAuthXoauth2;
@@ -153,10 +153,10 @@ static SettingsResult ReadSettingsInOrder(MailSettings *settings)
     return ReadPassword(settings) ? kSettingsReady : kSettingsNoCredential;
 }
 
-SettingsResult ReadSmtpSettings(MailSettings *settings)
+SettingsResult ReadSmtpSettings(MailSettings *settings, bool signIn)
 {
     memset(settings, 0, sizeof *settings);
-    SettingsResult result = ReadSettingsInOrder(settings);
+    SettingsResult result = ReadSettingsInOrder(settings, signIn);
     if (result != kSettingsReady)
         WipeBytes(settings->password, sizeof settings->password);
     return result;

@@ -57,7 +57,9 @@ enum SettingsResult {
 // Reads section "Email Setup" into settings, and the password for a password login (the
 // access token of a sign-in is the batch's to fetch). On any result but kSettingsReady
 // nothing of the login is kept and nothing may be connected.
-SettingsResult ReadSmtpSettings(MailSettings *settings);
+// With signIn the login is the sign-in's (as "SMTPAuth" xoauth2) whatever the key says: the
+// sign-in proves the tokens it has just stored.
+SettingsResult ReadSmtpSettings(MailSettings *settings, bool signIn = false);
 
 // The box text that says what is wrong, for a result other than kSettingsReady.
 void MakeSettingsFailureText(SettingsResult result, const MailSettings *settings, char *text,

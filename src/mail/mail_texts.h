@@ -47,6 +47,19 @@ const char kTextCheckFailed[] = "The check of the mail settings failed.\n\n%s";
 const char kTextCheckCancelled[] = "The check of the mail settings was cancelled.";
 const char kTextCheckNoWindow[] = "The check of the mail settings could not start its window.";
 
+// The sign-in ("/emailsignin") proven at once with the mail server.
+const char kTextSignInChecked[] =
+    "You are signed in as %s.\n\nThe mail server %s took the login for %s: Tillwick Orvenda "
+    "can now send e-mail through this account.";
+const char kTextSignInNotChecked[] =
+    "You are signed in as %s.\n\nThe login could not be checked with the mail server:\n\n%s";
+const char kTextSignInLoginRefused[] =
+    "You are signed in as %s, but the mail server did not take the login for %s:\n\n%s";
+const char kTextSignInWrongAccount[] =
+    "The provider signed you in as %s, but the mail server %s did not accept that sign-in for "
+    "%s (SMTPUser):\n\n%s\nThe sign-in has been forgotten. Please run \"Tillwick.exe "
+    "/emailsignin\" again and sign in as %s.";
+
 // The sending window's failures.
 const char kTextLookupNotStarted[] = "Error connecting to host\n";
 const char kTextLookupFailed[] =

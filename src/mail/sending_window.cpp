@@ -325,21 +325,12 @@ static void StartTls(SendingWindow *w)
     }
 }
 
-// True when a refusal is the sign-in's token refused, which the batch renews once: a 535
-// to AUTH XOAUTH2 (but 5.7.139, which only says SMTP AUTH is off).
-static bool TokenRefused(const SmtpVerdict *v)
-{
-    return v->kind == kVerdictRefused &&
-           (v->prelude == kPreludeAuthXoauth2 || v->prelude == kPreludeAuthXoauth2Error) &&
-           strncmp(v->reply, "535", 3) == 0 && !ContainsText(v->reply, "5.7.139");
-}
-
 // The conversation has stopped with its verdict: a refusal is shown and the user closes the
 // window; a protocol error is shown and the window closes.
 static void ShowVerdict(SendingWindow *w)
 {
     const SmtpVerdict *v = &w->conversation.verdict;
-    if (w->renewOnRefusedToken && TokenRefused(v)) {
+    if (w->renewOnRefusedToken && IsRefusedToken(v)) {
         MailLogText(w->log, '*', "the token was refused: it is renewed and the message sent again");
         w->renewToken = true;
         CloseSendingWindow(w);

@@ -1,6 +1,8 @@
 // The wording of refusals and protocol errors, from the texts of the mail jobs.
 #include "verdict_text.h"
 
+#include <cstring>
+
 #include "../base/paths.h"
 #include "../base/text.h"
 #include "mail_texts.h"
@@ -57,4 +59,11 @@ bool FormatVerdictText(const SmtpVerdict *v, const QueuedMessage *m, const MailS
         return true;
     }
     return false;
+}
+
+bool IsRefusedToken(const SmtpVerdict *v)
+{
+    return v->kind == kVerdictRefused &&
+           (v->prelude == kPreludeAuthXoauth2 || v->prelude == kPreludeAuthXoauth2Error) &&
+           strncmp(v->reply, "535", 3) == 0 && !ContainsText(v->reply, "5.7.139");
 }

@@ -11,3 +11,8 @@
 // well-known one. Returns false when the verdict is neither.
 bool FormatVerdictText(const SmtpVerdict *verdict, const QueuedMessage *message,
                        const MailSettings *settings, char *text, size_t textSize);
+
+// True when a refusal is of the sign-in's token itself: a 535 to AUTH XOAUTH2, but 5.7.139
+// (which only says SMTP AUTH is off). A renewed token, or a sign-in as another mailbox,
+// may be taken.
+bool IsRefusedToken(const SmtpVerdict *verdict);

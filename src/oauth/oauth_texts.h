@@ -24,8 +24,6 @@ const char kTextBadUrl[] =
 // The sign-in ("/emailsignin").
 const char kSignInCaption[] = "Sign In";
 const char kTextWaitingForBrowser[] = "Waiting for you to sign in in your browser";
-const char kTextSignedIn[] =
-    "You are signed in as %s.\n\nTillwick Orvenda can now send e-mail through this account.";
 const char kTextNoUser[] =
     "SMTPUser is not set.\n\nPlease set SMTPUser in Email Setup to the e-mail address you sign "
     "in with.";

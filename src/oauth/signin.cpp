@@ -257,15 +257,14 @@ static int FinishSignIn(SignInJob *job)
         FormatText(text, sizeof text, kTextSignInNotSaved, path);
         return Refuse(text);
     }
-    FormatText(text, sizeof text, kTextSignedIn, job->user);
-    PlatMessageBox(0, text, kSignInCaption, PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
     return 0;
 }
 
-int RunEmailSignIn(void)
+int SignInMailAccount(SignInResult *outcome)
 {
     static SignInJob job;
     memset(&job, 0, sizeof job);
+    memset(outcome, 0, sizeof *outcome);
     job.listener = PLAT_INVALID_SOCKET;
 
     char text[2000];
@@ -322,6 +321,9 @@ int RunEmailSignIn(void)
     int exitCode = FinishSignIn(&job);
     WipeBytes(&job.flow.redirect, sizeof job.flow.redirect);
     WipeBytes(&job.pkce, sizeof job.pkce);
+    outcome->signedIn = exitCode == 0;
+    CopyText(outcome->user, sizeof outcome->user, job.user);
+    CopyText(outcome->signedInAs, sizeof outcome->signedInAs, job.signedInAs);
     return exitCode;
 }
 

@@ -172,10 +172,16 @@ def test_small_receive_window_forces_partial_sends(mail):
     assert mail.queued() == []
 
 
+TEMPORARY = "The server cannot take the message just now: it stays queued; send again later."
+
+
 @pytest.mark.parametrize("options,box", [
-    (("-f", "RCPT"), "State=DATA. Error: 500 5.3.0 Error: command failed\r\n"),
-    (("-r", "MAIL"), "State=RCPT TO. Error: 450 4.3.0 Error: command failed\r\n"),
-    (("-r", "DATA"), "State=SEND MSG. Error: 450 4.3.0 Error: command failed\r\n"),
+    (("-f", "RCPT"), "State=DATA. Error: 500 5.3.0 Error: command failed\r\n"
+                     "\nThe server refused the recipient a@example.org.\n"),
+    (("-r", "MAIL"), "State=RCPT TO. Error: 450 4.3.0 Error: command failed\r\n"
+                     "\n" + TEMPORARY + "\n"),
+    (("-r", "DATA"), "State=SEND MSG. Error: 450 4.3.0 Error: command failed\r\n"
+                     "\n" + TEMPORARY + "\n"),
     (("-f", "."), "State=QUIT. Error: 500 5.3.0 Error: command failed\r\n"),
 ])
 def test_rejection_is_reported_and_waits_for_cancel(mail, options, box):

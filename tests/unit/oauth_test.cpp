@@ -902,8 +902,10 @@ TEST_F(OAuth, SignInExchangesTheCodeAndStoresTheTokens)
     EXPECT_LT(at("WaitMutex"), at("ReplaceFile(" + kAppData + "\\Tillwick Orvenda\\mail-signin.new," + kStore + ")"));
     EXPECT_LT(at("ReplaceFile(" + kAppData + "\\Tillwick Orvenda\\mail-signin.new," + kStore + ")"), at("ReleaseMutex"));
     ASSERT_EQ(gFake.messageBoxes.size(), 1u);
-    EXPECT_EQ(gFake.messageBoxes[0].text, "You are signed in as alice@example.com.\n\nTillwick "
-                                          "Orvenda can now send e-mail through this account.");
+    // No mail server is set up here: the sign-in stays, unchecked.
+    EXPECT_EQ(gFake.messageBoxes[0].text, "You are signed in as alice@example.com.\n\nThe login "
+                                          "could not be checked with the mail server:\n\nPlease "
+                                          "setup your SMTP Server in Tillwick Orvenda.");
     EXPECT_EQ(gFake.messageBoxes[0].caption, "Sign In");
     EXPECT_EQ(gFake.messageBoxes[0].style, PLAT_MB_ICONINFORMATION);
 }

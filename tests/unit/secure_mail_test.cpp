@@ -14,6 +14,7 @@
 #include "fake/fake_time.h"
 #include "fake/fake_tls.h"
 #include "base/encoding.h"
+#include "mail/mail_check.h"
 #include "mail/mail_log.h"
 #include "mail/mail_settings.h"
 #include "mail/mail_texts.h"
@@ -1009,6 +1010,64 @@ TEST(BatchMutex, ThePasswordIsWipedWhenTheBatchEnds)
     ASSERT_NE(settings, nullptr);
     for (size_t i = 0; i < sizeof settings->password; i++)
         ASSERT_EQ(settings->password[i], '\0');
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SecureConversation, TheSettingsCheckGoesUpToTheLoginAndSaysWhatItFound)
+{
+    struct Row {
+        const char *name;
+        const char *security;
+        const char *user;
+        std::vector<std::pair<std::string, std::string>> refuse;
+        int exitCode;
+        const char *box;  // the start of the one box
+        const char *clear, *inside;  // what went out in clear and inside TLS
+    } rows[] = {
+        {"plain", nullptr, nullptr, {}, 0,
+         "Connected to mail.example.com port 587; no TLS (SMTPSecurity is none); no login "
+         "(SMTPUser is not set).",
+         "HELO localhost\r\nQUIT\r\n", ""},
+        {"STARTTLS and a login", "starttls", "alice", {}, 0,
+         "Connected to mail.example.com port 587; TLS 1.2, certificate for mail.example.com "
+         "trusted; logged in as alice with PLAIN; the server takes messages up to 977 KB.",
+         "EHLO alice\r\nSTARTTLS\r\n", "EHLO alice\r\nAUTH PLAIN AGFsaWNlAHDDpHNz\r\nQUIT\r\n"},
+        {"the login refused", "starttls", "alice",
+         {{"AUTH", "535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled for the Tenant.\r\n"}},
+         1,
+         "The check of the mail settings failed.\n\nState=AUTH. Error: 535 5.7.139 "
+         "Authentication unsuccessful, SmtpClientAuthentication is disabled for the Tenant.\r\n\n"
+         "SMTP AUTH is turned off",
+         "EHLO alice\r\nSTARTTLS\r\n", "EHLO alice\r\nAUTH PLAIN AGFsaWNlAHDDpHNz\r\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        if (row.security)
+            Configure(row.security, row.user);
+        SecureServer server;
+        if (!row.security)
+            server.ehlo = {"250 mx.example.org"};
+        server.refuse = row.refuse;
+        gFakeDialog.scripts.push_back([&] {
+            if (row.security) {
+                ConverseTls(server, false);
+            } else {
+                Converse();
+            }
+        });
+        EXPECT_EQ(RunEmailCheck(), row.exitCode);
+        ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+        EXPECT_EQ(gFake.messageBoxes[0].text.rfind(row.box, 0), 0u) << gFake.messageBoxes[0].text;
+        EXPECT_EQ(gFake.messageBoxes[0].caption, "Email Setup Check");
+        EXPECT_EQ(Clear(), row.clear);
+        EXPECT_EQ(Inside(), row.inside);
+        // No pause before the box: it follows the server's last word at once.
+        EXPECT_TRUE(gFake.sleeps.empty());
+    }
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+// The sign-in proven at once: a token the mail server refuses is forgotten, since it was
+// issued for an account that cannot send as "SMTPUser".
+#include "mail_signin.h"
+
+#include "../base/text.h"
+#include "../oauth/oauth_texts.h"
+#include "../oauth/signin.h"
+#include "../oauth/token_store.h"
+#include "../platform/plat_ui.h"
+#include "mail_check.h"
+#include "mail_texts.h"
+#include "verdict_text.h"
+
+// The check's state is large (the window's buffers): not on the stack.
+static MailCheck gSignInCheck;
+
+int RunEmailSignIn(void)
+{
+    SignInResult outcome;
+    int exitCode = SignInMailAccount(&outcome);
+    if (!outcome.signedIn)
+        return exitCode;
+    MailCheck *check = &gSignInCheck;
+    MailCheckResult result = CheckMailSetup(check, true);
+    const char *who = outcome.signedInAs[0] ? outcome.signedInAs : outcome.user;
+    static char text[kCheckTextSize + 1024];
+    exitCode = 0;
+    switch (result) {
+    case kCheckPassed:
+        FormatText(text, sizeof text, kTextSignInChecked, who, check->settings.server,
+                   outcome.user);
+        break;
+    case kCheckFailed:
+        exitCode = 1;
+        if (IsRefusedToken(&check->window.conversation.verdict)) {
+            PlatMutex lock = LockSignInStore();
+            DeleteTokenRecord();
+            UnlockSignInStore(lock);
+            FormatText(text, sizeof text, kTextSignInWrongAccount, who, check->settings.server,
+                       outcome.user, check->window.failureText, outcome.user);
+        } else {
+            FormatText(text, sizeof text, kTextSignInLoginRefused, who, outcome.user,
+                       check->window.failureText);
+        }
+        break;
+    default:  // not reached, not checkable, cancelled: the sign-in stays
+        FormatText(text, sizeof text, kTextSignInNotChecked, who, check->text);
+        break;
+    }
+    ForgetMailSettings(&check->settings);
+    WipeBytes(&check->token, sizeof check->token);
+    PlatMessageBox(0, text, kSignInCaption,
+                   PLAT_MB_OK | (exitCode == 0 ? PLAT_MB_ICONINFORMATION : PLAT_MB_ICONEXCLAMATION));
+    return exitCode;
+}
