@@ -234,24 +234,43 @@ void ExtractDescription(QueuedMessage *message)
                description);
 }
 
+// True when one of the eight bytes of word equals the byte spread over pattern.
+static inline bool HasByte(uint64_t word, uint64_t pattern)
+{
+    uint64_t x = word ^ pattern;
+    return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
+}
+
 size_t NormalizedLength(const char *text, size_t length, bool *has8bit)
 {
-    size_t size = 0;
-    unsigned char high = 0;
-    for (size_t i = 0; i < length; i++) {
-        unsigned char c = (unsigned char)text[i];
-        high |= c;
-        if (c == '\r') {
-            if (i + 1 < length && text[i + 1] == '\n')
-                i++;
-            size += 2;
-        } else if (c == '\n') {
-            size += 2;
-        } else {
-            size++;
+    // One pass, eight bytes at a time where they hold no line end: every bare CR and bare
+    // LF grows by one byte, a CR LF stays as it is.
+    const unsigned char *t = (const unsigned char *)text;
+    uint64_t high = 0;
+    size_t size = length;
+    size_t i = 0;
+    while (i < length) {
+        if (i + 8 <= length) {
+            uint64_t word;
+            memcpy(&word, t + i, 8);
+            high |= word;
+            if (!HasByte(word, 0x0D0D0D0D0D0D0D0Dull) && !HasByte(word, 0x0A0A0A0A0A0A0A0Aull)) {
+                i += 8;
+                continue;
+            }
+        }
+        // This word (or the tail) byte by byte; a CR LF may span two words.
+        size_t end = i + 8 < length ? i + 8 : length;
+        for (; i < end; i++) {
+            unsigned char c = t[i];
+            high |= c;
+            if (c == '\r')
+                size += i + 1 < length && t[i + 1] == '\n' ? 0 : 1;
+            else if (c == '\n')
+                size += i > 0 && t[i - 1] == '\r' ? 0 : 1;
         }
     }
-    *has8bit = (high & 0x80) != 0;
+    *has8bit = (high & 0x8080808080808080ull) != 0;
     return size;
 }
 

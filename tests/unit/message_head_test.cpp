@@ -5,6 +5,7 @@
 #include <string>
 
 #include "mail/header_block.h"
+#include "mail/message_file.h"
 #include "mail/message_head.h"
 
 namespace {
@@ -161,6 +162,32 @@ TEST(MessageHead, LabelledTextGoesAsEncodedWordsAndAddressesStayAsTheyAre)
     EXPECT_EQ(added, "labelled windows-1252");
     for (unsigned char c : head)
         EXPECT_LT(c, 0x80);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MessageScan, SizeWithCrLfLineEndsAndEightBitBytesInOnePass)
+{
+    struct Row {
+        std::string text;
+        size_t size;
+        bool high;
+    } rows[] = {
+        {"", 0, false},
+        {"abcdefgh\r\nabcdefg", 17, false},
+        {"abcdefg\r\nx", 10, false},   // CR LF across two words
+        {"1234567\n\r", 11, false},    // LF, then a bare CR at the end
+        {"a\rb\nc\r\n", 9, false},
+        {std::string(15, 'x') + "\xFC", 16, true},
+        {std::string(16, 'x') + "\x80", 17, true},
+    };
+    for (const Row &row : rows) {
+        bool high = false;
+        EXPECT_EQ(NormalizedLength(row.text.data(), row.text.size(), &high), row.size) << row.text;
+        EXPECT_EQ(high, row.high) << row.text;
+    }
 }
 
 }  // namespace
