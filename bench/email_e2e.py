@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """End-to-end e-mail figures under Wine, printed, not asserted:
 
-1. One 32 MB message through `Tillwick.exe /email` to smtp-sink on loopback, against
-   `curl --upload-file` of the same file to the same server in the same run. Our time is the
-   run's time less that of a run with an empty queue (starting the program under Wine) and
-   less the fixed one-second pause before the window closes. Target: within 1.5 times curl.
+1. One 32 MB message through `Tillwick.exe /email` to a lean threaded server on loopback,
+   against `curl --upload-file` of the same file to the same server in the same run. Our
+   time is the run's time less that of a run with an empty queue (starting the program under
+   Wine) and less the fixed one-second pause before the window closes. Beside each wall
+   clock the server's own clock, from the accept to the end of data, so that the time spent
+   on the connection and the time spent before and after it are seen apart. Target: within
+   1.2 times curl.
 2. Twenty small messages in one run: the time per message beyond the one-second pause.
    Target: under 50 ms.
 3. The 32 MB message over STARTTLS against plain, to the same lean threaded server on
@@ -60,6 +63,8 @@ def timed_run(mail, port, timeout=120):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--first-only", action="store_true",
+                        help="only the 32 MB message against curl")
     args = parser.parse_args()
 
     session = conftest.WineSession()
@@ -75,26 +80,42 @@ def main():
         # The cost of starting the program under Wine, with nothing queued.
         empty = statistics.median(timed_run(mail, sink.port) for _ in range(args.repeat))
 
-        # 1. 32 MB: ours against curl.
+        # 1. 32 MB: ours against curl, to one lean server that keeps its own clock.
         data = big_message(32 * 1024 * 1024)
         file_path = testdir / "big.eml"
         file_path.write_bytes(data)
-        ours, theirs = [], []
+        clocked = FastSmtpServer()
+        mail.settings(clocked.port)
+        ours, theirs, our_clock, their_clock = [], [], [], []
         for _ in range(args.repeat):
             mail.queue("S1.txt", data)
-            ours.append(timed_run(mail, sink.port) - empty - PAUSE_S)
+            ours.append(timed_run(mail, clocked.port) - empty - PAUSE_S)
             if mail.queued():
                 raise SystemExit("the message stayed queued")
+            our_clock.append(clocked.clocks[-1])
             start = time.monotonic()
             subprocess.run(["curl", "-sS", "--upload-file", str(file_path),
-                            "smtp://127.0.0.1:%d" % sink.port, "--mail-from",
+                            "smtp://127.0.0.1:%d" % clocked.port, "--mail-from",
                             "accounts@acme.test", "--mail-rcpt", "big@example.org"],
                            check=True, timeout=120)
             theirs.append(time.monotonic() - start)
+            their_clock.append(clocked.clocks[-1])
+        clocked.stop()
+        if clocked.errors or min(clocked.sizes) < len(data):
+            raise SystemExit("the clocked server saw %r, errors %r" % (clocked.sizes, clocked.errors))
+        mail.settings(sink.port)
         ours_s, theirs_s = min(ours), min(theirs)
         print("32 MB message: Tillwick.exe %.3f s (after %.3f s start-up and the %.1f s pause "
-              "taken out), curl %.3f s, ratio %.2f (target <= 1.5)"
+              "taken out), curl %.3f s, ratio %.2f (target <= 1.2)"
               % (ours_s, empty, PAUSE_S, theirs_s, ours_s / theirs_s))
+        print("  the server's clock, accept to end of data: Tillwick.exe %.3f s, curl %.3f s, "
+              "ratio %.2f; outside the connection: Tillwick.exe %.3f s, curl %.3f s"
+              % (min(our_clock), min(their_clock), min(our_clock) / min(their_clock),
+                 ours_s - min(our_clock), theirs_s - min(their_clock)))
+
+        if args.first_only:
+            tw.cleanup()
+            return
 
         # 4. The mail log: on against off, alternating, the same message to the same sink; whole
         # runs (a Wine start varies by tens of milliseconds, more than the log could cost).
