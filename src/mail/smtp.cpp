@@ -373,6 +373,16 @@ static void BeginTransaction(SmtpConversation *c, SmtpActions *actions)
     SendCommand(c, kCommandRset, "", actions);
 }
 
+// The login begins with its first step; a check shows it.
+static void StartLogin(SmtpConversation *c, PreludeStep step, const char *method,
+                       SmtpActions *actions)
+{
+    c->prelude = step;
+    c->loginMethod = method;
+    if (c->checkOnly)
+        AddAction(actions, kActionStatus, kStatusCheckLogin);
+}
+
 // After the last line of an accepted EHLO: TLS first, then the login, then the transaction.
 static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
 {
@@ -390,30 +400,21 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
             char response[kXoauth2ResponseSize];
             if (MakeXoauth2Response(s->user, s->accessToken, response, sizeof response) == 0)
                 CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
-            c->prelude = kPreludeAuthXoauth2;
-            c->loginMethod = "XOAUTH2";
-            if (c->checkOnly)
-                AddAction(actions, kActionStatus, kStatusCheckLogin);
+            StartLogin(c, kPreludeAuthXoauth2, "XOAUTH2", actions);
             if (QueueBytes(c, kCommandAuthXoauth2, response, "\r\n", actions))
                 LogSent(actions, kLogAuthXoauth2Hidden, strlen(kLogAuthXoauth2Hidden));
             WipeBytes(response, sizeof response);
             return;
         }
         if (c->offersAuthLogin && !c->offersAuthPlain) {
-            c->prelude = kPreludeAuthLoginUser;
-            c->loginMethod = "LOGIN";
-            if (c->checkOnly)
-                AddAction(actions, kActionStatus, kStatusCheckLogin);
+            StartLogin(c, kPreludeAuthLoginUser, "LOGIN", actions);
             SendCommand(c, kCommandAuthLogin, "", actions);
             return;
         }
         char response[kLoginLineMax];
         if (MakePlainResponse(s, response, sizeof response) == 0)
             CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
-        c->prelude = kPreludeAuthPlain;
-        c->loginMethod = "PLAIN";
-        if (c->checkOnly)
-            AddAction(actions, kActionStatus, kStatusCheckLogin);
+        StartLogin(c, kPreludeAuthPlain, "PLAIN", actions);
         if (QueueBytes(c, kCommandAuthPlain, response, "\r\n", actions))
             LogSent(actions, kLogAuthPlainHidden, strlen(kLogAuthPlainHidden));
         WipeBytes(response, sizeof response);
