@@ -53,7 +53,7 @@ void ParseAndEncode(benchmark::State &state)
             encoded += EncodeTransparent(message.head, message.headLength, &position,
                                          &atLineStart, piece, sizeof piece);
         const char *rest = message.text + message.header.end;
-        size_t length = message.textLength - kEndOfDataMarkLength - message.header.end;
+        size_t length = message.textLength - message.header.end;
         position = 0;
         while (position < length)
             encoded += EncodeTransparent(rest, length, &position, &atLineStart, piece,

@@ -18,24 +18,32 @@
 // The description is cut so that "Sending: " and it stay within the status text's 255.
 static const size_t kDescriptionMax = 246;
 
-void ReleaseMessageText(QueuedMessage *message)
+// The text goes; the head may point into it, and goes too.
+static void UnmapText(QueuedMessage *message)
 {
-    free(message->text);
-    message->text = nullptr;
-    message->textLength = 0;
     if (message->headOwned)
-        free(message->head);
+        free((void *)message->head);
     message->head = nullptr;
     message->headOwned = false;
     message->headLength = 0;
+    PlatUnmapClaimedFile(message->text);
+    message->text = nullptr;
+    message->textLength = 0;
+}
+
+void ReleaseMessageText(QueuedMessage *message)
+{
+    UnmapText(message);
     PlatReleaseClaim(message->claim);
     message->claim = 0;
 }
 
 int DeleteMessageFile(QueuedMessage *message)
 {
-    if (message->claim)
+    if (message->claim) {
+        UnmapText(message);
         return PlatDeleteClaimedFile(message->claim);
+    }
     return PlatDeleteFile(message->path);
 }
 
@@ -54,26 +62,23 @@ int LoadMessageFile(QueuedMessage *message, const char *path)
         return kParseCannotOpen;
     if (size == 0)
         return kParseEmpty;
-    // Room for the bytes, up to 4 more should the file grow meanwhile, the mark and a zero.
     if ((unsigned long long)size > (unsigned long long)(SIZE_MAX / 2))
         return kParseCannotOpen;
-    char *text = (char *)malloc((size_t)size + 10);
+    // Mapped, not read: a large message costs no copy, only the pages it touches.
+    const char *text = PlatMapClaimedFile(claim, (size_t)size);
     if (!text)
         return kParseCannotOpen;
-    long long n = PlatReadClaimedFile(claim, text, size + 4);
-    // A zero byte would end the text there: the message would go out cut short.
-    if (n < 0 || memchr(text, '\0', (size_t)n) != nullptr) {
-        free(text);
+    message->text = text;
+    message->textLength = (size_t)size;
+    if (memchr(text, '\0', (size_t)size) != nullptr) {
+        UnmapText(message);
         return kParseCannotOpen;
     }
-    memcpy(text + n, kEndOfDataMark, kEndOfDataMarkLength + 1);
-    message->text = text;
-    message->textLength = (size_t)n + kEndOfDataMarkLength;
     return kParseReady;
 }
 
 // The file's bytes without the end-of-data mark.
-static size_t BodyEnd(const QueuedMessage *m) { return m->textLength - kEndOfDataMarkLength; }
+static size_t BodyEnd(const QueuedMessage *m) { return m->textLength; }
 
 static const char *FindInRange(const char *text, size_t length, const char *needle)
 {

@@ -31,10 +31,10 @@ const size_t kEndOfDataMarkLength = 5;
 struct QueuedMessage {
     char path[kPathSize];  // the message file, as the batch found it
     PlatClaim claim;       // the file, held by this run while it is worked on; 0 when not
-    // The file's bytes, then the end-of-data mark and a zero byte. On the heap; NULL while
-    // absent.
-    char *text;
-    size_t textLength;  // bytes before the terminator, the mark included
+    // The file's bytes, mapped from the claimed file (no copy, no terminator); NULL while
+    // absent. The end-of-data mark that follows them on the wire is kEndOfDataMark.
+    const char *text;
+    size_t textLength;
     HeaderBlock header;  // its header block, read once
     bool hasDescription; // the first line is the description line, not transmitted
     size_t headerStart;  // the first transmitted byte of the file (after the description)
@@ -47,7 +47,7 @@ struct QueuedMessage {
     // What goes out after DATA: the head (the transmitted header block with what is added),
     // then the file's bytes from the header block's end (its empty line and the body).
     MessageFacts facts;
-    char *head;            // on the heap, or pointing into text when it is the file's own
+    const char *head;           // on the heap, or pointing into text when it is the file's own
     bool headOwned;
     size_t headLength;
     size_t codingOffset;   // where the head's "8bit" may become "quoted-printable"; 0: none
@@ -57,10 +57,11 @@ struct QueuedMessage {
 
 // Each operation below fills its part of message; the text ones read message->text.
 
-// Claims the file at path and reads it into message->text (the path is not recorded): 1;
-// 10 when it cannot be opened or read, or holds a zero byte (such a text could never go out
-// whole); 20 when it is empty; kParseInUse when another run holds it (it is left alone). On
-// 1 (and 20) the claim stays held until ReleaseMessageText.
+// Claims the file at path and maps it as message->text (the path is not recorded): 1; 10
+// when it cannot be opened or mapped, or holds a zero byte (a text that the host never
+// writes, and that could not go out as such); 20 when it is empty; kParseInUse when another
+// run holds it (it is left alone). On 1 (and 20) the claim stays held until
+// ReleaseMessageText.
 int LoadMessageFile(QueuedMessage *message, const char *path);
 
 // Reads the header block: where it ends, whether the first line is the description line
@@ -108,11 +109,12 @@ void MakeDocumentLabel(const char *statusText, const char *fileName, char *label
 // released with ReleaseMessageText once it is done with.
 int ParseMessageFile(QueuedMessage *message, const char *path);
 
-// Deletes the message file: through the claim when the run holds one (it goes when the claim
-// is released), else by its path. Nonzero on success.
+// Deletes the message file: through the claim when the run holds one (the text is unmapped
+// first, since a mapped file cannot be deleted; the file goes when the claim is released),
+// else by its path. Nonzero on success.
 int DeleteMessageFile(QueuedMessage *message);
 
-// Frees the message text and the head and gives the claim up; harmless when absent.
+// Unmaps the message text, frees the head and gives the claim up; harmless when absent.
 void ReleaseMessageText(QueuedMessage *message);
 
 // The size of the message as SIZE declares it: its octets with every line end as CR LF,

@@ -240,7 +240,7 @@ static void SendMessageText(SmtpConversation *c)
     c->segmentPosition = 0;
     c->atLineStart = 1;
     c->qp = {0};
-    if (!m->text || !m->head || m->textLength < kEndOfDataMarkLength)
+    if (!m->text || !m->head)
         return;
     bool recoded = c->quotedPrintable && m->codingOffset > 0;
     if (recoded) {
@@ -252,7 +252,7 @@ static void SendMessageText(SmtpConversation *c)
         AddSegment(c, m->head, m->headLength, false);
     }
     size_t restStart = m->header.end;
-    size_t restEnd = m->textLength - kEndOfDataMarkLength;
+    size_t restEnd = m->textLength;
     AddSegment(c, m->text + restStart, restEnd - restStart, recoded);
     c->mark = kEndOfDataMark;
 }

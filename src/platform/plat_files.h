@@ -74,9 +74,15 @@ PlatClaimResult PlatClaimFile(const char *path, PlatClaim *claim);
 // The claimed file's size in bytes, or -1.
 long long PlatClaimedFileSize(PlatClaim claim);
 
-// Reads the claimed file from its start into buf, at most max bytes. Returns the number of
-// bytes read, or -1 when the read failed.
-long long PlatReadClaimedFile(PlatClaim claim, char *buf, long long max);
+// The claimed file's first size bytes (size > 0), mapped for reading without a copy
+// (CreateFileMappingA PAGE_READONLY, MapViewOfFile FILE_MAP_READ; the section handle is
+// closed at once, the view keeps it). NULL when it cannot be mapped. Nobody can write the
+// file while the claim is held, so the view stays whole. A mapped file cannot be deleted:
+// unmap it first.
+const char *PlatMapClaimedFile(PlatClaim claim, size_t size);
+
+// UnmapViewOfFile; harmless for NULL.
+void PlatUnmapClaimedFile(const char *view);
 
 // Marks the claimed file for deletion through its own handle (FileDispositionInfo): it is
 // gone once the claim is released, and no other run can take it meanwhile. Nonzero on

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
 
 #include "platform/plat_files.h"
 #include "platform/plat_locale.h"
@@ -399,16 +401,30 @@ long long PlatClaimedFileSize(PlatClaim claim)
     return it == gFake.files.end() ? -1 : (long long)it->second.size();
 }
 
-long long PlatReadClaimedFile(PlatClaim claim, char *buf, long long max)
+// A view is a copy of the file's bytes as they were when mapped, kept until unmapped.
+static std::map<const char *, std::unique_ptr<char[]>> gViews;
+static FakeResetHook gViewReset([] { gViews.clear(); });
+
+const char *PlatMapClaimedFile(PlatClaim claim, size_t size)
 {
-    FakeRecord("ReadClaimedFile(" + std::to_string(claim) + "," + std::to_string(max) + ")");
+    FakeRecord("MapClaimedFile(" + std::to_string(claim) + "," + std::to_string(size) + ")");
     FakeClaim *c = ClaimOf(claim);
     auto it = c ? FindFile(c->path) : gFake.files.end();
-    if (it == gFake.files.end() || max < 0)
-        return -1;
-    size_t n = std::min(it->second.size(), (size_t)max);
-    memcpy(buf, it->second.data(), n);
-    return (long long)n;
+    if (it == gFake.files.end() || size == 0 || size > it->second.size())
+        return nullptr;
+    std::unique_ptr<char[]> bytes(new char[size]);
+    memcpy(bytes.get(), it->second.data(), size);
+    const char *view = bytes.get();
+    gViews[view] = std::move(bytes);
+    return view;
+}
+
+void PlatUnmapClaimedFile(const char *view)
+{
+    if (!view)
+        return;
+    FakeRecord("UnmapClaimedFile");
+    gViews.erase(view);
 }
 
 int PlatDeleteClaimedFile(PlatClaim claim)

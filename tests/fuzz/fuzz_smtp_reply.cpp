@@ -43,7 +43,7 @@ Setup *Prepare()
         abort();
     const QueuedMessage &m = s->message;
     std::string head(m.head, m.headLength), rest(m.text + m.header.end,
-                                                 m.textLength - kEndOfDataMarkLength - m.header.end);
+                                                 m.textLength - m.header.end);
     std::string message = head + rest, encoded(2 * message.size() + 8, '\0');
     size_t position = 0;
     int atLineStart = 1;

@@ -182,25 +182,24 @@ long long PlatClaimedFileSize(PlatClaim claim)
     return size.QuadPart;
 }
 
-long long PlatReadClaimedFile(PlatClaim claim, char *buf, long long max)
+const char *PlatMapClaimedFile(PlatClaim claim, size_t size)
 {
-    if (!claim)
-        return -1;
-    LARGE_INTEGER start;
-    start.QuadPart = 0;
-    if (!SetFilePointerEx((HANDLE)claim, start, nullptr, FILE_BEGIN))
-        return -1;
-    long long total = 0;
-    while (total < max) {
-        DWORD chunk = (max - total) > (1 << 20) ? (DWORD)(1 << 20) : (DWORD)(max - total);
-        DWORD got = 0;
-        if (!ReadFile((HANDLE)claim, buf + total, chunk, &got, nullptr))
-            return -1;
-        total += got;
-        if (got == 0)
-            break;  // the end of the file
-    }
-    return total;
+    if (!claim || size == 0)
+        return nullptr;
+    unsigned long long wide = size;
+    HANDLE section = CreateFileMappingA((HANDLE)claim, nullptr, PAGE_READONLY,
+                                        (DWORD)(wide >> 32), (DWORD)wide, nullptr);
+    if (!section)
+        return nullptr;
+    const void *view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, size);
+    CloseHandle(section);
+    return (const char *)view;
+}
+
+void PlatUnmapClaimedFile(const char *view)
+{
+    if (view)
+        UnmapViewOfFile(view);
 }
 
 int PlatDeleteClaimedFile(PlatClaim claim)
