@@ -119,6 +119,22 @@ inline void Feed(ConversationRun *run, const char *bytes, size_t count)
     Pump(run);
 }
 
+inline void Drive(ConversationRun *run, const uint8_t *data, size_t size,
+                  const char *const *lines, size_t lineCount);
+
+// A conversation started afresh over message and settings, connected, and driven by data.
+inline void RunConversation(ConversationRun *run, SmtpConversation *c,
+                            const MailSettings *settings, const QueuedMessage *message,
+                            MailLog *log, const uint8_t *data, size_t size,
+                            const char *const *lines, size_t lineCount)
+{
+    StartConversation(c, settings, message);
+    ConnectIssued(c);
+    run->c = c;
+    run->log = log;
+    Drive(run, data, size, lines, lineCount);
+}
+
 // Runs the program in data against a conversation already started and connected.
 inline void Drive(ConversationRun *run, const uint8_t *data, size_t size,
                   const char *const *lines, size_t lineCount)

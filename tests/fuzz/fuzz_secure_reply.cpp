@@ -69,12 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     OpenMailLog(&s->log);
     HideLoginInLog(&s->log, &s->settings);
     MailLogMessageStarts(&s->log, &s->settings, "S1.txt");
-    StartConversation(&s->conversation, &s->settings, &s->message);
-    ConnectIssued(&s->conversation);
     ConversationRun run;
-    run.c = &s->conversation;
-    run.log = &s->log;
-    Drive(&run, data, size, kLines, sizeof kLines / sizeof kLines[0]);
+    RunConversation(&run, &s->conversation, &s->settings, &s->message, &s->log, data, size,
+                    kLines, sizeof kLines / sizeof kLines[0]);
 
     // "alice" and "Secret" in every form the login sends them, never before TLS.
     for (const char *secret : {"AUTH", "YWxpY2U", "U2VjcmV0", "AGFsaWNlAFNlY3JldA", "Secret"})

@@ -64,12 +64,9 @@ const char *const kLines[] = {"220 mx\r\n", "250 ok\r\n", "354 go\r\n", "221 bye
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Setup *s = Prepare();
-    StartConversation(&s->conversation, &s->settings, &s->message);
-    ConnectIssued(&s->conversation);
     ConversationRun run;
-    run.c = &s->conversation;
-    run.log = &s->log;
-    Drive(&run, data, size, kLines, sizeof kLines / sizeof kLines[0]);
+    RunConversation(&run, &s->conversation, &s->settings, &s->message, &s->log, data, size,
+                    kLines, sizeof kLines / sizeof kLines[0]);
     // What went out is a beginning of the conversation: nothing twice, nothing out of order.
     Check(s->expected.compare(0, run.sent.size(), run.sent) == 0);
     // Accepted only once the whole message was out.
