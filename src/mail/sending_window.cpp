@@ -506,11 +506,13 @@ static ReadResult ReadOnce(SendingWindow *w)
             return kReadFailed;
         }
     }
-    // Bytes that come while ours are still on the way cannot answer them.
+    // Bytes that come while a command of ours is still on the way cannot answer it (what
+    // the channel holds during the handshake is its own, no command).
     const char *unsent;
     size_t unsentLength;
     w->arrivalEarly = HasUnsentOutput(&w->conversation) ||
-                      TlsPendingOutput(&w->channel, &unsent, &unsentLength);
+                      (w->channel.mode == kTlsSecure &&
+                       TlsPendingOutput(&w->channel, &unsent, &unsentLength));
     w->arrivalCommands = w->conversation.commandsQueued;
     int n = PlatRecv(w->socket, into, room > 0x7FFFFFFF ? 0x7FFFFFFF : (int)room);
     if (n == 0)
