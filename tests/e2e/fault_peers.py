@@ -193,8 +193,10 @@ alias_database =
 smtpd_helo_required = yes
 smtpd_helo_restrictions = reject_invalid_helo_hostname
 strict_rfc821_envelopes = yes
-# No Message-Id or Date added: the message arrives as sent, behind a Received line.
+# No Message-Id or Date added, no Bcc or other field dropped: the message arrives as sent,
+# behind a Received line.
 local_header_rewrite_clients =
+message_drop_headers =
 """
 
 # Only the services that take a message and relay it (no chroot, no local delivery).

@@ -59,7 +59,9 @@ class IdentityServer:
     the current refresh token of a grant, rotates it (the old one is refused with invalid_grant
     from then on) and records the scope sent. Every answer is in grants ({grant_type, form,
     status, response, at}). Tokens are as long as Microsoft's (about 1.7 KB and 1.1 KB); access
-    tokens expire after expires_in seconds (read when issued). refuse_refresh makes every
+    tokens expire after expires_in seconds (read when issued). With id_token_email set, the
+    answer to a code whose scope asks for "openid" carries an id_token (unsigned) naming that
+    account, as "email" and "preferred_username". refuse_refresh makes every
     refresh an invalid_grant; stop() makes the server unreachable, resume() brings it back on
     the same port."""
 
@@ -67,6 +69,7 @@ class IdentityServer:
         self.client_id = client_id
         self.client_secret = client_secret
         self.expires_in = expires_in
+        self.id_token_email = None
         self.authorize_mode = "code"
         self.refuse_refresh = False
         self.requests = []
@@ -257,6 +260,13 @@ class IdentityServer:
                 refused = ("invalid_grant", 400)
             else:
                 grant["tokens"] = self._new_tokens(authorization["scope"] or "")
+                if self.id_token_email and "openid" in (authorization["scope"] or "").split():
+                    claims = {"aud": self.client_id, "email": self.id_token_email,
+                              "preferred_username": self.id_token_email,
+                              "iat": int(time.time())}
+                    grant["tokens"]["id_token"] = "%s.%s.%s" % (
+                        b64url(json.dumps({"typ": "JWT", "alg": "RS256"}).encode()),
+                        b64url(json.dumps(claims).encode()), b64url(secrets.token_bytes(256)))
         elif form.get("grant_type") == "refresh_token":
             token = form.get("refresh_token", "")
             grant["scope"] = form.get("scope")

@@ -1,6 +1,7 @@
 """Queued e-mail under Wine against a scripted fault server of our own, for what a real
 server cannot be made to do on demand: greetings and replies of several lines sent slowly and
-in pieces, a negative reply at every step, a connect refused, a server that never greets, one
+in pieces, a negative reply at every step (after the message was accepted, a refused QUIT
+counts as delivered), a connect refused, a server that never greets, one
 that stalls mid-conversation or in the TLS handshake (the 60-second time-out), and Cancel
 pressed by the UI driver after QUIT. Each checks the boxes, the last status line and which
 files remain."""
@@ -67,20 +68,25 @@ def test_multi_line_replies_in_pieces_get_one_command_each(mail):
     assert mail.queued() == []
 
 
+TEMPORARY = ("\nThe server cannot take the message just now: it stays queued; send again "
+             "later.\n")
+# The step, the server's reply, the state the box names, and what the box adds after the
+# server's line: the refused recipient, the advice for a well-known reply.
 STEPS = [
-    ("greeting", "554 5.7.1 No service for you\r\n", "State=CONNECTING"),
-    ("HELO", "501 5.5.2 Syntax: HELO hostname\r\n", "State=HELO"),
-    ("RSET", "421 4.3.2 Service shutting down\r\n", "State=MAIL FROM"),
-    ("MAIL", "451 4.3.0 Temporary lookup failure\r\n", "State=RCPT TO"),
-    ("RCPT", "550 5.1.1 User unknown\r\n", "State=DATA"),
-    ("DATA", "452 4.3.1 Insufficient system storage\r\n", "State=SEND MSG"),
-    ("message", "552 5.3.4 Message too big\r\n", "State=QUIT"),
-    ("QUIT", "503 5.5.1 Bad sequence\r\n", "State=SENT"),
+    ("greeting", "554 5.7.1 No service for you\r\n", "State=CONNECTING", ""),
+    ("HELO", "501 5.5.2 Syntax: HELO hostname\r\n", "State=HELO", ""),
+    ("RSET", "421 4.3.2 Service shutting down\r\n", "State=MAIL FROM", TEMPORARY),
+    ("MAIL", "451 4.3.0 Temporary lookup failure\r\n", "State=RCPT TO", TEMPORARY),
+    ("RCPT", "550 5.1.1 User unknown\r\n", "State=DATA",
+     "\nThe server refused the recipient first@example.org.\n"),
+    ("DATA", "452 4.3.1 Insufficient system storage\r\n", "State=SEND MSG", TEMPORARY),
+    ("message", "552 5.3.4 Message too big\r\n", "State=QUIT",
+     "\nThe message is too large for this server: send it with smaller attachments.\n"),
 ]
 
 
-@pytest.mark.parametrize("step,reply,state", STEPS, ids=[s[0] for s in STEPS])
-def test_negative_reply_at_every_step(mail, step, reply, state):
+@pytest.mark.parametrize("step,reply,state,advice", STEPS, ids=[s[0] for s in STEPS])
+def test_negative_reply_at_every_step(mail, step, reply, state, advice):
     server = mail.scripted(lambda server, peer: conversation(server, peer, step, reply))
     queue_two(mail)
     running = mail.start(server.port)
@@ -90,10 +96,25 @@ def test_negative_reply_at_every_step(mail, step, reply, state):
     assert result.rc == 0
     assert len(result.boxes) == 1
     # The line as received, its CR included, then the text's own line feed.
-    assert_box(result.boxes[0], "%s. Error: %s\n" % (state, reply[:-1]), True)
+    assert_box(result.boxes[0], "%s. Error: %s\n%s" % (state, reply[:-1], advice), True)
     assert result.last_status == "Disconnecting"
     assert len(result.windows) == 1  # the Cancel stopped the batch
     assert mail.queued() == ["S1.txt", "S2.txt"]
+
+
+def test_refused_quit_after_acceptance_counts_as_delivered(mail):
+    """A 503 to QUIT on a connection the server keeps open: the message was accepted, so the
+    file goes, with no box; the window closes itself and the batch goes on."""
+    server = mail.scripted(lambda server, peer: conversation(
+        server, peer, "QUIT", "503 5.5.1 Bad sequence\r\n"))
+    queue_two(mail)
+    result = mail.run(server.port, timeout=30)
+    assert server.errors == []
+    assert result.rc == 0
+    assert result.boxes == [], result
+    assert [w[-1] for w in result.windows] == [SENT, SENT]
+    assert len(server.bodies) == 2
+    assert mail.queued() == []
 
 
 @pytest.mark.both_builds

@@ -4,10 +4,12 @@ stand-in browser that Wine's winebrowser runs following the sign-in page to the 
 loopback listener; then deliveries over STARTTLS whose XOAUTH2 carries the token the identity
 server issued, refreshed when near expiry; refusals of the refresh, of the sign-in and of the
 token, the way Microsoft and Google word them; and the token store, found as the file the
-sign-in adds under the user's application data folder.
+sign-in adds under the user's application data folder. The sign-in proves itself at once with
+the mail server: a token the server takes, and one it refuses (the sign-in then forgotten);
+a refused token in a batch is renewed once before its refusal is shown.
 
-The box texts are the program's own: these tests check what they must name (the user, the
-server's line, "/emailsignin"), not their wording."""
+The boxes that sum up a sign-in or a refusal are checked word for word; the others for what
+they must name (the user, "/emailsignin")."""
 import base64
 import time
 import urllib.parse
@@ -22,6 +24,14 @@ from tls_support import SecureSmtpd, mail_alone
 
 USER = "accounts@acme.test"
 SENT = "Email Sent"
+# The sign-in's box when the mail server took the new token at once; the advice after a
+# refused token.
+TEXT_SIGNED_IN = (
+    "You are signed in as %s.\n\nThe mail server localhost took the login for %s: Tillwick "
+    "Orvenda can now send e-mail through this account.")
+ADVICE_SIGN_IN = (
+    "The server did not accept the sign-in: run \"Tillwick.exe /emailsignin\" again and sign "
+    "in as the SMTPUser mailbox.")
 # What each provider offers beside XOAUTH2 (Google offers more that aiosmtpd cannot take).
 MECHANISMS = {"microsoft": ("LOGIN",), "google": ("LOGIN", "PLAIN")}
 
@@ -138,7 +148,8 @@ def test_sign_in_then_starttls_delivery_carries_the_issued_token(tw, mail, idp, 
     oauth_settings(tw, idp, server.port, USER)
     result = sign_in(tw, browser, idp)
     assert result.rc == 0
-    assert len(result.boxes) == 1 and USER in result.boxes[0]["text"], result
+    assert [(b["caption"], b["text"]) for b in result.boxes] == [
+        ("Sign In", TEXT_SIGNED_IN % (USER, USER))], result
     # Authorization code with S256 PKCE, our client id, a loopback redirect; the code
     # exchanged once with its verifier (the mock refuses anything else and says so).
     assert idp.problems == []
@@ -153,6 +164,9 @@ def test_sign_in_then_starttls_delivery_carries_the_issued_token(tw, mail, idp, 
     [store] = appdata.changed()
     for token in (tokens["access_token"], tokens["refresh_token"]):
         assert not holds_in_clear(store.read_bytes(), token)
+    # The sign-in's check: up to the login with the new token, then QUIT; no transaction.
+    assert server.verbs() == ["EHLO", "STARTTLS", "EHLO", "AUTH", "QUIT"]
+    checked, logins = len(server.commands), len(server.logins)
 
     data = message(description="Invoice 1042 for Acme Ltd")
     mail.queue("I1042.txt", data)
@@ -160,11 +174,13 @@ def test_sign_in_then_starttls_delivery_carries_the_issued_token(tw, mail, idp, 
     assert sent.rc == 0
     assert sent.boxes == [], sent
     assert sent.last_status == SENT
-    assert server.verbs(tls=False) == ["EHLO", "STARTTLS"]
-    inside = server.verbs(tls=True)
+    commands = server.commands[checked:]
+    assert [c["verb"] for c in commands if not c["tls"]] == ["EHLO", "STARTTLS"]
+    inside = [c["verb"] for c in commands if c["tls"]]
     assert inside[0] == "EHLO" and inside.index("AUTH") < inside.index("MAIL")
     assert [(x["login"], x["token"], x["tls"], x["ok"]) for x in server.logins] == [
-        (USER.encode(), tokens["access_token"].encode(), True, True)]
+        (USER.encode(), tokens["access_token"].encode(), True, True)] * 2
+    assert len(server.logins) == logins + 1
     # Nothing of the token ever in clear.
     encoded = base64.b64encode(xoauth2_response(USER, tokens["access_token"])).decode()
     assert not [c for c in server.commands if not c["tls"] and
@@ -178,30 +194,36 @@ def test_token_near_expiry_is_refreshed_once_before_the_batch(tw, mail, idp, bro
                                                               smtpd):
     idp.expires_in = 120  # under five minutes from the start: every token is near expiry
     stored_at_auth = []
+    signed_in = {}  # the application data folder once the sign-in is over
 
     def check(user, token):
-        stored_at_auth.append(appdata.changed(since=signed_in))
+        if signed_in:
+            stored_at_auth.append(appdata.changed(since=signed_in))
         return user == USER and idp.valid_access_token(token)
     server, _ = smtpd("microsoft", check)
     oauth_settings(tw, idp, server.port, USER)
     browser.switch("favicon")  # a request that is not the redirect comes first
     assert sign_in(tw, browser, idp).rc == 0
     assert browser.wait("done")["favicon"].get("status"), browser.records()
+    # The sign-in's own check renewed its short-lived token already.
+    renewals = len(idp.grants_of("refresh_token"))
     first = idp.latest_tokens()
     [store] = appdata.changed()
-    signed_in = appdata.snapshot()
+    signed_in.update(appdata.snapshot())
+    checked, logins = len(server.commands), len(server.logins)
 
     queue_two(mail)
     sent = mail.run()
     assert sent.rc == 0
     assert sent.boxes == [], sent
-    [refresh] = idp.grants_of("refresh_token")  # one for the batch, not one per message
+    [refresh] = idp.grants_of("refresh_token")[renewals:]  # one for the batch, not per message
     assert refresh["form"]["refresh_token"] == first["refresh_token"]
     assert (refresh["status"], refresh["scope"]) == (200, SCOPE)
     second = refresh["response"]
-    assert refresh["at"] < server.commands[0]["at"]  # before anything connected
+    assert refresh["at"] < server.commands[checked]["at"]  # before anything connected
     assert stored_at_auth and stored_at_auth[0] == [store]  # the new tokens stored by then
-    assert server.logins and {(x["token"], x["ok"]) for x in server.logins} == {
+    batch_logins = server.logins[logins:]
+    assert batch_logins and {(x["token"], x["ok"]) for x in batch_logins} == {
         (second["access_token"].encode(), True)}
     assert len(server.messages) == 2 and mail.queued() == []
     for token in (second["access_token"], second["refresh_token"]):
@@ -212,7 +234,7 @@ def test_token_near_expiry_is_refreshed_once_before_the_batch(tw, mail, idp, bro
     sent = mail.run()
     assert sent.rc == 0 and sent.boxes == [], sent
     refreshes = idp.grants_of("refresh_token")
-    assert [(g["form"]["refresh_token"], g["status"]) for g in refreshes[1:]] == [
+    assert [(g["form"]["refresh_token"], g["status"]) for g in refreshes[renewals + 1:]] == [
         (second["refresh_token"], 200)]
     assert server.logins[-1]["token"] == refreshes[-1]["response"]["access_token"].encode()
     assert mail.queued() == []
@@ -221,10 +243,15 @@ def test_token_near_expiry_is_refreshed_once_before_the_batch(tw, mail, idp, bro
 @pytest.mark.parametrize("failure", ["invalid_grant", "unreachable"])
 def test_refused_or_unreachable_refresh_connects_nothing(tw, mail, idp, browser, smtpd,
                                                          failure):
-    server = quiet_smtp(mail)
-    oauth_settings(tw, idp, server.port, USER)
+    # The sign-in's check goes to a working server; the batch to one that records every
+    # connection.
+    working, _ = smtpd("microsoft")
+    oauth_settings(tw, idp, working.port, USER)
     idp.expires_in = 120
     assert sign_in(tw, browser, idp).rc == 0
+    renewals = len(idp.grants_of("refresh_token"))
+    server = quiet_smtp(mail)
+    tw.ini_set("Email Setup", "SMTPPort", str(server.port))
     if failure == "invalid_grant":
         idp.refuse_refresh = True
     else:
@@ -236,16 +263,15 @@ def test_refused_or_unreachable_refresh_connects_nothing(tw, mail, idp, browser,
     assert server.peers == []
     assert mail.queued() == ["S1.txt", "S2.txt"]
     if failure == "invalid_grant":
-        assert [g["status"] for g in idp.grants_of("refresh_token")] == [400]
+        assert [g["status"] for g in idp.grants_of("refresh_token")[renewals:]] == [400]
         assert "/emailsignin" in result.boxes[0]["text"]
         return
     # Once the endpoint answers again, the kept files go out with the same sign-in.
     idp.resume()
-    working, _ = smtpd("microsoft")
     tw.ini_set("Email Setup", "SMTPPort", str(working.port))
     sent = mail.run()
     assert sent.rc == 0 and sent.boxes == [], sent
-    assert [g["status"] for g in idp.grants_of("refresh_token")] == [200]
+    assert [g["status"] for g in idp.grants_of("refresh_token")[renewals:]] == [200]
     assert len(working.messages) == 2 and mail.queued() == []
 
 
@@ -294,18 +320,51 @@ def test_sign_in_refused_or_forged_stores_nothing(tw, idp, browser, appdata, mod
 @pytest.mark.parametrize("style", ["microsoft", "google"])
 def test_refused_token_shows_the_server_line_and_keeps_the_files(tw, mail, idp, browser,
                                                                   smtpd, style):
-    server, xoauth2 = smtpd(style, check=lambda user, token: False)
+    """The server takes the sign-in's token at the sign-in's check, then refuses every token:
+    the batch renews the token once and tries again; the second refusal is shown."""
+    accepting = [True]
+    server, xoauth2 = smtpd(style, check=lambda user, token: accepting[0])
     oauth_settings(tw, idp, server.port, USER)
     assert sign_in(tw, browser, idp).rc == 0
     token = idp.latest_tokens()["access_token"]
+    accepting[0] = False
+    logins = len(server.logins)
     queue_two(mail)
     result = finish_after_box(tw, mail.start())
     assert len(result.boxes) == 1, result
-    text = result.boxes[0]["text"]
-    assert xoauth2.refusal_line in text and "/emailsignin" in text
-    assert [(x["token"], x["tls"]) for x in server.logins] == [(token.encode(), True)]
-    if style == "google":
-        assert server.logins[0]["answer"] == b""  # the JSON challenge answered with nothing
+    assert result.boxes[0]["text"] == "State=AUTH. Error: %s\r\n\n%s\n" % (
+        xoauth2.refusal_line, ADVICE_SIGN_IN)
+    [renewal] = idp.grants_of("refresh_token")
+    renewed = renewal["response"]["access_token"]
+    assert [(x["token"], x["tls"]) for x in server.logins[logins:]] == [
+        (token.encode(), True), (renewed.encode(), True)]
+    if style == "google":  # each JSON challenge answered with nothing
+        assert [x["answer"] for x in server.logins[logins:]] == [b"", b""]
     assert "MAIL" not in server.verbs() and server.messages == []
-    assert len(result.windows) == 1  # the batch stopped
-    assert mail.queued() == ["S1.txt", "S2.txt"]
+    assert mail.queued() == ["S1.txt", "S2.txt"]  # the batch stopped
+
+
+def test_sign_in_whose_token_the_mail_server_refuses_is_forgotten(tw, mail, idp, browser,
+                                                                  appdata, smtpd):
+    """The provider signs in another account than SMTPUser (its id_token says which); the mail
+    server refuses that token: the box names both accounts, and the stored sign-in is gone."""
+    idp.id_token_email = "someone.else@acme.test"
+    stored_at_auth = []
+
+    def check(user, token):
+        stored_at_auth.append(appdata.changed())
+        return False
+    server, xoauth2 = smtpd("microsoft", check)
+    oauth_settings(tw, idp, server.port, USER, scope=SCOPE + " openid email")
+    result = sign_in(tw, browser, idp)
+    assert result.rc == 1
+    assert [(b["caption"], b["text"]) for b in result.boxes] == [(
+        "Sign In",
+        "The provider signed you in as someone.else@acme.test, but the mail server localhost "
+        "did not accept that sign-in for %s (SMTPUser):\n\nState=AUTH. Error: %s\r\n\n%s\n"
+        "\nThe sign-in has been forgotten. Please run \"Tillwick.exe /emailsignin\" again and "
+        "sign in as %s." % (USER, xoauth2.refusal_line, ADVICE_SIGN_IN, USER))], result
+    assert len(stored_at_auth) == 1 and len(stored_at_auth[0]) == 1  # stored, then tried
+    assert appdata.changed() == []  # and deleted
+    assert idp.grants_of("refresh_token") == []  # no renewal at the sign-in
+    assert "MAIL" not in server.verbs() and server.messages == []

@@ -1,6 +1,7 @@
 """Queued e-mail under Wine against what real servers check: Postfix's own smtpd with strict
 settings (HELO required and a valid host name, RFC 821 envelopes) takes a recipient written
-with a display name and a sender with a plus sign; and the mail log of a STARTTLS delivery
+with a display name, a sender with a plus sign, address lists, an empty group and a Bcc that
+is never sent; and the mail log of a STARTTLS delivery
 with AUTH PLAIN shows the exchange, the certificate and the outcome, and no password.
 
 The Postfix instance is proven first with Python's own client."""
@@ -48,7 +49,7 @@ def test_strict_postfix_with_python_client():
         assert client.docmd("RCPT", "TO:<Joe Bloggs <joe@example.com>>") == (
             501, b"5.1.3 Bad recipient address syntax")
         assert client.rcpt("joe@example.com")[0] == 250
-        assert client.data(b"Subject: x\r\n\r\nHello.\r\n")[0] == 250
+        assert client.data(b"Subject: x\r\nBcc: <c@example.com>\r\n\r\nHello.\r\n")[0] == 250
         client.quit()
         got = server.messages(1)
     finally:
@@ -56,7 +57,8 @@ def test_strict_postfix_with_python_client():
     assert [(m["from"], m["to"]) for m in got] == [("sales+invoices@example.com",
                                                     ["joe@example.com"])]
     assert got[0]["data"].startswith(b"Received: from sales-invoices.example.com ")
-    assert got[0]["data"].endswith(b"\r\n\r\nHello.\r\n")
+    # Every field arrives, a Bcc too.
+    assert got[0]["data"].endswith(b"\r\nSubject: x\r\nBcc: <c@example.com>\r\n\r\nHello.\r\n")
 
 
 def test_display_names_and_a_plus_sign_pass_strict_postfix(mail, postfix):
@@ -72,6 +74,29 @@ def test_display_names_and_a_plus_sign_pass_strict_postfix(mail, postfix):
     # The greeting name: the sender with "@" as "." and "+" as "-".
     assert got[0]["data"].startswith(b"Received: from sales-invoices.example.com ")
     assert transmitted(data) in got[0]["data"]
+    assert mail.queued() == []
+
+
+def test_address_lists_and_bcc_pass_strict_postfix(mail, postfix):
+    """Two recipients in one To field, a group with no one in it, and a Bcc: one RCPT TO each
+    that Postfix's strict envelope check takes; the Bcc field never sent (this Postfix drops
+    no field itself)."""
+    data = (b"Subject: Statement\r\n"
+            b"To: Joe Bloggs <joe@example.com>; ann@example.com\r\n"
+            b"Cc: undisclosed-recipients:;\r\n"
+            b"Bcc: Hidden Copy <hidden@example.com>\r\n"
+            b"From: Sales <sales@example.com>\r\n"
+            b"Date: Tue, 08 Dec 2026 14:05:09 +0100\r\nMessage-ID: <m2@example.com>\r\n"
+            b"\r\nYour statement.\r\n")
+    mail.queue("S1.txt", data)
+    result = mail.run(postfix.port, timeout=20)
+    assert result.boxes == [], (result, postfix.maillog()[-3000:])
+    [got] = postfix.messages(1)
+    assert (got["from"], sorted(got["to"])) == (
+        "sales@example.com", ["ann@example.com", "hidden@example.com", "joe@example.com"])
+    assert b"hidden" not in got["data"].lower() and b"\nbcc:" not in got["data"].lower()
+    assert transmitted(data).replace(b"Bcc: Hidden Copy <hidden@example.com>\r\n", b"") in \
+        got["data"]
     assert mail.queued() == []
 
 
@@ -154,6 +179,8 @@ def test_mail_log_of_a_starttls_delivery_with_auth_plain(mail, tw, trusted):
     assert "Tillwick Test CA" in text
     assert any(form in text for form in expiry_forms(cert.not_valid_after)), text
     assert re.search(r"(?i)\b(trusted|verified|valid|accepted|passed)\b", text)
+    # What the message got before it went out: a dated ASCII file, nothing.
+    assert re.search(r"(?m) ms \* nothing added\r?$", text), text
     # How the message and the batch ended.
     assert re.search(r"(?i)delivered", text) and re.search(r"(?i)deleted", text)
     assert re.search(r"(?i)batch", text)

@@ -3,11 +3,14 @@
 prefix's ROOT store; a scripted server for what aiosmtpd cannot be made to do (certificates the
 program must refuse, with every raw byte after the handshake kept; EHLO or STARTTLS refused);
 revocation lists over http (a revoked certificate, a list server that never answers);
-settings refused before any connection; and two runs at once on one queue.
+8-bit text with and without 8BITMIME offered; the settings check "/emailcheck"; settings
+refused before any connection; and two runs at once on one queue, named two ways.
 
 The server is reached by the name "localhost" (Wine's crypt32 matches no IP address in a
 certificate). The peers themselves are proven first against Python's own client."""
 import base64
+import email
+import email.policy
 import smtplib
 import socket
 import os
@@ -41,6 +44,13 @@ TEXT_NO_CREDENTIAL = (
 TEXT_EHLO_ERROR = "State=EHLO. Error: %s\n"
 TEXT_STARTTLS_ERROR = "State=STARTTLS. Error: %s\n"
 TEXT_AUTH_ERROR = "State=AUTH. Error: %s\n"
+# The advice after the server's line for a wrong password and for any 4xx.
+ADVICE_PASSWORD = (
+    "\nThe server did not accept the user name or password: check SMTPUser and the password "
+    "stored as \"Tillwick Orvenda SMTP\" in the Windows Credential Manager (an account with "
+    "two-step verification needs an app password there).\n")
+ADVICE_TEMPORARY = (
+    "\nThe server cannot take the message just now: it stays queued; send again later.\n")
 TEXT_CERT_UNTRUSTED = (
     "State=TLS. Error: the certificate of %s is not trusted.\n\nThe email has been queued in "
     "%s\n")
@@ -245,6 +255,34 @@ def test_twenty_megabytes_over_starttls_without_login(mail, tw, smtpd):
     assert mail.queued() == []
 
 
+@pytest.mark.parametrize("eight_bit", [True, False], ids=["8bitmime", "no_8bitmime"])
+def test_eight_bit_text_follows_what_the_server_offers(mail, tw, smtpd, eight_bit):
+    """8-bit text after EHLO: as it stands with BODY=8BITMIME to a server that offers it,
+    quoted-printable (not one byte above 0x7F) to one that does not; SIZE is what was sent,
+    and either way the text reads back the same."""
+    server = smtpd("starttls", size_limit=10 * 1024 * 1024, eight_bit=eight_bit)
+    secure_settings(tw, server.port, "starttls")
+    subject, body = "Grüße", "Straße: Müller, Café.\r\n" * 3
+    mail.queue("S1.txt", message(subject=subject, body=body))
+    result = mail.run()
+    assert result.boxes == [] and result.last_status == SENT, result
+    [got] = server.messages
+    data = got["data"]
+    assert got["mail_options"] == (["SIZE=%d" % len(data), "BODY=8BITMIME"] if eight_bit
+                                   else ["SIZE=%d" % len(data)])
+    parsed = email.message_from_bytes(data, policy=email.policy.default)
+    if eight_bit:
+        assert parsed["Content-Transfer-Encoding"] == "8bit"
+        assert body.encode("cp1252") in data
+    else:
+        assert parsed["Content-Transfer-Encoding"] == "quoted-printable"
+        assert max(data) < 0x80
+    assert parsed.get_content_charset() == "windows-1252"
+    assert parsed["Subject"] == subject
+    assert parsed.get_content() == body + "\r\n"  # with the mark's empty line (body_of)
+    assert mail.queued() == []
+
+
 # ----------------------------------------------------------- refusals in the new steps
 
 @pytest.mark.both_builds
@@ -260,7 +298,8 @@ def test_wrong_password_is_reported_and_waits_for_cancel(mail, tw, smtpd, creds)
     assert result.rc == 0
     assert len(result.boxes) == 1
     assert_box(result.boxes[0],
-               TEXT_AUTH_ERROR % "535 5.7.8 Authentication credentials invalid\r", True)
+               TEXT_AUTH_ERROR % "535 5.7.8 Authentication credentials invalid\r" +
+               ADVICE_PASSWORD, True)
     assert result.last_status == "Disconnecting"
     assert len(result.windows) == 1  # the second file was not attempted
     assert [(x["password"], x["tls"], x["ok"]) for x in server.logins] == [
@@ -288,7 +327,7 @@ def refusing(step, reply):
     ("EHLO", "502 5.5.2 Error: command not recognized\r\n", TEXT_EHLO_ERROR,
      ["EHLO " + GREETING]),
     ("STARTTLS", "454 4.7.0 TLS not available due to temporary reason\r\n",
-     TEXT_STARTTLS_ERROR, ["EHLO " + GREETING, "STARTTLS"]),
+     TEXT_STARTTLS_ERROR + ADVICE_TEMPORARY, ["EHLO " + GREETING, "STARTTLS"]),
 ], ids=["EHLO", "STARTTLS"])
 def test_refused_step_is_reported_and_waits_for_cancel(mail, tw, creds, step, reply, text,
                                                        lines):
@@ -391,6 +430,60 @@ def test_revocation_list_refuses_a_revoked_certificate_and_a_silent_one_delivers
     assert result.rc == 0
 
 
+# ------------------------------------------------------------------- the settings check
+
+CHECK_FAILED = "The check of the mail settings failed.\n\n"
+
+
+@pytest.mark.parametrize("case", ["passed", "wrong_password", "untrusted"])
+def test_settings_check_logs_in_and_sends_nothing(mail, tw, trusted, smtpd, creds, case):
+    """"/emailcheck" goes up to the login and QUIT in its own window, then says in one box
+    what it found or what failed; never a MAIL FROM, and the queued file stays."""
+    if case == "untrusted":
+        server = mail.scripted(presenting(trusted, "unknown_ca", "starttls"))
+    else:
+        server = smtpd("starttls", users={USER: PASSWORD}, mechanisms=("PLAIN",),
+                       size_limit=35 * 1024 * 1024)
+    creds.write(USER, "not the password" if case == "wrong_password" else PASSWORD)
+    secure_settings(tw, server.port, "starttls", USER)
+    mail.queue("S1.txt", message())
+    result = mail.run(args="/emailcheck", caption="Checking Email Setup")
+    assert [b["caption"] for b in result.boxes] == ["Email Setup Check"], result
+    box = result.boxes[0]
+    assert box["owner"] == 0 and box["buttons"] == [1]
+    assert len(result.windows) == 1
+    statuses = result.windows[0]
+    assert statuses[0] == "Connecting to: " + SERVER_NAME
+    if case == "passed":
+        assert result.rc == 0
+        assert box["icon"] == "information"
+        assert box["text"] == (
+            "Connected to localhost port %d; TLS 1.2, certificate for localhost trusted; logged "
+            "in as %s with PLAIN; the server takes messages up to 35 MB." % (server.port, USER))
+        assert statuses[-1] == "Settings checked"
+        assert statuses.index("Starting TLS") < statuses.index("Logging in")
+    else:
+        assert result.rc == 1
+        assert box["icon"] == "exclamation"
+        if case == "wrong_password":
+            assert box["text"] == (CHECK_FAILED + TEXT_AUTH_ERROR % (
+                "535 5.7.8 Authentication credentials invalid\r") + ADVICE_PASSWORD)
+        else:
+            assert box["text"] == (CHECK_FAILED + "State=TLS. Error: the certificate of "
+                                   "localhost is not trusted.\n")
+            assert server.reached.wait(30), "the client never closed the connection"
+            assert set(tls_record_types(server.after)) <= {"alert"}, server.after[:64]
+    if case != "untrusted":
+        assert server.verbs(tls=False) == ["EHLO", "STARTTLS"]
+        # QUIT after a passed login; after a refusal nothing more, as in "/email".
+        assert server.verbs(tls=True) == ["EHLO", "AUTH"] + (["QUIT"] if case == "passed"
+                                                              else [])
+        assert [(x["password"], x["tls"]) for x in server.logins] == [(
+            b"not the password" if case == "wrong_password" else PASSWORD.encode(), True)]
+        assert server.messages == []
+    assert mail.queued() == ["S1.txt"]
+
+
 # -------------------------------------------------------------- refused before connecting
 
 @pytest.mark.parametrize("security,user,stored,text", [
@@ -417,23 +510,41 @@ def test_settings_refused_before_any_connection(mail, tw, creds, security, user,
 
 # ------------------------------------------------------------------- one sender at a time
 
-def test_two_runs_at_once_send_each_file_once(mail, tw, smtpd, creds):
-    # A server slow to accept each message, so that the first run's batch is still going
-    # while the second run starts.
+# Wine's short names are hashes ("Program Files" is PROG~FBU), so the other spelling is one of
+# case and a "." step.
+@pytest.mark.parametrize("second", [
+    "/email", r"/email c:\program files\TILLWICK ORVENDA\.\email\*.txt"], ids=["same", "spelled"])
+def test_two_runs_at_once_send_each_file_once(mail, tw, smtpd, creds, second):
+    """A server slow to accept each message, so that the first run's batch is still going
+    while the second starts, which names the queue folder its own way: one batch mutex for
+    both, so one run sends every file while the other waits for it and then finds none."""
     server = smtpd("starttls", users={USER: PASSWORD}, data_delay=0.5)
     creds.write(USER, PASSWORD)
     secure_settings(tw, server.port, "starttls", USER)
-    for i in (1, 2, 3):
+    for i in (1, 2, 3, 4):
         mail.queue("S%d.txt" % i, message(to="<r%d@example.org>" % i))
-    runs = [mail.start(timeout=60), mail.start(timeout=60)]
+    runs = [mail.start(timeout=60), mail.start(args=second, timeout=60)]
     deadline = time.monotonic() + 15
     together = False
     while not together and time.monotonic() < deadline:
         together = [p["exe"].lower() for p in tw.processes()].count("tillwick.exe") == 2
     assert together, "the two runs never ran at the same time"
+    ended = [None, None]
+    deadline = time.monotonic() + 60
+    while None in ended and time.monotonic() < deadline:
+        for i, run in enumerate(runs):
+            if ended[i] is None and run.running.proc.poll() is not None:
+                ended[i] = time.time()
+        time.sleep(0.02)
     results = [run.wait() for run in runs]
     assert [r.rc for r in results] == [0, 0]
     assert merge_boxes(results) == []
     assert sorted(m["to"][0] for m in server.messages) == [
-        "r1@example.org", "r2@example.org", "r3@example.org"]
+        "r1@example.org", "r2@example.org", "r3@example.org", "r4@example.org"]
     assert mail.queued() == []
+    # Every window was one run's (each recorder sees them all); the other run ended after
+    # the last message was in.
+    windows = results[0].window_info
+    assert len(windows) == 4 and len({w["pid"] for w in windows}) == 1, windows
+    last_data = max(c["at"] for c in server.commands if c["verb"] == "DATA")
+    assert min(ended) > last_data, (ended, last_data)

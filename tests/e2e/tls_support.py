@@ -305,10 +305,13 @@ class SecureSmtpd:
     peer}]), every login attempt (logins: [{mechanism, login, password, tls, ok}], login and
     password as the bytes received) and every accepted message (messages, as in Aiosmtpd).
     xoauth2 (oauth_support.Xoauth2) offers AUTH XOAUTH2 too, on lines as long as a bearer token
-    needs; its attempts go to logins as well. Each command also has "at" (time.time())."""
+    needs; its attempts go to logins as well. Each command also has "at" (time.time()).
+    size_limit offers SIZE with that limit (0: no SIZE); eight_bit=False leaves 8BITMIME out
+    of the reply to EHLO. Each message keeps MAIL FROM's parameters too ("mail_options",
+    upper case)."""
 
     def __init__(self, certs, mode="starttls", users=None, mechanisms=("PLAIN", "LOGIN"),
-                 cert="localhost", data_delay=0.0, xoauth2=None):
+                 cert="localhost", data_delay=0.0, xoauth2=None, size_limit=0, eight_bit=True):
         from aiosmtpd.controller import Controller
         from aiosmtpd.smtp import SMTP, AuthResult
 
@@ -331,8 +334,15 @@ class SecureSmtpd:
                                         "data": envelope.original_content,
                                         "helo": session.host_name,
                                         "login": getattr(session.auth_data, "login", None),
-                                        "tls": inside_tls(srv)})
+                                        "tls": inside_tls(srv),
+                                        "mail_options": list(envelope.mail_options)})
                 return "250 2.0.0 Ok: queued"
+
+        if not eight_bit:
+            async def handle_EHLO(handler, srv, session, envelope, hostname, responses):
+                session.host_name = hostname
+                return [r for r in responses if r[4:].upper() != "8BITMIME"]
+            Handler.handle_EHLO = handle_EHLO
 
         if xoauth2 is not None:
             async def auth_XOAUTH2(handler, smtp, args):
@@ -389,7 +399,7 @@ class SecureSmtpd:
             def factory(self):
                 return RecordingSmtp(self.handler, **self.SMTP_kwargs)
 
-        options = {"data_size_limit": 0, "server_hostname": "tls.test"}
+        options = {"data_size_limit": size_limit, "server_hostname": "tls.test"}
         context = certs.server_context(cert)
         if mode == "starttls":
             options.update(tls_context=context, require_starttls=True)
