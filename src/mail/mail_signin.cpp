@@ -31,6 +31,12 @@ int RunEmailSignIn(void)
                    outcome.user);
         break;
     case kCheckFailed:
+        // Only a refusal says the login is not taken; anything else (a close, TLS) leaves
+        // the sign-in unchecked.
+        if (check->window.conversation.verdict.kind != kVerdictRefused) {
+            FormatText(text, sizeof text, kTextSignInNotChecked, who, check->text);
+            break;
+        }
         exitCode = 1;
         if (IsRefusedToken(&check->window.conversation.verdict)) {
             PlatMutex lock = LockSignInStore();
