@@ -12,15 +12,26 @@
 #include "../platform/plat_files.h"
 #include "../platform/plat_locale.h"
 #include "../platform/plat_time.h"
+#include "../platform/plat_work.h"
 #include "mail_texts.h"
 #include "mime_text.h"
 
 // The description is cut so that "Sending: " and it stay within the status text's 255.
 static const size_t kDescriptionMax = 246;
 
+// The body's scan, once it has been started: ended before anything reads what it wrote, and
+// before the text it reads goes.
+static void EndBodyScan(QueuedMessage *message)
+{
+    if (message->scanWork)
+        PlatFinishWork(message->scanWork);
+    message->scanWork = 0;
+}
+
 // The text goes; the head may point into it, and goes too.
 static void UnmapText(QueuedMessage *message)
 {
+    EndBodyScan(message);
     if (message->headOwned)
         free((void *)message->head);
     message->head = nullptr;
@@ -70,7 +81,9 @@ int LoadMessageFile(QueuedMessage *message, const char *path)
         return kParseCannotOpen;
     message->text = text;
     message->textLength = (size_t)size;
-    if (memchr(text, '\0', (size_t)size) != nullptr) {
+    // The header block's zero bytes now; the body's come with its one scan.
+    message->headerEnd = FindHeaderEnd(text, (size_t)size);
+    if (memchr(text, '\0', message->headerEnd) != nullptr) {
         UnmapText(message);
         return kParseCannotOpen;
     }
@@ -91,7 +104,7 @@ static const char *FindInRange(const char *text, size_t length, const char *need
 
 int ReadMessageHeader(QueuedMessage *m)
 {
-    size_t end = FindHeaderEnd(m->text, BodyEnd(m));
+    size_t end = m->headerEnd;
     // The description line: the first line, when its line feed comes before the first
     // "Subject:" of the header block and neither stands at the very start.
     const char *lineFeed = (const char *)memchr(m->text, '\n', end);
@@ -246,12 +259,14 @@ static inline bool HasByte(uint64_t word, uint64_t pattern)
     return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
 }
 
-size_t NormalizedLength(const char *text, size_t length, bool *has8bit)
+// NormalizedLength that also tells whether a zero byte is there.
+static size_t ScanText(const char *text, size_t length, bool *has8bit, bool *hasZero)
 {
-    // One pass, eight bytes at a time where they hold no line end: every bare CR and bare
-    // LF grows by one byte, a CR LF stays as it is.
+    // One pass, eight bytes at a time where they hold no line end and no zero: every bare
+    // CR and bare LF grows by one byte, a CR LF stays as it is.
     const unsigned char *t = (const unsigned char *)text;
     uint64_t high = 0;
+    bool zero = false;
     size_t size = length;
     size_t i = 0;
     while (i < length) {
@@ -259,7 +274,8 @@ size_t NormalizedLength(const char *text, size_t length, bool *has8bit)
             uint64_t word;
             memcpy(&word, t + i, 8);
             high |= word;
-            if (!HasByte(word, 0x0D0D0D0D0D0D0D0Dull) && !HasByte(word, 0x0A0A0A0A0A0A0A0Aull)) {
+            if (!HasByte(word, 0x0D0D0D0D0D0D0D0Dull) && !HasByte(word, 0x0A0A0A0A0A0A0A0Aull) &&
+                !HasByte(word, 0)) {
                 i += 8;
                 continue;
             }
@@ -269,6 +285,7 @@ size_t NormalizedLength(const char *text, size_t length, bool *has8bit)
         for (; i < end; i++) {
             unsigned char c = t[i];
             high |= c;
+            zero = zero || c == 0;
             if (c == '\r')
                 size += i + 1 < length && t[i + 1] == '\n' ? 0 : 1;
             else if (c == '\n')
@@ -276,7 +293,31 @@ size_t NormalizedLength(const char *text, size_t length, bool *has8bit)
         }
     }
     *has8bit = (high & 0x8080808080808080ull) != 0;
+    *hasZero = zero;
     return size;
+}
+
+size_t NormalizedLength(const char *text, size_t length, bool *has8bit)
+{
+    bool zero;
+    return ScanText(text, length, has8bit, &zero);
+}
+
+bool ScanMessageBody(QueuedMessage *m)
+{
+    m->restSize = ScanText(m->text + m->headerEnd, BodyEnd(m) - m->headerEnd, &m->restHigh,
+                           &m->restZero);
+    return !m->restZero;
+}
+
+static void ScanBodyWork(void *context) { ScanMessageBody((QueuedMessage *)context); }
+
+void StartBodyScan(QueuedMessage *m)
+{
+    EndBodyScan(m);
+    m->scanWork = PlatStartWork(ScanBodyWork, m);
+    if (!m->scanWork)
+        ScanMessageBody(m);  // no thread to spare: here and now
 }
 
 void ScanMessage(QueuedMessage *m)
@@ -288,10 +329,9 @@ void ScanMessage(QueuedMessage *m)
     facts->hasMessageId = FindFieldNoCase(m->text, b, first, b->count, "Message-ID") >= 0;
     facts->hasMimeFields = FindFieldNoCase(m->text, b, first, b->count, "MIME-Version") >= 0 ||
                            FindFieldNoCase(m->text, b, first, b->count, "Content-Type") >= 0;
-    bool headHigh = false, restHigh = false;
+    bool headHigh = false;
     NormalizedLength(m->text + m->headerStart, b->end - m->headerStart, &headHigh);
-    m->restSize = NormalizedLength(m->text + b->end, BodyEnd(m) - b->end, &restHigh);
-    facts->has8bit = headHigh || restHigh;
+    facts->has8bit = headHigh || m->restHigh;
 }
 
 // The domain a Message-ID names: the sender's, when it is a plain host name; else the
@@ -388,15 +428,17 @@ void MakeDocumentLabel(const char *statusText, const char *fileName, char *label
     CopyText(label, labelSize, kLabelStatement);
 }
 
-int ParseMessageFile(QueuedMessage *message, const char *path)
+int BeginMessageFile(QueuedMessage *message, const char *path)
 {
     message->sender[0] = message->greetingName[0] = message->statusText[0] = '\0';
     message->recipientCount = 0;
     message->header.count = 0;
     message->hasDescription = false;
-    message->headerStart = 0;
     message->added[0] = '\0';
-    ReleaseMessageText(message);
+    ReleaseMessageText(message);  // and with it any scan still running
+    message->headerStart = message->headerEnd = message->restSize = 0;
+    message->restHigh = message->restZero = false;
+    message->finished = 0;
     if (!CopyText(message->path, sizeof message->path, path))
         return kParseCannotOpen;
     int result = LoadMessageFile(message, path);
@@ -408,13 +450,41 @@ int ParseMessageFile(QueuedMessage *message, const char *path)
         result = ExtractSender(message);
     if (result == kParseReady) {
         MakeGreetingName(message);
-        ScanMessage(message);
-        result = PrepareMessageHead(message);
+        StartBodyScan(message);
+    } else if (message->text && !ScanMessageBody(message)) {
+        // Unusable either way: a zero byte in the body counts first, as one in the header.
+        UnmapText(message);
+        result = kParseCannotOpen;
     }
     message->statusText[0] = '\0';
     if (message->text)
         ExtractDescription(message);
     return result;
+}
+
+int FinishMessageFile(QueuedMessage *message)
+{
+    if (message->finished)
+        return message->finished;
+    EndBodyScan(message);
+    int result = kParseCannotOpen;
+    if (message->text && !message->restZero) {
+        ScanMessage(message);
+        result = PrepareMessageHead(message);
+    }
+    if (result != kParseReady && message->text && message->restZero) {
+        // As a zero byte in the header block: no text, and so no description either.
+        UnmapText(message);
+        message->statusText[0] = '\0';
+    }
+    message->finished = result;
+    return result;
+}
+
+int ParseMessageFile(QueuedMessage *message, const char *path)
+{
+    int result = BeginMessageFile(message, path);
+    return result == kParseReady ? FinishMessageFile(message) : result;
 }
 
 size_t EncodeTransparent(const char *source, size_t length, size_t *position, int *atLineStart,

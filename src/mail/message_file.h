@@ -6,6 +6,7 @@
 
 #include "../base/paths.h"
 #include "../platform/plat_files.h"
+#include "../platform/plat_work.h"
 #include "header_block.h"
 #include "message_head.h"
 
@@ -51,17 +52,24 @@ struct QueuedMessage {
     bool headOwned;
     size_t headLength;
     size_t codingOffset;   // where the head's "8bit" may become "quoted-printable"; 0: none
+    size_t headerEnd;      // where the header block ends: its empty line, or the file's end
+    // The one scan of the rest, on a thread of its own while the window is made: these three
+    // are the scan's until FinishMessageFile has waited for it.
+    PlatWork scanWork;     // 0 when no scan is running
     size_t restSize;       // the rest's bytes with every line end as CR LF (for SIZE)
+    bool restHigh;         // the rest holds a byte of 0x80 or above
+    bool restZero;         // the rest holds a zero byte
+    int finished;          // FinishMessageFile's result once it has run; 0 before
     char added[120];       // for the log: what was added and labelled ("" for nothing)
 };
 
 // Each operation below fills its part of message; the text ones read message->text.
 
-// Claims the file at path and maps it as message->text (the path is not recorded): 1; 10
-// when it cannot be opened or mapped, or holds a zero byte (a text that the host never
-// writes, and that could not go out as such); 20 when it is empty; kParseInUse when another
-// run holds it (it is left alone). On 1 (and 20) the claim stays held until
-// ReleaseMessageText.
+// Claims the file at path and maps it as message->text (the path is not recorded), and finds
+// where its header block ends: 1; 10 when it cannot be opened or mapped, or its header block
+// holds a zero byte (a text that the host never writes, and that could not go out as such;
+// the body's are found by its scan); 20 when it is empty; kParseInUse when another run holds
+// it (it is left alone). On 1 (and 20) the claim stays held until ReleaseMessageText.
 int LoadMessageFile(QueuedMessage *message, const char *path);
 
 // Reads the header block: where it ends, whether the first line is the description line
@@ -88,8 +96,15 @@ void MakeGreetingName(QueuedMessage *message);
 // "Sending Email" when there is none.
 void ExtractDescription(QueuedMessage *message);
 
-// What the message is, for the decisions of its transmission: its fields and one scan of
-// the bytes it transmits (the 8-bit bytes, and the rest's size with CR LF line ends).
+// The one pass over the rest of the file (from the header block's end): its size with CR LF
+// line ends, whether it holds 8-bit bytes or a zero byte. False on a zero byte.
+bool ScanMessageBody(QueuedMessage *message);
+
+// Starts that scan beside the caller (or makes it at once when no thread can be had).
+void StartBodyScan(QueuedMessage *message);
+
+// What the message is, for the decisions of its transmission: its fields, and the 8-bit bytes
+// of what it transmits (the header block's here, the rest's from ScanMessageBody).
 void ScanMessage(QueuedMessage *message);
 
 // Composes the head the message goes out with; the platform's facts it needs (the local
@@ -102,11 +117,20 @@ int PrepareMessageHead(QueuedMessage *message);
 void MakeDocumentLabel(const char *statusText, const char *fileName, char *label,
                        size_t labelSize);
 
-// Runs the parse in the order the batch needs: load, header block, recipients, sender,
-// greeting name and the head while the results are 1; then the status text is set afresh
-// when the text was loaded. The path is kept in message->path; a path that does not fit gives
-// 10. Returns the first result other than 1, or 1. Whatever the result, the message is
-// released with ReleaseMessageText once it is done with.
+// Runs the parse in the order the batch needs: load, header block, recipients, sender and
+// greeting name while the results are 1, then starts the body's scan (on another result the
+// scan is made at once, and a zero byte gives 10); the status text is set afresh when the text
+// is still loaded. The path is kept in message->path; a path that does not
+// fit gives 10. Returns the first result other than 1, or 1. Whatever the result, the message
+// is released with ReleaseMessageText once it is done with.
+int BeginMessageFile(QueuedMessage *message, const char *path);
+
+// Waits for the body's scan, then reads the facts and composes the head: 1, or 10 when the
+// body holds a zero byte (the text is then released and the status text emptied, as for one
+// in the header block) or the head cannot be made. Runs once; later calls give the same.
+int FinishMessageFile(QueuedMessage *message);
+
+// BeginMessageFile, and FinishMessageFile when it gave 1: the whole parse at once.
 int ParseMessageFile(QueuedMessage *message, const char *path);
 
 // Deletes the message file: through the claim when the run holds one (the text is unmapped

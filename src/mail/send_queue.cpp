@@ -131,7 +131,8 @@ static void ReportInvalidFile(SendBatch *batch, int result, const char *fileName
 static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName)
 {
     QueuedMessage *message = &batch->message;
-    int result = ParseMessageFile(message, path);
+    // The body's scan goes on beside the window's making; the window finishes the parse.
+    int result = BeginMessageFile(message, path);
     bool goOn = true;
     // Another run is sending it (named some other way): it is that run's to finish.
     if (result == kParseInUse) {
@@ -147,7 +148,9 @@ static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName
     if (result == kParseReady) {
         MailLogMessageStarts(&batch->log, &batch->settings, fileName);
         SendInWindow(batch);
-        if (!batch->window.started)
+        if (batch->window.messageResult != kParseReady)
+            ReportInvalidFile(batch, batch->window.messageResult, fileName);
+        else if (!batch->window.started)
             MailLogMessageEnds(&batch->log, false, "kept: the sending window could not be made");
         goOn = !batch->window.stopBatch;
     } else {

@@ -679,6 +679,16 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
 {
     w->handle = handle;
     w->started = true;
+    // The body's scan ran while the window was made; a file it finds unusable ends the window
+    // before it is shown.
+    if (!w->check) {
+        w->messageResult = FinishMessageFile(w->message);
+        if (w->messageResult != kParseReady) {
+            w->selfClose = w->ended = true;
+            PlatEndDialog(handle, -1);
+            return;
+        }
+    }
     MailLogWindowOpened(w->log);
     // 10 points at the screen's vertical resolution, to the nearest pixel.
     int dpi = PlatGetDeviceCaps(handle, kLogPixelsY);
@@ -840,6 +850,7 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
     w->failureText[0] = '\0';
     memset(&w->tlsInfo, 0, sizeof w->tlsInfo);
     w->started = w->stopBatch = w->renewToken = false;
+    w->messageResult = kParseReady;
     w->arrivalEarly = false;
     w->arrivalCommands = 0;
     w->handle = 0;

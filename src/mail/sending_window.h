@@ -61,6 +61,9 @@ struct SendingWindow {
     bool started;      // the window was made
     bool stopBatch;    // the batch must stop after this message
     bool renewToken;   // the token was refused: renew it and send this message again
+    // The message file's result once the window had finished reading it: 1, or why it can
+    // never be sent (the window then ended before it was shown, for the batch to report it).
+    int messageResult;
 
     // The window's own.
     PlatWindow handle;

@@ -24,6 +24,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path, PureWindowsPath
 
@@ -509,13 +510,16 @@ class Running:
                 start_new_session=True)
 
     def _wait_launcher(self):
-        try:
-            self.proc.wait(timeout=self.timeout + 15)
-        except subprocess.TimeoutExpired:
+        # A wait with a time-out polls, with pauses of up to 50 ms: a thread that waits
+        # without one sees the end at once, and the elapsed time is exact.
+        ended = threading.Event()
+        threading.Thread(target=lambda: (self.proc.wait(), ended.set()), daemon=True).start()
+        if not ended.wait(self.timeout + 15):
             _kill_group(self.proc)
             self._stop_watch()
             self.tw.session.restart_server()
             pytest.fail("launcher did not return: %r" % self.cmdline)
+        self.ended = time.monotonic()
 
     def wait(self):
         self._wait_launcher()
@@ -533,7 +537,7 @@ class Running:
                 self._stop_watch()
                 pytest.fail("wine64 did not run launch.exe twice (rc %r then %r, stderr %r)" % (
                     first[0], self.proc.returncode, first[1]))
-        elapsed = time.monotonic() - self.started
+        elapsed = self.ended - self.started
         rc = self.proc.returncode
         stderr = self.errors.read_bytes().decode("utf-8", "replace")
         events = self._stop_watch()

@@ -520,12 +520,13 @@ class FastSmtpServer:
     receives, takes STARTTLS (ssl wrap of the socket) when given a server context, and accepts
     HELO and EHLO alike. sizes: the length of every message received, end-of-data mark
     included. clocks: for every message, the seconds from the accept to its end of data, as the
-    server's own clock measured them."""
+    server's own clock measured them. quits: the monotonic time of every reply to QUIT."""
 
     def __init__(self, context=None):
         self.context = context
         self.sizes = []
         self.clocks = []
+        self.quits = []
         self.errors = []
         self.sock = socket.socket()
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -580,6 +581,7 @@ class FastSmtpServer:
                     conn.sendall(b"250 2.0.0 Ok: queued\r\n")
                 elif verb == b"QUIT":
                     conn.sendall(b"221 2.0.0 Bye\r\n")
+                    self.quits.append(time.monotonic())
                     return
                 else:
                     conn.sendall(b"250 2.0.0 Ok\r\n")

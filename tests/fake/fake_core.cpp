@@ -13,6 +13,7 @@
 #include "platform/plat_registry.h"
 #include "platform/plat_shell.h"
 #include "platform/plat_ui.h"
+#include "platform/plat_work.h"
 
 FakeState gFake;
 
@@ -592,6 +593,15 @@ void PlatShowWindow(PlatWindow window, int showCommand)
 {
     FakeRecord("ShowWindow(" + std::to_string(window) + "," + std::to_string(showCommand) + ")");
 }
+
+// Work runs at once, on the caller's thread: what it writes is there when the start returns.
+PlatWork PlatStartWork(void (*work)(void *context), void *context)
+{
+    work(context);
+    return 1;
+}
+
+void PlatFinishWork(PlatWork) {}
 
 void PlatSleep(unsigned milliseconds)
 {

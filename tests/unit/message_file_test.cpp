@@ -36,6 +36,8 @@ TEST_F(MessageFile, LoadMapsTheClaimedFileOrReportsWhyNot)
         {"plain", true, false, "abc\r\n", 1, "abc\r\n"},
         {"a zero byte would cut it short", true, false, std::string("To: a@b.c\r\n\0rest", 16), 10, ""},
         {"a zero byte as the last byte", true, false, std::string("abc\0", 4), 10, ""},
+        {"a body without one", true, false, "To: a@b.c\r\n\r\n" + std::string(31, 'x'), 1,
+         "To: a@b.c\r\n\r\n" + std::string(31, 'x')},
     };
     for (const Row &row : rows) {
         FakeReset();
@@ -225,6 +227,11 @@ TEST_F(MessageFile, ParseRunsInOrderAndKeepsTheDescriptionForTheLabel)
         {"no From, with a description", "Invoice 7\r\nTo: <b@x.y>\r\nSubject: x\r\n", 40, "Sending: Invoice 7"},
         {"Reply-To only", "Reply-To: <r@x.y>\r\nFrom: <a@b.c>\r\nSubject: x\r\n", 30, "Sending: Reply-To: <r@x.y>"},
         {"empty", "", 20, ""},
+        // Found by the body's scan, it counts as one in the header block: no text, no status.
+        {"a zero byte deep in the body", "Invoice 7\r\nTo: <b@x.y>\r\nFrom: <a@b.c>\r\nSubject: x\r\n\r\n" +
+             std::string(21, 'x') + std::string(1, '\0') + "yyyyyyyyy", 10, ""},
+        {"... and in a file without To: the zero byte counts first",
+         "Invoice 7\r\nFrom: <a@b.c>\r\nSubject: x\r\n\r\nA" + std::string(1, '\0'), 10, ""},
     };
     for (const Row &row : rows) {
         FakeReset();
