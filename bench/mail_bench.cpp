@@ -8,7 +8,7 @@
 
 #include "base/text.h"
 #include "fake/fake.h"
-#include "mail/message_file.h"
+#include "mail/message/message_file.h"
 
 namespace {
 

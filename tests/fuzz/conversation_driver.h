@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "mail/mail_log.h"
-#include "mail/smtp.h"
+#include "mail/jobs/mail_log.h"
+#include "mail/smtp/smtp.h"
 
 struct ConversationRun {
     SmtpConversation *c;

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "mail/header_block.h"
-#include "mail/message_head.h"
+#include "mail/message/header_block.h"
+#include "mail/message/message_head.h"
 
 static void Check(bool holds)
 {

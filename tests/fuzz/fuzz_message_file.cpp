@@ -12,7 +12,7 @@
 
 #include "base/text.h"
 #include "fake/fake.h"
-#include "mail/message_file.h"
+#include "mail/message/message_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -13,8 +13,8 @@
 #include "conversation_driver.h"
 #include "fake/fake.h"
 #include "fake/fake_tls.h"
-#include "mail/mail_settings.h"
-#include "mail/message_file.h"
+#include "mail/settings/mail_settings.h"
+#include "mail/message/message_file.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "fake/fake.h"
-#include "mail/mail_log.h"
+#include "mail/jobs/mail_log.h"
 #include "mail_support.h"
 
 namespace {

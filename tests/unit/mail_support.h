@@ -10,9 +10,9 @@
 #include "base/text.h"
 #include "fake/fake.h"
 #include "fake/fake_net.h"
-#include "mail/message_file.h"
-#include "mail/sending_window.h"
-#include "mail/smtp.h"
+#include "mail/message/message_file.h"
+#include "mail/jobs/sending_window.h"
+#include "mail/smtp/smtp.h"
 #include "platform/plat_files.h"
 #include "platform/plat_net.h"
 

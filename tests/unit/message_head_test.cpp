@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "mail/header_block.h"
-#include "mail/message_file.h"
-#include "mail/message_head.h"
+#include "mail/message/header_block.h"
+#include "mail/message/message_file.h"
+#include "mail/message/message_head.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "mail/mime_text.h"
+#include "mail/message/mime_text.h"
 
 namespace {
 

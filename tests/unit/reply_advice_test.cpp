@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "mail/reply_advice.h"
+#include "mail/jobs/reply_advice.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/send_queue.h"
+#include "mail/jobs/send_queue.h"
 #include "mail_support.h"
 
 using namespace mailtest;

@@ -6,8 +6,8 @@
 #pragma once
 #include <cstddef>
 
-#include "../base/paths.h"
-#include "mail_settings.h"
+#include "../../base/paths.h"
+#include "../settings/mail_settings.h"
 
 // Lines gathered for one message before they are appended; a larger message's log is
 // appended in several writes.

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../base/text.h"
+#include "../../base/text.h"
 #include "mime_text.h"
 
 const char kCodingQuotedPrintable[] = "quoted-printable";

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "../base/text.h"
-#include "../platform/plat_net.h"
-#include "../platform/plat_ui.h"
+#include "../../base/text.h"
+#include "../../platform/plat_net.h"
+#include "../../platform/plat_ui.h"
 #include "mail_texts.h"
 #include "mail_token.h"
 

@@ -5,10 +5,10 @@
 
 #include <cstring>
 
-#include "../base/encoding.h"
-#include "../base/text.h"
-#include "../platform/plat_security.h"
-#include "mail_texts.h"
+#include "../../base/encoding.h"
+#include "../../base/text.h"
+#include "../../platform/plat_security.h"
+#include "settings_texts.h"
 
 void ForgetMailSettings(MailSettings *settings)
 {

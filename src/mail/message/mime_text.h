@@ -5,7 +5,7 @@
 #pragma once
 #include <cstddef>
 
-#include "../platform/plat_time.h"
+#include "../../platform/plat_time.h"
 
 // The IANA charset name of a Windows ANSI code page: 1250 to 1258 "windows-1250" to
 // "windows-1258", 874 "windows-874", 932 "shift_jis", 936 "gbk", 949 "ks_c_5601-1987", 950

@@ -6,11 +6,11 @@
 
 #include <cstring>
 
-#include "../base/encoding.h"
-#include "../base/text.h"
-#include "../oauth/access_token.h"
-#include "../oauth/oauth_encoding.h"
-#include "mail_texts.h"
+#include "../../base/encoding.h"
+#include "../../base/text.h"
+#include "../../oauth/access_token.h"
+#include "../../oauth/oauth_encoding.h"
+#include "smtp_texts.h"
 
 // The login lines pass through the start of the output: nothing of them stays behind. The
 // longest is AUTH XOAUTH2 with the largest token.

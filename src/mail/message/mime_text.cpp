@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "../base/encoding.h"
-#include "../base/text.h"
+#include "../../base/encoding.h"
+#include "../../base/text.h"
 
 static const char kHexDigits[] = "0123456789ABCDEF";
 

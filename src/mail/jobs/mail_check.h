@@ -7,10 +7,10 @@
 #pragma once
 #include <cstddef>
 
-#include "../oauth/access_token.h"
+#include "../../oauth/access_token.h"
 #include "mail_log.h"
-#include "mail_settings.h"
-#include "message_file.h"
+#include "../settings/mail_settings.h"
+#include "../message/message_file.h"
 #include "sending_window.h"
 
 // How a check ended.

@@ -2,9 +2,11 @@
 // byte. The %s and %d fields are filled where the text is used.
 #pragma once
 
+#include "../message/message_texts.h"
+#include "../settings/settings_texts.h"
+#include "../smtp/smtp_texts.h"
+
 // Settings and the start of the batch.
-const char kTextNoServer[] = "Please setup your SMTP Server in Tillwick Orvenda.";
-const char kTextNoPort[] = "Please setup your SMTP Port in Tillwick Orvenda.";
 const char kTextWinsockStart[] = "Error starting Winsock\n";
 const char kTextWinsockVersion[] = "Wrong Winsock Version\n";
 
@@ -19,20 +21,9 @@ const char kTextCouldNotDelete[] =
     "Could not delete %s.\n\nPlease delete the file manually otherwise it will be emailed "
     "again.  If Windows won't let you delete it then re-start your PC and try again.";
 
-// Document labels and status texts.
-const char kLabelInvoice[] = "Invoice number %s";
-const char kLabelStatement[] = "Statement";
-const char kStatusSendingEmail[] = "Sending Email";
-const char kStatusSendingDescription[] = "Sending: %s";
+// The status line.
 const char kStatusConnecting[] = "Connecting to: %s";
 const char kStatusConnected[] = "Connected to: %s";
-const char kStatusDisconnecting[] = "Disconnecting";
-const char kStatusSent[] = "Email Sent";
-// The steps of a settings check ("/emailcheck") as its window shows them.
-const char kStatusCheckTls[] = "Starting TLS";
-const char kStatusCheckLogin[] = "Logging in";
-const char kStatusCheckQuit[] = "Checked: saying goodbye";
-const char kStatusCheckDone[] = "Settings checked";
 const char kStatusCheckGreeted[] = "Greeted by the server";
 
 // The settings check's one box: what was found, or what failed.
@@ -103,34 +94,7 @@ const char kTextProtocolError[] =
 const char kTextInternalError[] =
     "State=%s. Error: %s\n\nNothing was sent; the email has been queued in %s\n";
 
-// The commands.
-const char kCommandHelo[] = "HELO %s\r\n";
-const char kCommandRset[] = "RSET\r\n";
-const char kCommandMailFrom[] = "MAIL FROM:<%s>";  // its parameters and CR LF follow
-const char kCommandRcptTo[] = "RCPT TO:<%s>\r\n";
-const char kCommandData[] = "DATA\r\n";
-const char kCommandQuit[] = "QUIT\r\n";
-
-// Secure submission: the settings, the login and the steps before the transaction.
-const char kTextUnknownSecurity[] =
-    "SMTPSecurity \"%s\" is not understood.\n\nPlease set SMTPSecurity in Email Setup to "
-    "none, starttls or tls.";
-const char kTextLoginWithoutTls[] =
-    "SMTPUser is set but SMTPSecurity is not starttls or tls.\n\nThe password is never sent "
-    "over an unencrypted connection: please set SMTPSecurity in Email Setup.";
-const char kTextNoCredential[] =
-    "No password was found for the SMTP login %s.\n\nPlease add it to the Windows Credential "
-    "Manager as a generic credential named \"Tillwick Orvenda SMTP\".";
-const char kCredentialTarget[] = "Tillwick Orvenda SMTP";
-const char kTextUnknownAuth[] =
-    "SMTPAuth \"%s\" is not understood.\n\nPlease set SMTPAuth in Email Setup to password or "
-    "xoauth2.";
-const char kTextSignInWithoutUser[] =
-    "SMTPAuth is xoauth2 but SMTPUser is not set.\n\nPlease set SMTPUser in Email Setup to the "
-    "mailbox you sign in with.";
-const char kTextSignInWithoutTls[] =
-    "SMTPAuth is xoauth2 but SMTPSecurity is not starttls or tls.\n\nThe sign-in's token is "
-    "never sent over an unencrypted connection: please set SMTPSecurity in Email Setup.";
+// Secure submission: the steps before the transaction.
 // The server refused the token of the sign-in: its line, and what to do.
 const char kTextXoauth2Error[] =
     "State=AUTH. Error: %s\n\nThe mail server did not accept the sign-in. Please run "
@@ -156,14 +120,3 @@ const char kTextCertOther[] =
 const char kTextTlsFailed[] =
     "State=TLS. Error: the secure connection to %s failed (0x%08X).\n\nThe email has been "
     "queued in %s\n";
-
-const char kCommandEhlo[] = "EHLO %s\r\n";
-const char kCommandStartTls[] = "STARTTLS\r\n";
-const char kCommandAuthLogin[] = "AUTH LOGIN\r\n";
-const char kCommandAuthPlain[] = "AUTH PLAIN ";  // followed by the response and CR LF
-const char kCommandAuthXoauth2[] = "AUTH XOAUTH2 ";  // likewise
-
-// The mail log shows these in place of what carries a secret.
-const char kLogHidden[] = "<hidden>";
-const char kLogAuthPlainHidden[] = "AUTH PLAIN <hidden>";
-const char kLogAuthXoauth2Hidden[] = "AUTH XOAUTH2 <hidden>";

@@ -3,8 +3,8 @@
 #pragma once
 #include <cstddef>
 
-#include "message_file.h"
-#include "smtp.h"
+#include "../message/message_file.h"
+#include "../smtp/smtp.h"
 
 // The box text for a verdict that is a refusal or a protocol error (other verdicts have the
 // window's own texts): a refusal is followed by what to do about it where the reply is a

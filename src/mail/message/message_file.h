@@ -4,9 +4,9 @@
 #pragma once
 #include <cstddef>
 
-#include "../base/paths.h"
-#include "../platform/plat_files.h"
-#include "../platform/plat_work.h"
+#include "../../base/paths.h"
+#include "../../platform/plat_files.h"
+#include "../../platform/plat_work.h"
 #include "header_block.h"
 #include "message_head.h"
 

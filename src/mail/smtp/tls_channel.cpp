@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "../platform/plat_tls.h"
+#include "../../platform/plat_tls.h"
 
 void TlsReset(TlsChannel *ch)
 {

@@ -2,9 +2,9 @@
 // store, renewed at the token endpoint when it is about to end or has been refused, under
 // the mutex that keeps two runs from renewing one sign-in at once.
 #pragma once
-#include "../oauth/access_token.h"
+#include "../../oauth/access_token.h"
 #include "mail_log.h"
-#include "mail_settings.h"
+#include "../settings/mail_settings.h"
 
 // With "SMTPAuth" xoauth2: the access token into settings->accessToken (renewed first when
 // less than 5 minutes are left, or whatever is left with forceRenewal), hidden in the log

@@ -5,7 +5,7 @@
 #pragma once
 #include <cstddef>
 
-#include "../platform/plat_tls.h"
+#include "../../platform/plat_tls.h"
 
 enum TlsMode {
     kTlsPlain = 0,    // not started: the connection is the socket itself

@@ -4,14 +4,14 @@
 #pragma once
 #include <cstddef>
 
-#include "../platform/plat_net.h"
-#include "../platform/plat_tls.h"
-#include "../platform/plat_types.h"
+#include "../../platform/plat_net.h"
+#include "../../platform/plat_tls.h"
+#include "../../platform/plat_types.h"
 #include "mail_log.h"
-#include "mail_settings.h"
-#include "message_file.h"
-#include "smtp.h"
-#include "tls_channel.h"
+#include "../settings/mail_settings.h"
+#include "../message/message_file.h"
+#include "../smtp/smtp.h"
+#include "../smtp/tls_channel.h"
 
 // Private window messages: the name lookup's answer and the socket events.
 const unsigned kWmHostFound = PLAT_WM_USER + 1;    // 1025

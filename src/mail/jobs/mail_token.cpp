@@ -1,9 +1,9 @@
 // The access token of a mail job, fetched (and renewed) under the sign-in's mutex.
 #include "mail_token.h"
 
-#include "../base/text.h"
-#include "../oauth/oauth_encoding.h"
-#include "../oauth/token_store.h"
+#include "../../base/text.h"
+#include "../../oauth/oauth_encoding.h"
+#include "../../oauth/token_store.h"
 
 AccessTokenStatus TakeMailAccessToken(MailSettings *s, MailLog *log, bool forceRenewal,
                                       AccessToken *token)

@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../base/text.h"
-#include "../platform/plat_crypto.h"
-#include "../platform/plat_files.h"
-#include "../platform/plat_locale.h"
-#include "../platform/plat_time.h"
-#include "../platform/plat_work.h"
-#include "mail_texts.h"
+#include "../../base/text.h"
+#include "../../platform/plat_crypto.h"
+#include "../../platform/plat_files.h"
+#include "../../platform/plat_locale.h"
+#include "../../platform/plat_time.h"
+#include "../../platform/plat_work.h"
+#include "message_texts.h"
 #include "mime_text.h"
 
 // The description is cut so that "Sending: " and it stay within the status text's 255.

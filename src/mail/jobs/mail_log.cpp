@@ -5,11 +5,11 @@
 
 #include <cstring>
 
-#include "../base/encoding.h"
-#include "../base/host_settings.h"
-#include "../base/text.h"
-#include "../platform/plat_files.h"
-#include "../platform/plat_time.h"
+#include "../../base/encoding.h"
+#include "../../base/host_settings.h"
+#include "../../base/text.h"
+#include "../../platform/plat_files.h"
+#include "../../platform/plat_time.h"
 
 static const char kHidden[] = "<hidden>";
 static const char kSecurityNames[][10] = {"none", "starttls", "tls"};

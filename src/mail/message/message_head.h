@@ -5,7 +5,7 @@
 #pragma once
 #include <cstddef>
 
-#include "../platform/plat_time.h"
+#include "../../platform/plat_time.h"
 #include "header_block.h"
 
 // What the header block and the message's bytes say (the description line left out).

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "../base/paths.h"
-#include "../base/text.h"
+#include "../../base/paths.h"
+#include "../../base/text.h"
 #include "mail_texts.h"
 #include "reply_advice.h"
 

@@ -7,13 +7,13 @@
 
 #include <cstring>
 
-#include "../base/error_box.h"
-#include "../base/paths.h"
-#include "../base/text.h"
-#include "../platform/plat_files.h"
-#include "../platform/plat_tls.h"
-#include "../platform/plat_ui.h"
-#include "../platform/plat_window.h"
+#include "../../base/error_box.h"
+#include "../../base/paths.h"
+#include "../../base/text.h"
+#include "../../platform/plat_files.h"
+#include "../../platform/plat_tls.h"
+#include "../../platform/plat_ui.h"
+#include "../../platform/plat_window.h"
 #include "mail_texts.h"
 #include "verdict_text.h"
 

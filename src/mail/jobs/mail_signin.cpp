@@ -2,11 +2,11 @@
 // issued for an account that cannot send as "SMTPUser".
 #include "mail_signin.h"
 
-#include "../base/text.h"
-#include "../oauth/oauth_texts.h"
-#include "../oauth/signin.h"
-#include "../oauth/token_store.h"
-#include "../platform/plat_ui.h"
+#include "../../base/text.h"
+#include "../../oauth/oauth_texts.h"
+#include "../../oauth/signin.h"
+#include "../../oauth/token_store.h"
+#include "../../platform/plat_ui.h"
 #include "mail_check.h"
 #include "mail_texts.h"
 #include "verdict_text.h"

@@ -4,9 +4,9 @@
 #pragma once
 #include <cstddef>
 
-#include "../base/host_settings.h"
-#include "../oauth/provider.h"
-#include "../oauth/token_response.h"
+#include "../../base/host_settings.h"
+#include "../../oauth/provider.h"
+#include "../../oauth/token_response.h"
 
 // "SMTPSecurity": how the connection is protected.
 enum MailSecurity {

@@ -6,9 +6,9 @@
 #pragma once
 #include <cstddef>
 
-#include "mail_settings.h"
-#include "message_file.h"
-#include "mime_text.h"
+#include "../settings/mail_settings.h"
+#include "../message/message_file.h"
+#include "../message/mime_text.h"
 
 // The states: their numbers show in the time-out message, their names in the boxes of
 // negative replies. 1 and 2 are named for what they wait on; from 4 on a state is named for
