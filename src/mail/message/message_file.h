@@ -18,6 +18,8 @@ enum {
     kParseNoRecipient = 30,
     kParseNoSender = 40,
     kParseInUse = 50,  // another run holds the file: left alone, never reported
+    kParseNotNow = 60, // valid, but it cannot be composed now (no randomness, no memory):
+                       // it stays queued and the batch stops with a box that says so
 };
 
 // Each address, the greeting name and the status text hold 255 characters and a terminator.
