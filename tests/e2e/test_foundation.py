@@ -86,16 +86,39 @@ def test_sending_window_template(arch, build):
     assert [i["id"] for i in d["items"] if i["style"] & WS_TABSTOP] == [1000]
 
 
+RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
+# What Windows' installer detection takes for an installer when it finds it in the name, the
+# version resource or the manifest of a 32-bit program that asks for no execution level.
+INSTALLER_WORDS = ("instal", "setup", "update", "upgrad", "patch")
+
+
 @pytest.mark.parametrize("arch,build", BUILDS, ids=[b[0] for b in BUILDS])
-def test_manifest_as_invoker_without_dpi_awareness(arch, build):
+def test_manifest_asks_no_execution_level_and_nothing_looks_like_an_installer(arch, build):
+    """No execution level, so that Windows virtualizes the program as it does the host; the
+    Common Controls 6 dependency stays, DPI awareness stays out."""
     exe = _exe_or_skip(arch, build)
     data = pe_resources.resource(str(exe), pe_resources.RT_MANIFEST, 1)
     assert data is not None, "no process manifest (RT_MANIFEST 1)"
     root = ET.fromstring(data)
-    levels = [e.get("level") for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
-    assert levels == ["asInvoker"]
+    tags = [e.tag.split("}")[-1] for e in root.iter()]
+    assert "trustInfo" not in tags and "requestedExecutionLevel" not in tags, data
+    names = [e.get("name") for e in root.iter() if e.tag.endswith("assemblyIdentity")]
+    assert "Microsoft.Windows.Common-Controls" in names, data
     dpi = [e.tag for e in root.iter() if "dpiaware" in e.tag.lower()]
     assert dpi == [] and b"dpiAware" not in data
+
+    # No string table or RC data, which the detection reads too; the version resource's
+    # strings (UTF-16, aligned) and the manifest hold none of its words, nor does the name.
+    types = {rtype for rtype, _ in pe_resources.read_resources(str(exe))}
+    assert types <= {RT_ICON, RT_GROUP_ICON, pe_resources.RT_DIALOG, RT_VERSION,
+                     pe_resources.RT_MANIFEST}, types
+    version = pe_resources.resource(str(exe), RT_VERSION, 1)
+    texts = {"version": version.decode("utf-16-le", "replace").lower(),
+             "manifest": data.decode("utf-8").lower(), "name": exe.name.lower()}
+    assert "tillwick orvenda helper" in texts["version"]
+    for where, text in texts.items():
+        found = [w for w in INSTALLER_WORDS if w in text]
+        assert found == [], "%s holds %s" % (where, found)
 
 
 # ---------------------------------------------------------------- shared-drive refusal
