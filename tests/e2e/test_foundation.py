@@ -187,6 +187,24 @@ def test_checklargefonts_overwrites_and_keeps_other_keys(tw):
     assert after == before
 
 
+def test_checklargefonts_that_cannot_write_its_answer_says_so(tw):
+    """The real profile call's failure, with a folder where the settings file should be
+    (Wine's read-only attribute does not stop root): one box with the key, the file and the
+    system's reason, exit code 1."""
+    tw.ini_delete()
+    folder = tw.windows_dir / "Tillwick.ini"
+    folder.mkdir()
+    tw.on_cleanup(lambda: shutil.rmtree(folder, ignore_errors=True))
+    result = tw.run("/checklargefonts")
+    assert result.rc == 1
+    assert len(result.boxes) == 1, result.boxes
+    box = result.boxes[0]
+    assert (box["caption"], box["icon"], box["owner"]) == ("Error", "information", 0)
+    assert re.fullmatch(r"Could not write DPILogicalX to Tillwick\.ini: (.+) \(error 5\)",
+                        box["text"]), box["text"]
+    assert "no reason" not in box["text"]
+
+
 def test_settings_file_is_created_under_its_capitalised_name(tw):
     tw.ini_delete()
     result = tw.run("/checklargefonts")
@@ -236,12 +254,14 @@ def doc_handler(tw):
     return tw
 
 
-@pytest.mark.parametrize("target", [
-    r"C:\Reports\r.htm",
-    r"C:\My Reports\annual report.htm",
-])
-def test_open_htm_starts_registered_browser(browser, target):
+@pytest.mark.parametrize("command,target", [
+    ('"%s\\browse.exe" -nohome', r"C:\Reports\r.htm"),
+    ('"%s\\browse.exe" -nohome', r"C:\My Reports\annual report.htm"),
+    ('"%s\\browse.exe" %%1', r"C:\My Reports\annual report.htm"),   # as Windows 10 and 11 have it
+], ids=["nohome", "nohome-blanks", "modern"])
+def test_open_htm_starts_registered_browser(browser, command, target):
     tw = browser
+    tw.reg_set(HTML_COMMAND_KEY, None, command % BROWSER_DIR)
     tw.make_file(target, b"<html></html>")
     result = tw.run("/open " + target)
     assert result.rc == 0 and result.boxes == []
