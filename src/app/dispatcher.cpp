@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "../base/error_box.h"
+#include "../base/host_settings.h"
 #include "../base/text.h"
 #include "../dialogs/file_dialogs.h"
 #include "../launch/aux_launch.h"
@@ -160,12 +161,17 @@ int RunCommandLine(const char *commandLine)
     }
 
     int row = MatchSwitch(word);
+    int exitCode = 0;
     if (row != 0)
-        return RunSwitch(row);
-
-    if (pathForm || word[0] == '\0')
+        exitCode = RunSwitch(row);
+    else if (pathForm || word[0] == '\0')
         OpenDataFile(word);
-    return 0;
+
+    // An answer for the host application that could not be written is told once, after the
+    // job, whichever job wrote it, and the run ends with 1.
+    if (ReportFailedHostWrite(0))
+        exitCode = 1;
+    return exitCode;
 }
 
 int RunProgram(void)

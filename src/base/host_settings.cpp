@@ -1,9 +1,10 @@
-// The host settings file: every read and write of the utility goes through the four
-// operations here, each one private-profile call.
+// The host settings file: every read and write of the utility goes through the operations
+// here, each one private-profile call; a write that fails is kept until it is reported.
 #include "host_settings.h"
 
 #include "../platform/plat_files.h"
 #include "../platform/plat_profile.h"
+#include "error_box.h"
 #include "text.h"
 
 const char kHostSettingsRead[] = "tillwick.ini";
@@ -11,6 +12,18 @@ const char kHostSettingsWrite[] = "Tillwick.ini";
 const char kSectionAccess[] = "Microsoft Access";
 const char kSectionEmail[] = "Email Setup";
 const char kSectionRunTime[] = "Run-Time Options";
+
+// The box for a lost answer: the key, the file, the system's reason and its code.
+static const char kWriteFailedMessage[] = "Could not write %s to %s: %s (error %lu)";
+static const char kNoReasonText[] = "the system gives no reason.";
+
+// The run's first failed write, until it is reported.
+static struct {
+    bool failed;
+    char key[kSettingSize];
+    char file[kSettingSize];
+    unsigned long error;
+} gFailedWrite;
 
 int ReadHostSetting(const char *file, const char *section, const char *key, const char *def,
                     char *dest, size_t destSize)
@@ -27,10 +40,34 @@ int ReadHostSetting(const char *file, const char *section, const char *key, cons
     return n;
 }
 
-void WriteHostSetting(const char *section, const char *key, const char *value,
+bool WriteHostSetting(const char *section, const char *key, const char *value,
                       const char *file)
 {
-    PlatWriteProfileString(section, key, value, file);
+    if (PlatWriteProfileString(section, key, value, file) != 0)
+        return true;
+    unsigned long error = PlatGetLastError();
+    if (!gFailedWrite.failed) {
+        gFailedWrite.failed = true;
+        gFailedWrite.error = error;
+        CopyText(gFailedWrite.key, sizeof gFailedWrite.key, key);
+        CopyText(gFailedWrite.file, sizeof gFailedWrite.file, file);
+    }
+    return false;
+}
+
+bool ReportFailedHostWrite(PlatWindow owner)
+{
+    if (!gFailedWrite.failed)
+        return false;
+    gFailedWrite.failed = false;
+    char reason[kSettingSize];
+    if (PlatSystemErrorText(gFailedWrite.error, reason, (int)sizeof reason) == 0)
+        CopyText(reason, sizeof reason, kNoReasonText);
+    char text[3 * kSettingSize + 64];
+    FormatText(text, sizeof text, kWriteFailedMessage, gFailedWrite.key, gFailedWrite.file,
+               reason, gFailedWrite.error);
+    ShowErrorBox(owner, text);
+    return true;
 }
 
 void GetHelpFile(char *dest, size_t destSize)

@@ -24,10 +24,18 @@ const size_t kSettingSize = 256;
 int ReadHostSetting(const char *file, const char *section, const char *key, const char *def,
                     char *dest, size_t destSize);
 
-// Writes key of section; the platform creates the file, section or key as needed. Failures
-// go unnoticed by design: no caller looks at them.
-void WriteHostSetting(const char *section, const char *key, const char *value,
+// Writes key of section; the platform creates the file, section or key as needed. Returns
+// true when the value was written. A failure is also kept (the run's first: its key, file and
+// the system's reason) for ReportFailedHostWrite, since the host application would otherwise
+// act on whatever an earlier run left under the key.
+bool WriteHostSetting(const char *section, const char *key, const char *value,
                       const char *file);
+
+// When a write has failed since the last report: shows one "Error" box that names the file,
+// the key of the first failure and the system's reason, and forgets them, so that a run shows
+// one box however many of its writes failed. Returns true when it showed the box (the job
+// then ends with exit code 1), false when every write succeeded.
+bool ReportFailedHostWrite(PlatWindow owner);
 
 // "HelpFile" in "Run-Time Options": the help file's full path, "" when absent.
 void GetHelpFile(char *dest, size_t destSize);

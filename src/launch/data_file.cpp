@@ -184,8 +184,13 @@ void OpenDataFile(const char *dataPath)
         if (ContainsTextNoCase(path, ".qif")) {
             char shortPath[kPathSize];
             ShortPathOrSame(path, shortPath, sizeof shortPath);
-            WriteHostSetting(kSectionAccess, "QIFFile", shortPath, kHostSettingsWrite);
-            WriteHostSetting(kSectionAccess, "QIFFileLong", path, kHostSettingsWrite);
+            bool written =
+                WriteHostSetting(kSectionAccess, "QIFFile", shortPath, kHostSettingsWrite);
+            written = WriteHostSetting(kSectionAccess, "QIFFileLong", path, kHostSettingsWrite) &&
+                      written;
+            // The host would import whatever file an earlier hand-over left named there.
+            if (!written)
+                return;
             path = "";
             importing = true;
         }

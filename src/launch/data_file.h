@@ -10,7 +10,8 @@ const size_t kDataPathMax = kPathSize - 1;
 
 // The job for a data-file path or an empty command line. path may be "" (start the host
 // application without a data file); it is never written to. A path longer than
-// kDataPathMax is ignored.
+// kDataPathMax is ignored. A QIF file whose keys could not be written is not handed over
+// (no Ctrl+I, no start): the failed write waits for ReportFailedHostWrite.
 void OpenDataFile(const char *path);
 
 // "/demo": starts the host application on its demonstration data.

@@ -17,6 +17,26 @@ static bool EndsWith(const char *text, const char *tail)
     return n >= m && memcmp(text + n - m, tail, m) == 0;
 }
 
+// Turns the registered command into the browser's path, in place. A program in quotes is
+// that quoted path, and whatever follows it ("%1", "-nohome", more switches) is not part of
+// it: the form Windows 10 and 11 register. Any other value loses a trailing "-nohome", then
+// one blank; the rest is the path as it stands.
+static void ReadBrowserProgram(char *command)
+{
+    char *closing = command[0] == '"' ? strchr(command + 1, '"') : nullptr;
+    if (closing) {
+        size_t n = (size_t)(closing - command - 1);
+        memmove(command, command + 1, n);
+        command[n] = '\0';
+        return;
+    }
+    size_t n = strlen(command);
+    if (EndsWith(command, "-nohome"))
+        command[n -= 7] = '\0';
+    if (n > 0 && command[n - 1] == ' ')
+        command[--n] = '\0';
+}
+
 // Opens target through its own association, maximised.
 static void OpenByAssociation(const char *target)
 {
@@ -39,16 +59,7 @@ void OpenDocument(const char *target)
         return;
     }
 
-    size_t n = strlen(command);
-    if (EndsWith(command, "-nohome"))
-        command[n -= 7] = '\0';
-    if (n > 0 && command[n - 1] == ' ')
-        command[--n] = '\0';
-    if (n >= 2 && command[0] == '"' && command[n - 1] == '"') {
-        command[--n] = '\0';
-        memmove(command, command + 1, n);
-        n--;
-    }
+    ReadBrowserProgram(command);
 
     char directory[256] = "";
     const char *program = command;

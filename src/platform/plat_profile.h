@@ -12,6 +12,17 @@ int PlatReadProfileString(const char *section, const char *key, const char *def,
                           int destSize, const char *file);
 
 // WritePrivateProfileStringA. Creates the file, section or key as needed. Returns nonzero
-// on success (callers do not rely on it).
+// on success; 0 when the value could not be written (the file as it was), and then
+// PlatGetLastError, asked at once, says why.
 int PlatWriteProfileString(const char *section, const char *key, const char *value,
                            const char *file);
+
+// GetLastError of the calling thread: the reason the last failed call gave. Ask it right
+// after that call; any other call may change it.
+unsigned long PlatGetLastError(void);
+
+// FormatMessageA's text for a system error code (from the system's table, no inserts, the
+// user's language), without its line end and trailing blanks, in dest (destSize bytes, cut to
+// fit). Returns the number of characters stored; 0 with "" in dest when the system has no
+// text for the code.
+int PlatSystemErrorText(unsigned long error, char *dest, int destSize);

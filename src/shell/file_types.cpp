@@ -8,6 +8,7 @@
 #include "../base/text.h"
 #include "../platform/plat_files.h"
 #include "../platform/plat_registry.h"
+#include "../platform/plat_shell.h"
 
 struct FileTypeRow {
     const char *extension;
@@ -194,10 +195,12 @@ void RegisterFileTypes(void)
         RegisterFileType(row.extension, row.progId, row.description);
     });
     WriteUninstallEntry();
+    PlatNotifyAssociationsChanged();
 }
 
 void UnregisterFileTypes(void)
 {
     ForEachFileType([](const FileTypeRow &row) { UnregisterFileType(row.extension, row.progId); });
     PlatRegDeleteKey(PLAT_HKLM, kUninstallKey);
+    PlatNotifyAssociationsChanged();
 }

@@ -7,10 +7,12 @@
 const size_t kComposedValueSize = 260;
 
 // Makes this program the open handler of the six file types under both roots, then writes
-// the uninstall entry. Nothing is reported.
+// the uninstall entry and tells the shell that file types changed (so their icons are
+// fresh at once). Nothing is reported.
 void RegisterFileTypes(void);
 // Deletes the fixed list of keys of the six file types under both roots, child before
-// parent, then the uninstall entry's key. Does not read the host settings file.
+// parent, then the uninstall entry's key, and tells the shell. Does not read the host
+// settings file.
 void UnregisterFileTypes(void);
 
 // The parts of the two jobs above, one file type or the uninstall entry at a time.

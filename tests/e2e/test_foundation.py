@@ -86,16 +86,39 @@ def test_sending_window_template(arch, build):
     assert [i["id"] for i in d["items"] if i["style"] & WS_TABSTOP] == [1000]
 
 
+RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
+# What Windows' installer detection takes for an installer when it finds it in the name, the
+# version resource or the manifest of a 32-bit program that asks for no execution level.
+INSTALLER_WORDS = ("instal", "setup", "update", "upgrad", "patch")
+
+
 @pytest.mark.parametrize("arch,build", BUILDS, ids=[b[0] for b in BUILDS])
-def test_manifest_as_invoker_without_dpi_awareness(arch, build):
+def test_manifest_asks_no_execution_level_and_nothing_looks_like_an_installer(arch, build):
+    """No execution level, so that Windows virtualizes the program as it does the host; the
+    Common Controls 6 dependency stays, DPI awareness stays out."""
     exe = _exe_or_skip(arch, build)
     data = pe_resources.resource(str(exe), pe_resources.RT_MANIFEST, 1)
     assert data is not None, "no process manifest (RT_MANIFEST 1)"
     root = ET.fromstring(data)
-    levels = [e.get("level") for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
-    assert levels == ["asInvoker"]
+    tags = [e.tag.split("}")[-1] for e in root.iter()]
+    assert "trustInfo" not in tags and "requestedExecutionLevel" not in tags, data
+    names = [e.get("name") for e in root.iter() if e.tag.endswith("assemblyIdentity")]
+    assert "Microsoft.Windows.Common-Controls" in names, data
     dpi = [e.tag for e in root.iter() if "dpiaware" in e.tag.lower()]
     assert dpi == [] and b"dpiAware" not in data
+
+    # No string table or RC data, which the detection reads too; the version resource's
+    # strings (UTF-16, aligned) and the manifest hold none of its words, nor does the name.
+    types = {rtype for rtype, _ in pe_resources.read_resources(str(exe))}
+    assert types <= {RT_ICON, RT_GROUP_ICON, pe_resources.RT_DIALOG, RT_VERSION,
+                     pe_resources.RT_MANIFEST}, types
+    version = pe_resources.resource(str(exe), RT_VERSION, 1)
+    texts = {"version": version.decode("utf-16-le", "replace").lower(),
+             "manifest": data.decode("utf-8").lower(), "name": exe.name.lower()}
+    assert "tillwick orvenda helper" in texts["version"]
+    for where, text in texts.items():
+        found = [w for w in INSTALLER_WORDS if w in text]
+        assert found == [], "%s holds %s" % (where, found)
 
 
 # ---------------------------------------------------------------- shared-drive refusal
@@ -164,6 +187,24 @@ def test_checklargefonts_overwrites_and_keeps_other_keys(tw):
     assert after == before
 
 
+def test_checklargefonts_that_cannot_write_its_answer_says_so(tw):
+    """The real profile call's failure, with a folder where the settings file should be
+    (Wine's read-only attribute does not stop root): one box with the key, the file and the
+    system's reason, exit code 1."""
+    tw.ini_delete()
+    folder = tw.windows_dir / "Tillwick.ini"
+    folder.mkdir()
+    tw.on_cleanup(lambda: shutil.rmtree(folder, ignore_errors=True))
+    result = tw.run("/checklargefonts")
+    assert result.rc == 1
+    assert len(result.boxes) == 1, result.boxes
+    box = result.boxes[0]
+    assert (box["caption"], box["icon"], box["owner"]) == ("Error", "information", 0)
+    assert re.fullmatch(r"Could not write DPILogicalX to Tillwick\.ini: (.+) \(error 5\)",
+                        box["text"]), box["text"]
+    assert "no reason" not in box["text"]
+
+
 def test_settings_file_is_created_under_its_capitalised_name(tw):
     tw.ini_delete()
     result = tw.run("/checklargefonts")
@@ -213,12 +254,14 @@ def doc_handler(tw):
     return tw
 
 
-@pytest.mark.parametrize("target", [
-    r"C:\Reports\r.htm",
-    r"C:\My Reports\annual report.htm",
-])
-def test_open_htm_starts_registered_browser(browser, target):
+@pytest.mark.parametrize("command,target", [
+    ('"%s\\browse.exe" -nohome', r"C:\Reports\r.htm"),
+    ('"%s\\browse.exe" -nohome', r"C:\My Reports\annual report.htm"),
+    ('"%s\\browse.exe" %%1', r"C:\My Reports\annual report.htm"),   # as Windows 10 and 11 have it
+], ids=["nohome", "nohome-blanks", "modern"])
+def test_open_htm_starts_registered_browser(browser, command, target):
     tw = browser
+    tw.reg_set(HTML_COMMAND_KEY, None, command % BROWSER_DIR)
     tw.make_file(target, b"<html></html>")
     result = tw.run("/open " + target)
     assert result.rc == 0 and result.boxes == []

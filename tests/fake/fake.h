@@ -53,6 +53,10 @@ struct FakeState {
     unsigned ansiCodePage = 1252;
     // Registry: "ROOT\path" (lower-cased) -> value name (lower-cased, "" for the default).
     std::map<std::string, std::map<std::string, FakeRegistryValue>> registry;
+    // Nonzero: every profile write fails with this error (nothing written, not recorded in
+    // profileWrites); PlatSystemErrorText knows the texts in systemErrorTexts.
+    unsigned long profileWriteError = 0;
+    std::map<unsigned long, std::string> systemErrorTexts;
     PlatWindow activeWindow = 0;
     int deviceCaps = 96;             // what GetDeviceCaps answers, whatever the index
     intptr_t shellExecuteResult = 42;
@@ -65,7 +69,7 @@ struct FakeState {
     std::vector<std::string> calls;  // every seam call, one line each, in order
     std::vector<FakeMessageBox> messageBoxes;
     std::vector<FakeShellExecute> shellExecutes;
-    std::vector<FakeProfileWrite> profileWrites;
+    std::vector<FakeProfileWrite> profileWrites;     // the writes that took effect
     std::vector<std::string> deletedFiles;           // by path, or through a claim at release
     std::vector<unsigned> sleeps;
 };

@@ -58,6 +58,8 @@ static int Store(char *dest, int size, const std::string &text)
 // ---- private-profile functions ------------------------------------------------------
 
 static const std::string kSettingsFile = "tillwick.ini";
+static unsigned long gLastError;
+static FakeResetHook gLastErrorReset([] { gLastError = 0; });
 
 void FakeSetSetting(const std::string &section, const std::string &key, const std::string &raw)
 {
@@ -110,9 +112,22 @@ int PlatWriteProfileString(const char *section, const char *key, const char *val
 {
     FakeRecord("WriteProfile(" + Str(section) + "," + Str(key) + "," + Str(value) + "," +
                Str(file) + ")");
+    if (gFake.profileWriteError != 0) {
+        gLastError = gFake.profileWriteError;
+        return 0;
+    }
     gFake.profileWrites.push_back({section, key, value, file});
     gFake.ini[FakeLower(file)][FakeLower(section)][FakeLower(key)] = value;
     return 1;
+}
+
+unsigned long PlatGetLastError(void) { return gLastError; }
+
+int PlatSystemErrorText(unsigned long error, char *dest, int destSize)
+{
+    FakeRecord("SystemErrorText(" + std::to_string(error) + ")");
+    auto text = gFake.systemErrorTexts.find(error);
+    return Store(dest, destSize, text == gFake.systemErrorTexts.end() ? "" : text->second);
 }
 
 // ---- files ----------------------------------------------------------------------------
@@ -674,6 +689,8 @@ intptr_t PlatShellExecute(PlatWindow owner, const char *verb, const char *file,
                                    dir ? dir : "", params == nullptr, dir == nullptr, showCommand});
     return gFake.shellExecuteResult;
 }
+
+void PlatNotifyAssociationsChanged(void) { FakeRecord("NotifyAssociationsChanged()"); }
 
 // ---- registry ---------------------------------------------------------------------------
 

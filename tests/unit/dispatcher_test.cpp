@@ -2,6 +2,7 @@
 // switch matching, "/open".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -170,7 +171,11 @@ TEST_F(Dispatcher, OpenOfAnHtmPageStartsTheRegisteredBrowser)
         {"C:\\B\\browse.exe -nohome", "C:\\B", "browse.exe"},
         {"C:\\B\\browse.exe  -nohome", "C:\\B", "browse.exe "},   // only one blank is cut
         {"browse.exe -nohome", "", "browse.exe"},                  // no folder at all
-        {"\"C:\\B\\b.exe\" %1", "\"C:\\B", "b.exe\" %1"},           // quotes kept unless at both ends
+        // A quoted program is that path; whatever follows it is not part of it.
+        {"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" %1",
+         "C:\\Program Files\\Internet Explorer", "iexplore.exe"},
+        {"\"C:\\B\\b.exe\"  -nohome -private", "C:\\B", "b.exe"},
+        {"\"C:\\B\\b.exe -nohome", "\"C:\\B", "b.exe"},                // no closing quote: as unquoted
         {"C:\\B\\b.exe -nohomex", "C:\\B", "b.exe -nohomex"},
     };
     for (const Row &row : rows) {
@@ -196,6 +201,52 @@ TEST_F(Dispatcher, OpenOfAnHtmPageWithoutARegisteredBrowserFallsBackToItsAssocia
     EXPECT_EQ(gFake.shellExecutes[0].file, "C:\\r.htm");
     EXPECT_TRUE(gFake.shellExecutes[0].paramsNull);
     EXPECT_EQ(gFake.shellExecutes[0].show, 3);
+}
+
+// Every job that writes an answer for the host: a write that fails gives one box for the
+// run, named by the first key that failed, and exit code 1; the import is not handed over.
+TEST_F(Dispatcher, AFailedAnswerWriteIsReportedOnceWithExitCodeOne)
+{
+    struct Row {
+        const char *line;
+        bool hostRunning;
+        unsigned long error;
+        const char *box;
+        size_t starts;  // host or browser starts that still follow
+    } rows[] = {
+        {"/opendialog", false, 5, "Could not write FileSelected to Tillwick.ini: Access is denied. (error 5)", 0},
+        {"/selectfolderdialog", false, 5, "Could not write FolderSelected to Tillwick.ini: Access is denied. (error 5)", 0},
+        {"/checklargefonts", false, 112, "Could not write DPILogicalX to Tillwick.ini: the system gives no reason. (error 112)", 0},
+        {"/demo", false, 5, "Could not write DPILogicalX to Tillwick.ini: Access is denied. (error 5)", 1},
+        {"C:\\Data\\Shop.tw", false, 5, "Could not write DPILogicalX to Tillwick.ini: Access is denied. (error 5)", 1},
+        {"C:\\In\\Bank.qif", false, 5, "Could not write QIFFile to Tillwick.ini: Access is denied. (error 5)", 0},
+        {"C:\\In\\Bank.qif", true, 5, "Could not write QIFFile to Tillwick.ini: Access is denied. (error 5)", 0},
+    };
+    for (const Row &row : rows) {
+        FakeReset();
+        FakeSetSetting("Run-Time Options", "HelpFile", "C:\\Prog\\Tillwick.hlp");
+        if (row.hostRunning) {
+            gFake.windowTitles[4242] = "Tillwick Orvenda - Shop.tw";
+            FakeSetSetting("Microsoft Access", "hWnd", "4242");
+        }
+        gFake.profileWriteError = row.error;
+        gFake.systemErrorTexts[5] = "Access is denied.";
+        std::string at = std::string(row.line) + (row.hostRunning ? " (host running)" : "");
+        EXPECT_EQ(RunCommandLine(row.line), 1) << at;
+        ASSERT_EQ(gFake.messageBoxes.size(), 1u) << at;
+        EXPECT_EQ(gFake.messageBoxes[0].text, row.box) << at;
+        EXPECT_EQ(gFake.messageBoxes[0].caption, "Error");
+        EXPECT_EQ(gFake.shellExecutes.size(), row.starts) << at;
+        EXPECT_EQ(std::count_if(gFake.calls.begin(), gFake.calls.end(),
+                                [](const std::string &c) { return c.rfind("keybd_event", 0) == 0; }),
+                  0) << at;
+
+        // Reported and forgotten: the next run that writes is clean again.
+        gFake.profileWriteError = 0;
+        gFake.messageBoxes.clear();
+        EXPECT_EQ(RunCommandLine("/checklargefonts"), 0) << at;
+        EXPECT_TRUE(gFake.messageBoxes.empty()) << at;
+    }
 }
 
 TEST_F(Dispatcher, RunProgramTakesTheProcessCommandLine)

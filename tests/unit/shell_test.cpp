@@ -220,11 +220,11 @@ TEST_F(Shell, RegistrationOrderIsRowThenRootThenStep)
                                "RegSetValue(2,EditFlags,3,1)", "RegCloseKey(2)"}));
     // Every key opened is closed again.
     EXPECT_EQ(CallsStartingWith({"RegCreateKey("}).size(), CallsStartingWith({"RegCloseKey("}).size());
-    // The uninstall entry: "DisplayName" before "UninstallString".
-    std::vector<std::string> tail(calls.end() - 3, calls.end());
+    // The uninstall entry: "DisplayName" before "UninstallString"; then the shell is told.
+    std::vector<std::string> tail(calls.end() - 4, calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"RegSetValue(61,DisplayName,1,17)",
                                               "RegSetValue(61,UninstallString,1,21)",
-                                              "RegCloseKey(61)"}));
+                                              "RegCloseKey(61)", "NotifyAssociationsChanged()"}));
 }
 
 TEST_F(Shell, RegisteringTwiceEqualsOnceAndLeavesForeignValuesAlone)
@@ -262,7 +262,8 @@ TEST_F(Shell, RemovalDeletesTheFixedListChildBeforeParent)
             want.push_back(p + t.progId + ")");
         }
     want.push_back("RegDeleteKey(HKLM,SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tillwick Orvenda)");
-    // Nothing but deletions: no settings read, no key created, nothing shown.
+    want.push_back("NotifyAssociationsChanged()");
+    // Nothing but deletions and the shell told: no settings read, no key created, nothing shown.
     EXPECT_EQ(gFake.calls, want);
     EXPECT_TRUE(gFake.registry.empty());
     EXPECT_TRUE(gFake.messageBoxes.empty());
