@@ -578,6 +578,20 @@ unsigned PlatAnsiCodePage(void)
     return gFake.ansiCodePage;
 }
 
+// Windows' lead-byte ranges of the four double-byte ANSI code pages (GetCPInfo's LeadByte).
+void PlatGetLeadBytes(unsigned codePage, bool leadBytes[256])
+{
+    FakeRecord("LeadBytes(" + std::to_string(codePage) + ")");
+    for (int b = 0; b < 256; b++) {
+        bool lead = false;
+        if (codePage == 932)
+            lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        else if (codePage == 936 || codePage == 949 || codePage == 950)
+            lead = b >= 0x81 && b <= 0xFE;
+        leadBytes[b] = lead;
+    }
+}
+
 // ---- windows, keyboard, screen, help ----------------------------------------------------
 
 int PlatMessageBox(PlatWindow owner, const char *text, const char *caption, unsigned style)

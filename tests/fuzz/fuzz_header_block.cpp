@@ -1,14 +1,18 @@
 // Fuzz target: any bytes as a header block, read into fields, every field's value walked as
-// an address list, and the head composed with everything added and labelled. AddressSanitizer
-// proves every span stays inside the text; the checks prove the fields cover the block once,
-// in order, that no address carries a bracket or a control byte, that the walk always ends,
-// and that a labelled head holds not one 8-bit byte.
+// an address list (in a single-byte, a double-byte or the UTF-8 code page), and the head
+// composed with everything added and labelled, counted first. AddressSanitizer proves every
+// span stays inside the text; the checks prove the fields cover the block once, in order,
+// that no address carries a bracket or a control byte, that the walk always ends (and goes
+// on after an item it cannot use), that the count is what is written, and that a labelled
+// head holds not one 8-bit byte.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "fake/fake.h"
 #include "mail/message/header_block.h"
+#include "mail/message/message_file.h"
 #include "mail/message/message_head.h"
 
 static void Check(bool holds)
@@ -20,6 +24,9 @@ static void Check(bool holds)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static HeaderBlock block;
+    static CodePage codePage;
+    gFake.ansiCodePage = size > 1 ? (data[1] & 1 ? 932 : data[1] & 2 ? 65001 : 1252) : 1252;
+    ReadSystemCodePage(&codePage);
     const char *text = (const char *)data;
     size_t end = FindHeaderEnd(text, size);
     Check(end <= size);
@@ -32,13 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Check(f.start == at && f.valueStart >= f.start && f.valueStart <= f.end && f.end <= end);
         at = f.end;
         AddressCursor cursor;
-        StartAddressList(&cursor, text + f.valueStart, f.end - f.valueStart);
+        StartAddressList(&cursor, text + f.valueStart, f.end - f.valueStart, &codePage);
         AddressItem item;
         size_t steps = 0;
         for (AddressItemKind kind; (kind = NextAddress(&cursor, &item)) != kAddressListEnd;) {
             Check(++steps <= f.end - f.valueStart + 1);
-            if (kind == kAddressInvalid)
-                break;
+            if (item.raw)
+                Check(item.raw >= text + f.valueStart && item.raw + item.rawLength <= text + f.end);
             if (kind != kAddressMailbox)
                 continue;
             Check(item.address >= text + f.valueStart &&
@@ -55,16 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     source.text = text;
     source.block = &block;
     source.firstField = firstLineAlone && block.count > 0 ? 1 : 0;
-    source.codePage = size > 1 ? (data[1] & 1 ? 932 : data[1] & 2 ? 65001 : 1252) : 1252;
+    source.codePage = &codePage;
     source.time = {2026, 12, 8, 14, 5, 9, 2, 60};
     source.domain = "acme.test";
     TransmitPlan plan = {true, true, true, kBodyAsWritten, false};
-    std::string head(MessageHeadCapacity(end), '\0');
     size_t codingOffset;
     char added[120];
+    size_t needed = ComposeMessageHead(&source, &plan, nullptr, 0, &codingOffset, added,
+                                       sizeof added);
+    Check(needed != (size_t)-1);
+    std::string head(needed + 1, '\0');
     size_t n = ComposeMessageHead(&source, &plan, &head[0], head.size(), &codingOffset, added,
                                   sizeof added);
-    Check(n != (size_t)-1);
+    Check(n == needed);
     for (size_t i = 0; i < n; i++)
         Check((unsigned char)head[i] < 0x80);
     Check(head.compare(codingOffset, 4, "8bit") == 0);

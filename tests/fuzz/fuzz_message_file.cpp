@@ -17,6 +17,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FakeReset();
+    // The last byte picks the system's code page: single-byte, double-byte or UTF-8.
+    gFake.ansiCodePage = size > 0 ? (data[size - 1] & 1 ? 932 : data[size - 1] & 2 ? 65001 : 1252) : 1252;
     const char *path = "C:\\Program Files\\Tillwick Orvenda\\Email\\I1042.txt";
     gFake.files[path] = std::string((const char *)data, size);
     static QueuedMessage message;

@@ -61,9 +61,11 @@ struct Envelope {
     int result;
     std::string sender, recipients;  // recipients joined by ","
 };
-Envelope ParseEnvelope(const std::string &headers, const std::string &body = "Hi\r\n")
+Envelope ParseEnvelope(const std::string &headers, const std::string &body = "Hi\r\n",
+                       unsigned codePage = 1252)
 {
     FakeReset();
+    gFake.ansiCodePage = codePage;
     gFake.files["C:\\Q\\a.txt"] = "Subject: x\r\n" + headers + "\r\n" + body;
     Envelope e;
     e.result = ParseMessageFile(&Rig().message, "C:\\Q\\a.txt");
@@ -86,6 +88,7 @@ TEST_F(MessageFile, RecipientsComeFromTheHeaderBlocksToCcAndBccLists)
         std::string headers;
         int result;
         const char *recipients;
+        unsigned codePage = 1252;
     } rows[] = {
         {"To: <bob@example.org>\r\n", 1, "bob@example.org"},
         {"To: bob@example.org\r\n", 1, "bob@example.org"},
@@ -101,7 +104,13 @@ TEST_F(MessageFile, RecipientsComeFromTheHeaderBlocksToCcAndBccLists)
         {"To: team: <a@x.y>, b@x.y;, c@x.y\r\n", 1, "a@x.y,b@x.y,c@x.y"},
         {"To: undisclosed-recipients:;\r\n", 30, ""},
         {"Cc: <carol@example.org>\r\n", 30, ""},  // no To at all
-        {"to: bob@example.org\r\nTO: bob@example.org\r\n", 30, ""},
+        {"to: bob@example.org\r\nTO: bob@example.org\r\nTo : bob@example.org\r\n", 30, ""},
+        // Bcc in every spelling, a list on its next line too.
+        {"To: t@x.y\r\nbcc: a@x.y\r\nBCC: b@x.y\r\nBcc:c@x.y\r\nBcc : d@x.y\r\nBcc:\r\n e@x.y\r\n", 1,
+         "t@x.y,a@x.y,b@x.y,c@x.y,d@x.y,e@x.y"},
+        // A trail byte 0x5C in a quoted name is no escape.
+        {"To: \"\x95\x5c\" <bob@example.org>, \"\x8c\x5c\x8e\xa6\" <carol@example.org>\r\n", 1,
+         "bob@example.org,carol@example.org", 932},
         {"Reply-To: <reply@acme.test>\r\nIn-Reply-To: <m1@acme.test>\r\n", 30, ""},
         // Only an address: no bracket, no control byte, nothing after the closing bracket.
         {"To: bob@example.org> NOTIFY=NEVER\r\n", 30, ""},
@@ -114,10 +123,11 @@ TEST_F(MessageFile, RecipientsComeFromTheHeaderBlocksToCcAndBccLists)
         {"To: <" + long255 + ">\r\n", 1, long255.c_str()},
         {"To: <" + long255 + "z>\r\n", 30, ""},
         {"To: " + thousand + "\r\n", 1, nullptr},
+        {"To: " + thousand + "\r\nCc: " + thousand + ", r7@X.Y\r\n", 1, nullptr},
         {"To: " + tooMany + "\r\n", 30, ""},
     };
     for (const Row &row : rows) {
-        Envelope e = ParseEnvelope(row.headers + from);
+        Envelope e = ParseEnvelope(row.headers + from, "Hi\r\n", row.codePage);
         EXPECT_EQ(e.result, row.result) << row.headers.substr(0, 80);
         if (row.recipients)
             EXPECT_EQ(e.recipients, row.recipients) << row.headers.substr(0, 80);
@@ -198,8 +208,10 @@ TEST_F(MessageFile, DescriptionLineGivesTheStatusAndIsNotSent)
         {"line feed at the very start", "\nSubject: Inv\r\n", "Sending Email", ""},
         {"300 characters", longLine + "\r\nSubject: x\r\n", "Sending: " + longLine.substr(0, 246),
          "Subject: x\r\n"},
-        // A bare line feed ends the line too; the last character is not a CR and stays.
+        // A bare line feed or a bare CR ends the line too, as it ends every line of the block.
         {"bare line feed", "Statement 77\nSubject: x\r\n", "Sending: Statement 77", "Subject: x\r\n"},
+        {"bare CR", "Statement 77\rTo: <b@x.y>\r\nSubject: x\r\n", "Sending: Statement 77",
+         "To: <b@x.y>\r\nSubject: x\r\n"},
     };
     for (const Row &row : rows) {
         FakeReset();
@@ -247,6 +259,60 @@ TEST_F(MessageFile, ParseRunsInOrderAndKeepsTheDescriptionForTheLabel)
     ASSERT_EQ(ParseMessageFile(&Rig().message, "C:\\Q\\d.txt"), 1);
     EXPECT_EQ(Rig().message.recipientCount, 1);
     EXPECT_STREQ(Rig().message.greetingName, "accounts.acme.test");
+}
+
+TEST_F(MessageFile, HeadOfAParsedFile)
+{
+    const std::string to = "To: <b@x.y>\r\nFrom: <a@acme.test>\r\n";
+    const std::string longDomain = std::string(120, 'd') + "." + std::string(120, 'e');
+    struct Row {
+        const char *name;
+        unsigned codePage;
+        std::string file;
+        std::string head;  // what the head holds
+    } rows[] = {
+        {"UTF-8 on a UTF-8 system", 65001, to + "Subject: Gr\xC3\xBC\xC3\x9F" "e\r\n\r\n\xE2\x82\xAC 5",
+         "Subject: =?utf-8?B?R3LDvMOfZQ==?=\r\n"},
+        {"... but not UTF-8 in the header block", 65001, to + "Subject: \xFC\r\n\r\nok",
+         "Subject: =?unknown-8bit?Q?=FC?=\r\n"},
+        {"... nor in the body", 65001, to + "Subject: x\r\n\r\n" + std::string(20, 'x') + "\xC3(",
+         "charset=unknown-8bit\r\n"},
+        {"a description line ended by a bare CR is not transmitted", 1252,
+         "Invoice 7\r" + to + "Subject: f\xFCr\r\n\r\nHi",
+         "To: <b@x.y>\r\nFrom: <a@acme.test>\r\nSubject: =?windows-1252?Q?f=FCr?=\r\n"},
+        {"a Message-ID with a domain of 241 characters", 1252,
+         "To: <b@x.y>\r\nFrom: <a@" + longDomain + ">\r\nSubject: x\r\n\r\nHi", "@" + longDomain + ">\r\n"},
+    };
+    for (const Row &row : rows) {
+        FakeReset();
+        gFake.ansiCodePage = row.codePage;
+        gFake.files["C:\\Q\\a.txt"] = row.file;
+        ASSERT_EQ(ParseMessageFile(&Rig().message, "C:\\Q\\a.txt"), 1) << row.name;
+        std::string head(Rig().message.head, Rig().message.headLength);
+        EXPECT_NE(head.find(row.head), std::string::npos) << row.name << "\n" << head;
+        EXPECT_EQ(head.find("Invoice"), std::string::npos) << row.name;
+    }
+}
+
+TEST(MessageIdDomain, IsADotAtom)
+{
+    struct Row {
+        const char *sender, *greeting, *domain;
+    } rows[] = {
+        {"a@acme.test", "a.acme.test", "acme.test"},
+        {"a@acme.test.", "a.acme.test.", "acme.test"},
+        {"a@acme..test", "a.acme..test", "acme.test"},
+        {"a@.acme.test", "a..acme.test", "acme.test"},
+        {"a@ac_me.t\xE9st", "a.ac-me.t-st", "ac-me.t-st"},
+        {"a@[10.0.0.1]", "a.-10.0.0.1-", "-10.0.0.1-"},
+        {"abc@", "abc.", "abc"},  // no domain: the greeting name's
+        {"....", "....", "localhost"},
+    };
+    for (const Row &row : rows) {
+        char domain[kFieldSize];
+        MakeMessageIdDomain(row.sender, row.greeting, domain, sizeof domain);
+        EXPECT_STREQ(domain, row.domain) << row.sender;
+    }
 }
 
 TEST_F(MessageFile, DocumentLabel)

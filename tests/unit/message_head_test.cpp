@@ -4,11 +4,21 @@
 
 #include <string>
 
+#include "fake/fake.h"
 #include "mail/message/header_block.h"
 #include "mail/message/message_file.h"
 #include "mail/message/message_head.h"
 
 namespace {
+
+// A code page as the system gives it (through the fake's GetACP and lead bytes).
+const CodePage *Page(unsigned number)
+{
+    static CodePage page;
+    gFake.ansiCodePage = number;
+    ReadSystemCodePage(&page);
+    return &page;
+}
 
 TEST(HeaderBlock, FieldsWithTheirFoldsUpToTheFirstEmptyLine)
 {
@@ -22,6 +32,7 @@ TEST(HeaderBlock, FieldsWithTheirFoldsUpToTheFirstEmptyLine)
         {"Invoice 7\r\n cont\r\nTo: a\r\n", true, "=Invoice 7\r\n|= cont\r\n|To=To: a\r\n"},
         {"Invoice 7\r\n cont\r\nTo: a\r\n", false, "=Invoice 7\r\n cont\r\n|To=To: a\r\n"},
         {" lead\r\nX y: z\r\nK:\r\n\n", false, "= lead\r\n|=X y: z\r\n|K=K:\r\n"},
+        {"Bcc \t: a\r\n :b\r\n", false, "Bcc=Bcc \t: a\r\n :b\r\n"},  // the obsolete blank
         {"\r\nTo: a", false, ""},
     };
     for (const Row &row : rows) {
@@ -43,6 +54,7 @@ TEST(AddressList, ItemsKeepTheirNamesAndAddressesApart)
     struct Row {
         const char *value;
         const char *items;  // M(name|address) G(name) E, "!" for invalid
+        unsigned codePage = 1252;
     } rows[] = {
         {" \"M\xFCller, Hans\" <h@x.y>; bob@x.y", "M(\"M\xFCller, Hans\"|h@x.y)M(|bob@x.y)"},
         {" Ann (boss) <a@x.y>,\r\n\tb@x.y", "M(Ann (boss)|a@x.y)M(|b@x.y)"},
@@ -53,16 +65,21 @@ TEST(AddressList, ItemsKeepTheirNamesAndAddressesApart)
         {" <a@<x.y>", "!"},
         {" \"unclosed <a@x.y>", "!"},
         {" , ;", ""},
+        // The walk goes on after an item that cannot be used.
+        {" <a@<x.y>, \"b\" <b@x.y>", "!M(\"b\"|b@x.y)"},
+        // A trail byte 0x5C is no escape, in a quoted string or a comment.
+        {" \"\x95\x5c\" <b@x.y>, (\x95\x5c) c@x.y", "M(\"\x95\x5c\"|b@x.y)M(|(\x95\x5c) c@x.y)", 932},
+        {" \"\x95\x5c\" <b@x.y>", "!", 1252},
     };
     for (const Row &row : rows) {
         AddressCursor cursor;
-        StartAddressList(&cursor, row.value, strlen(row.value));
+        StartAddressList(&cursor, row.value, strlen(row.value), Page(row.codePage));
         std::string got;
         AddressItem item;
         for (AddressItemKind kind; (kind = NextAddress(&cursor, &item)) != kAddressListEnd;) {
             if (kind == kAddressInvalid) {
                 got += "!";
-                break;
+                continue;
             }
             std::string name(item.name ? item.name : "", item.nameLength);
             if (kind == kAddressMailbox)
@@ -104,9 +121,11 @@ TEST(TransmitPlan, WhatAMessageGetsByItsFactsAndTheServer)
     }
 }
 
-// The head of a header block for a plan, with the fake platform's facts.
+// The head of a header block for a plan, with the fake platform's facts; counted first,
+// as the buffer is sized.
 std::string Head(const std::string &header, bool description, bool addDate, bool addId,
-                 bool label, size_t *codingOffset = nullptr, std::string *added = nullptr)
+                 bool label, size_t *codingOffset = nullptr, std::string *added = nullptr,
+                 unsigned codePage = 1252)
 {
     static HeaderBlock block;
     ReadHeaderBlock(header.data(), header.size(), description, &block);
@@ -114,18 +133,23 @@ std::string Head(const std::string &header, bool description, bool addDate, bool
     source.text = header.data();
     source.block = &block;
     source.firstField = description ? 1 : 0;
-    source.codePage = 1252;
+    source.codePage = Page(codePage);
     source.time = {2026, 12, 8, 14, 5, 9, 2, 60};
     for (int i = 0; i < 16; i++)
         source.random[i] = (unsigned char)(i * 17);
     source.domain = "acme.test";
     TransmitPlan plan = {addDate, addId, label, kBodyAsWritten, false};
-    std::string out(MessageHeadCapacity(header.size()), '\0');
     size_t offset = 0;
     char log[120];
+    size_t needed = ComposeMessageHead(&source, &plan, nullptr, 0, &offset, log, sizeof log);
+    std::string out(needed + 1, '\0');
     size_t n = ComposeMessageHead(&source, &plan, &out[0], out.size(), &offset, log, sizeof log);
-    if (n == (size_t)-1)
-        return "<too small>";
+    if (n == (size_t)-1 || n != needed)
+        return "<counted " + std::to_string(needed) + ", made " + std::to_string(n) + ">";
+    std::string written =
+        block.count > source.firstField ? header.substr(block.fields[source.firstField].start) : "";
+    if (IsHeadAsWritten(&source, &plan) != (out.substr(0, n) == written))
+        return "<as written?>";
     if (codingOffset)
         *codingOffset = offset;
     if (added)
@@ -141,8 +165,11 @@ TEST(MessageHead, AdditionsComeAtTheEndAndBccNeverGoesOut)
               "To: a@x.y\r\nSubject: x\r\nDate: Tue, 08 Dec 2026 14:05:09 +0100\r\n"
               "Message-ID: <00112233445566778899aabbccddeeff@acme.test>\r\n");
     EXPECT_EQ(added, "added Date, Message-ID");
-    // Nothing to add: every byte as written, bare line ends too; no Bcc in any case.
-    EXPECT_EQ(Head("To: a@x.y\nBCC: b@x.y\r\nX: 1\n", false, false, false, false), "To: a@x.y\nX: 1\n");
+    // Nothing to add: every byte as written, bare line ends too; no Bcc in any spelling, no
+    // Resent-Bcc.
+    EXPECT_EQ(Head("To: a@x.y\nBCC: b@x.y\r\nX: 1\nbcc :c@x.y\r\nResent-bcc: d@x.y\r\n", false,
+                   false, false, false),
+              "To: a@x.y\nX: 1\n");
 }
 
 TEST(MessageHead, LabelledTextGoesAsEncodedWordsAndAddressesStayAsTheyAre)
@@ -154,7 +181,7 @@ TEST(MessageHead, LabelledTextGoesAsEncodedWordsAndAddressesStayAsTheyAre)
                             false, false, false, true, &offset, &added);
     EXPECT_EQ(head,
               "From: =?windows-1252?Q?M=FCller=2C_Hans?= <h@x.y>\r\n"
-              "To: bob@x.y; Ann <a@x.y>\r\n"
+              "To: bob@x.y, Ann <a@x.y>\r\n"
               "Subject: =?windows-1252?Q?Rechnung_f=FCr_M=FCller?=\r\n"
               "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=windows-1252\r\n"
               "Content-Transfer-Encoding: 8bit\r\n");
@@ -162,6 +189,58 @@ TEST(MessageHead, LabelledTextGoesAsEncodedWordsAndAddressesStayAsTheyAre)
     EXPECT_EQ(added, "labelled windows-1252");
     for (unsigned char c : head)
         EXPECT_LT(c, 0x80);
+}
+
+TEST(MessageHead, AddressFieldsGoOutAsRfc5322Lists)
+{
+    // Addresses of 17 characters: three with their blank and comma take a line to 60, a
+    // fourth to exactly 78 when it is the last, to 79 with the comma after it.
+    std::string list[5];
+    for (int i = 0; i < 5; i++)
+        list[i] = "a" + std::to_string(100 + i) + "@example.test";
+    const std::string four = list[0] + "; " + list[1] + "; " + list[2] + "; " + list[3];
+    struct Row {
+        const char *name;
+        std::string field;
+        bool label;
+        std::string head;
+        unsigned codePage = 1252;
+    } rows[] = {
+        {"\";\" between items becomes \",\", the group's own stays",
+         "Cc: a@x.y;b@x.y; g: c@x.y;, d@x.y\r\n", false, "Cc: a@x.y, b@x.y, g: c@x.y;, d@x.y\r\n"},
+        {"a group's \";\" alone is no reason to write it anew", "Cc: g: c@x.y; d@x.y\r\n", false,
+         "Cc: g: c@x.y; d@x.y\r\n"},
+        {"the last item fills the line to 78", "To: " + four + "\r\n", false,
+         "To: " + list[0] + ", " + list[1] + ", " + list[2] + ", " + list[3] + "\r\n"},
+        {"an item that would take its comma to 79 goes to the next line",
+         "To: " + four + "; " + list[4] + "\r\n", false,
+         "To: " + list[0] + ", " + list[1] + ", " + list[2] + ",\r\n " + list[3] + ", " + list[4] + "\r\n"},
+        {"a group's first member folded like any other",
+         "To: Accounts payable and receivable for the northern region: " + list[0] + ", " + list[1] +
+             ";\r\n",
+         false,
+         "To: Accounts payable and receivable for the northern region:\r\n " + list[0] + ", " + list[1] +
+             ";\r\n"},
+        {"a fold in a quoted 8-bit name is a blank", "To: \"M\xFCller,\r\n Hans\" <h@x.y>\r\n", true,
+         "To: =?windows-1252?Q?M=FCller=2C_Hans?= <h@x.y>\r\n"},
+        {"a comment is encoded inside its parentheses, after the address too",
+         "Reply-To: M\xFCller (B\xFCro) <m@x.y> (Z\xFCrich)\r\n", true,
+         "Reply-To: =?windows-1252?Q?M=FCller?= (=?windows-1252?Q?B=FCro?=) <m@x.y>\r\n"
+         " (=?windows-1252?Q?Z=FCrich?=)\r\n"},
+        {"a later bad item leaves the first as a list", "Reply-To: J\xF6rg <j@x.y>, <b<x>\r\n", true,
+         "Reply-To: =?windows-1252?Q?J=F6rg?= <j@x.y>, <b<x>\r\n"},
+        {"a cp932 name whose trail byte is a backslash keeps it",
+         "To: \"\x95\x5c\" <bob@example.org>\r\n", true, "To: =?shift_jis?B?lVw=?= <bob@example.org>\r\n",
+         932},
+    };
+    for (const Row &row : rows) {
+        std::string head = Head(row.field + "Subject: x\r\n", false, false, false, row.label, nullptr,
+                                nullptr, row.codePage);
+        std::string fields = head.substr(0, head.find("Subject: x\r\n"));
+        EXPECT_EQ(fields, row.head) << row.name;
+        for (size_t start = 0, end; (end = head.find("\r\n", start)) != std::string::npos; start = end + 2)
+            EXPECT_LE(end - start, 78u) << row.name << ": " << head.substr(start, end - start);
+    }
 }
 
 }  // namespace

@@ -5,9 +5,20 @@
 
 #include <string>
 
+#include "fake/fake.h"
+#include "mail/message/message_file.h"
 #include "mail/message/mime_text.h"
 
 namespace {
+
+// A code page as the system gives it (through the fake's GetACP and lead bytes).
+const CodePage *Page(unsigned number)
+{
+    static CodePage page;
+    gFake.ansiCodePage = number;
+    ReadSystemCodePage(&page);
+    return &page;
+}
 
 std::string Repeat(const std::string &piece, size_t count)
 {
@@ -36,6 +47,7 @@ TEST(MimeText, CharsetNamesAndCharacterLengths)
         {"\xb5\x6f", 950, 2},          // an ASCII letter as the trail byte
         {"\x81\x30", 936, 1},          // no trail byte below 0x40
         {"\xe9\xe9", 1252, 1},
+        {"\x95\x5c", 932, 2},          // a backslash as the trail byte
         {"\xe3\x81\x82", 65001, 3},
         {"\xf0\x9f\x98\x80", 65001, 4},
         {"\xe3\x81", 65001, 1},        // cut short
@@ -43,7 +55,7 @@ TEST(MimeText, CharsetNamesAndCharacterLengths)
         {"\xed\xa0\x80", 65001, 1},    // a surrogate
     };
     for (const Row &row : rows)
-        EXPECT_EQ(CharacterLength(row.text.data(), row.text.size(), row.codePage), row.length)
+        EXPECT_EQ(CharacterLength(row.text.data(), row.text.size(), Page(row.codePage)), row.length)
             << row.codePage << " " << row.text;
 }
 
@@ -57,6 +69,7 @@ TEST(MimeText, HeaderWordsCarryTheBytesWithinTheLimits)
         size_t column;
         std::string words;
         size_t columnAfter;
+        size_t trailing = 0;
     } rows[] = {
         {"Q specials", "a=b?c_d e\x01\xe9", 1252, 0, "=?windows-1252?Q?a=3Db=3Fc=5Fd_e=01=E9?=", 40},
         {"gbk", "\xb7\xa2\xc6\xb1", 936, 0, "=?gbk?B?t6LGsQ==?=", 18},
@@ -80,24 +93,31 @@ TEST(MimeText, HeaderWordsCarryTheBytesWithinTheLimits)
          30},
         {"no room behind the field name: fold first", "\xc3\xa9", 65001, 70,
          "\r\n =?utf-8?B?w6k=?=", 17},
+        {"the last word keeps room for what follows it", std::string(56, 'a'), 1252, 3,
+         "=?windows-1252?Q?" + std::string(53, 'a') + "?=\r\n =?windows-1252?Q?aaa?=", 23, 3},
         {"nothing to encode", "", 1252, 9, "", 9},
     };
     for (const Row &row : rows) {
         char dest[512];
         size_t column = row.column;
-        size_t n = EncodeHeaderWords(row.text.data(), row.text.size(), row.codePage, &column,
-                                     dest, sizeof dest);
+        const CodePage *page = Page(row.codePage);
+        size_t n = EncodeHeaderWords(row.text.data(), row.text.size(), page, row.trailing,
+                                     &column, dest, sizeof dest);
         EXPECT_EQ(std::string(dest), row.words) << row.name;
         EXPECT_EQ(n, row.words.size()) << row.name;
         EXPECT_EQ(column, row.columnAfter) << row.name;
+        size_t counted = row.column;
+        EXPECT_EQ(EncodeHeaderWords(row.text.data(), row.text.size(), page, row.trailing,
+                                    &counted, nullptr, 0), n) << row.name;
     }
     // Too small by one: nothing written, the column left as it was.
     const std::string text = rows[0].text;
     char small[41];
     size_t column = 3;
-    EXPECT_EQ(EncodeHeaderWords(text.data(), text.size(), 1252, &column, small, 40), (size_t)-1);
+    EXPECT_EQ(EncodeHeaderWords(text.data(), text.size(), Page(1252), 0, &column, small, 40),
+              (size_t)-1);
     EXPECT_EQ(column, 3u);
-    EXPECT_EQ(EncodeHeaderWords(text.data(), text.size(), 1252, &column, small, 41), 40u);
+    EXPECT_EQ(EncodeHeaderWords(text.data(), text.size(), Page(1252), 0, &column, small, 41), 40u);
 }
 
 std::string EncodeWhole(const std::string &source, size_t outSize)

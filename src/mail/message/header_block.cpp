@@ -33,18 +33,26 @@ size_t FindHeaderEnd(const char *text, size_t length)
     return length;
 }
 
-// The length of a field name at the line's start: printable ASCII but blank, up to a ":";
-// 0 when the line has none.
-static size_t NameLength(const char *text, size_t lineEnd, size_t start)
+// The length of a field name at the line's start: printable ASCII but blank, up to a ":"
+// or to the blanks before one; 0 when the line has none. *colon gets the ":"'s place.
+static size_t NameLength(const char *text, size_t lineEnd, size_t start, size_t *colon)
 {
-    for (size_t i = start; i < lineEnd; i++) {
+    size_t i = start;
+    while (i < lineEnd) {
         unsigned char c = (unsigned char)text[i];
-        if (c == ':')
-            return i - start;
-        if (c <= ' ' || c >= 0x7F)
+        if (c == ':' || c == ' ' || c == '\t')
+            break;
+        if (c < ' ' || c >= 0x7F)
             return 0;
+        i++;
     }
-    return 0;
+    size_t length = i - start;
+    while (i < lineEnd && (text[i] == ' ' || text[i] == '\t'))
+        i++;
+    if (length == 0 || i >= lineEnd || text[i] != ':')
+        return 0;
+    *colon = i;
+    return length;
 }
 
 bool ReadHeaderBlock(const char *text, size_t end, bool firstLineAlone, HeaderBlock *block)
@@ -66,9 +74,10 @@ bool ReadHeaderBlock(const char *text, size_t end, bool firstLineAlone, HeaderBl
                 return false;
             }
             HeaderField *f = &block->fields[block->count++];
+            size_t colon = i;
             f->start = i;
-            f->nameLength = NameLength(text, contentEnd, i);
-            f->valueStart = f->nameLength > 0 ? i + f->nameLength + 1 : i;
+            f->nameLength = NameLength(text, contentEnd, i, &colon);
+            f->valueStart = f->nameLength > 0 ? colon + 1 : i;
             f->end = next;
         }
         i = next;
@@ -80,7 +89,8 @@ bool IsEnvelopeKey(const char *text, const HeaderField *field, const char *name)
 {
     size_t n = strlen(name);
     return field->nameLength == n && memcmp(text + field->start, name, n) == 0 &&
-           field->valueStart < field->end && text[field->valueStart] == ' ';
+           field->valueStart == field->start + n + 1 && field->valueStart < field->end &&
+           text[field->valueStart] == ' ';
 }
 
 static char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
@@ -109,11 +119,35 @@ int FindFieldNoCase(const char *text, const HeaderBlock *block, int from, int to
 
 static bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-void StartAddressList(AddressCursor *cursor, const char *value, size_t length)
+void StartAddressList(AddressCursor *cursor, const char *value, size_t length,
+                      const CodePage *codePage)
 {
     cursor->p = value;
     cursor->end = value + length;
+    cursor->codePage = codePage;
     cursor->inGroup = false;
+    cursor->semicolons = false;
+}
+
+const char *SkipQuotedOrComment(const char *p, const char *end, const CodePage *codePage)
+{
+    bool comment = *p == '(';
+    int depth = 1;
+    for (p++; p < end;) {
+        char ch = *p;
+        if (ch == '\\' && p + 1 < end) {
+            p += 1 + DoubleByteLength(codePage, p + 1, end);
+            continue;
+        }
+        if (!comment && ch == '"')
+            return p + 1;
+        if (comment && ch == '(')
+            depth++;
+        else if (comment && ch == ')' && --depth == 0)
+            return p + 1;
+        p += DoubleByteLength(codePage, p, end);
+    }
+    return nullptr;
 }
 
 static void Trim(const char **start, const char **end)
@@ -149,71 +183,58 @@ AddressItemKind NextAddress(AddressCursor *c, AddressItem *item)
                 c->inGroup = false;
                 return item->kind = kAddressGroupEnd;
             }
-            continue;  // a separator as the host writes lists
+            c->semicolons = true;  // a separator as the host writes lists
+            continue;
         }
-        // One item: up to a "," or ";" outside quotes, comments and brackets.
+        // One item: up to a "," or ";" outside quotes, comments and brackets. A flaw does
+        // not end it early, so that the walk can go on after it.
         const char *start = c->p;
         const char *open = nullptr, *close = nullptr, *colon = nullptr;
-        bool quoted = false, inBrackets = false;
-        int comment = 0;
+        bool flawed = false;
         const char *p = start;
-        for (; p < c->end; p++) {
+        while (p < c->end) {
             char ch = *p;
-            if (quoted) {
-                if (ch == '\\' && p + 1 < c->end)
-                    p++;
-                else if (ch == '"')
-                    quoted = false;
-                continue;
-            }
-            if (comment > 0) {
-                if (ch == '\\' && p + 1 < c->end)
-                    p++;
-                else if (ch == '(')
-                    comment++;
-                else if (ch == ')')
-                    comment--;
-                continue;
-            }
-            if (inBrackets) {
-                if (ch == '>') {
-                    inBrackets = false;
-                    close = p;
-                } else if (ch == '<') {
-                    return item->kind = kAddressInvalid;
+            if (ch == '"' || ch == '(') {
+                p = SkipQuotedOrComment(p, c->end, c->codePage);
+                if (!p) {
+                    flawed = true;
+                    p = c->end;
                 }
-                continue;
-            }
-            if (ch == '"') {
-                quoted = true;
-            } else if (ch == '(') {
-                comment = 1;
             } else if (ch == '<') {
-                if (open)
-                    return item->kind = kAddressInvalid;  // a second address in one item
-                open = p;
-                inBrackets = true;
-            } else if (ch == ':' && !open && !c->inGroup && !colon) {
+                flawed = flawed || open != nullptr;  // a second address in one item
+                const char *q = p + 1;
+                while (q < c->end && *q != '>') {
+                    flawed = flawed || *q == '<';
+                    q++;
+                }
+                if (!open) {
+                    open = p;
+                    close = q;
+                }
+                flawed = flawed || q >= c->end;
+                p = q < c->end ? q + 1 : q;
+            } else if (ch == ':' && !open && !c->inGroup) {
                 colon = p;
                 break;
             } else if (ch == ',' || ch == ';') {
                 break;
+            } else {
+                p++;
             }
         }
-        if (quoted || comment > 0 || inBrackets)
+        const char *itemEnd = colon ? colon : p;
+        Trim(&start, &itemEnd);
+        item->raw = start;
+        item->rawLength = (size_t)(itemEnd - start);
+        c->p = colon ? colon + 1 : p;
+        if (flawed)
             return item->kind = kAddressInvalid;
         if (colon) {
-            const char *nameEnd = colon;
-            Trim(&start, &nameEnd);
             item->name = start;
-            item->nameLength = (size_t)(nameEnd - start);
-            c->p = colon + 1;
+            item->nameLength = item->rawLength;
             c->inGroup = true;
             return item->kind = kAddressGroupStart;
         }
-        c->p = p;
-        const char *itemEnd = p;
-        Trim(&start, &itemEnd);
         if (start == itemEnd)
             continue;
         if (open) {
@@ -229,7 +250,7 @@ AddressItemKind NextAddress(AddressCursor *c, AddressItem *item)
             item->address = open + 1;
             item->addressLength = (size_t)(close - open - 1);
             item->bracketed = true;
-        } else if (*start == '>' || memchr(start, '>', (size_t)(itemEnd - start))) {
+        } else if (memchr(start, '>', (size_t)(itemEnd - start))) {
             return item->kind = kAddressInvalid;
         } else {
             item->address = start;

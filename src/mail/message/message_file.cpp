@@ -102,15 +102,35 @@ static const char *FindInRange(const char *text, size_t length, const char *need
     return nullptr;
 }
 
+void ReadSystemCodePage(CodePage *codePage)
+{
+    codePage->number = PlatAnsiCodePage();
+    PlatGetLeadBytes(codePage->number, codePage->leadBytes);
+}
+
+// The length of the first line, without its line end.
+static size_t FirstLineLength(const char *text, size_t length)
+{
+    size_t n = 0;
+    while (n < length && text[n] != '\r' && text[n] != '\n')
+        n++;
+    return n;
+}
+
 int ReadMessageHeader(QueuedMessage *m)
 {
     size_t end = m->headerEnd;
-    // The description line: the first line, when its line feed comes before the first
-    // "Subject:" of the header block and neither stands at the very start.
-    const char *lineFeed = (const char *)memchr(m->text, '\n', end);
+    // The description line: the first line, when it ends before the first "Subject:" of the
+    // header block and is not empty. Its end is the header block's first line end, as the
+    // block's reader and the transparency encoding see it, so that the envelope, the labels
+    // and what is transmitted all split it off at the same place.
+    size_t firstLength = FirstLineLength(m->text, end);
     const char *subject = FindInRange(m->text, end, "Subject:");
-    m->hasDescription = lineFeed && subject && lineFeed != m->text && lineFeed < subject;
-    m->headerStart = m->hasDescription ? (size_t)(lineFeed - m->text) + 1 : 0;
+    m->hasDescription = firstLength > 0 && firstLength < end && subject &&
+                        m->text + firstLength < subject;
+    m->headerStart = m->hasDescription
+                         ? firstLength + LineEndLength(m->text, end, firstLength)
+                         : 0;
     if (!ReadHeaderBlock(m->text, end, m->hasDescription, &m->header))
         return kParseNoRecipient;  // a block this long cannot be trusted to name them all
     return kParseReady;
@@ -126,6 +146,8 @@ static bool CopyEnvelopeAddress(const AddressItem *item, char *dest)
     return CopyTextN(dest, kFieldSize, item->address, item->addressLength);
 }
 
+static char LowerAsciiChar(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+
 // Domains are compared without case, local parts as they stand.
 static bool SameAddress(const char *a, const char *b)
 {
@@ -138,11 +160,30 @@ static bool SameAddress(const char *a, const char *b)
            ContainsTextNoCase(a + localA, b + localB);
 }
 
+// The recipients so far, found by a hash of the address as SameAddress compares it: a table
+// of twice their limit, so that each address costs one look, not one per recipient.
+const int kRecipientSlots = 2048;
+static_assert(kRecipientSlots >= 2 * kRecipientsMax, "a table with room to spare");
+struct RecipientTable {
+    short slots[kRecipientSlots];  // the recipient's index + 1; 0 for a free slot
+};
+
+static unsigned AddressHash(const char *address)
+{
+    const char *at = strrchr(address, '@');
+    unsigned hash = 2166136261u;  // FNV-1a
+    for (const char *p = address; *p; p++) {
+        char c = at && p > at ? LowerAsciiChar(*p) : *p;
+        hash = (hash ^ (unsigned char)c) * 16777619u;
+    }
+    return hash;
+}
+
 // Adds the addresses of one field's list. False when one is unusable or there are too many.
-static bool AddRecipients(QueuedMessage *m, const HeaderField *f)
+static bool AddRecipients(QueuedMessage *m, const HeaderField *f, RecipientTable *table)
 {
     AddressCursor cursor;
-    StartAddressList(&cursor, m->text + f->valueStart, f->end - f->valueStart);
+    StartAddressList(&cursor, m->text + f->valueStart, f->end - f->valueStart, &m->codePage);
     AddressItem item;
     for (;;) {
         AddressItemKind kind = NextAddress(&cursor, &item);
@@ -155,29 +196,42 @@ static bool AddRecipients(QueuedMessage *m, const HeaderField *f)
         char address[kFieldSize];
         if (!CopyEnvelopeAddress(&item, address))
             return false;
+        unsigned slot = AddressHash(address) & (kRecipientSlots - 1);
         bool repeated = false;
-        for (int i = 0; i < m->recipientCount && !repeated; i++)
-            repeated = SameAddress(m->recipients[i], address);
+        for (; table->slots[slot] != 0 && !repeated; slot = (slot + 1) & (kRecipientSlots - 1))
+            repeated = SameAddress(m->recipients[table->slots[slot] - 1], address);
         if (repeated)
             continue;
         if (m->recipientCount >= kRecipientsMax)
             return false;
         CopyText(m->recipients[m->recipientCount++], kFieldSize, address);
+        table->slots[slot] = (short)m->recipientCount;
     }
+}
+
+// The envelope's keys: "To: " and "Cc: " exactly; Bcc in every spelling, since a blind copy
+// that is not taken for one would go out to everyone.
+static bool IsRecipientKey(const char *text, const HeaderField *f, int key)
+{
+    if (key == 0)
+        return IsEnvelopeKey(text, f, "To");
+    if (key == 1)
+        return IsEnvelopeKey(text, f, "Cc");
+    return HasFieldName(text, f, "Bcc");
 }
 
 int ExtractRecipients(QueuedMessage *m)
 {
     m->recipientCount = 0;
     bool haveTo = false;
-    static const char *const kKeys[] = {"To", "Cc", "Bcc"};
-    for (const char *key : kKeys) {
+    RecipientTable table = {};
+    for (int key = 0; key < 3; key++) {
         for (int i = 0; i < m->header.count; i++) {
             const HeaderField *f = &m->header.fields[i];
-            if (!IsEnvelopeKey(m->text, f, key))
+            if (!IsRecipientKey(m->text, f, key))
                 continue;
-            haveTo = haveTo || key == kKeys[0];
-            if (!AddRecipients(m, f)) {
+            haveTo = haveTo || key == 0;
+            if (!AddRecipients(m, f, &table)) {
                 m->recipientCount = 0;
                 return kParseNoRecipient;
             }
@@ -198,7 +252,8 @@ int ExtractSender(QueuedMessage *m)
         if (!IsEnvelopeKey(m->text, f, "From"))
             continue;
         AddressCursor cursor;
-        StartAddressList(&cursor, m->text + f->valueStart, f->end - f->valueStart);
+        StartAddressList(&cursor, m->text + f->valueStart, f->end - f->valueStart,
+                         &m->codePage);
         AddressItem item;
         AddressItemKind kind;
         do
@@ -235,15 +290,47 @@ void MakeGreetingName(QueuedMessage *message)
     *out = '\0';  // never longer than the sender, which fits the same size
 }
 
+// text as a domain's labels into dest (at least as large as text): letters, digits and "-",
+// any other character a "-", blanks dropped, full stops only between labels. False when
+// no label is left.
+static bool CopyDotAtom(const char *text, char *dest)
+{
+    size_t n = 0;
+    bool inLabel = false;
+    for (const char *p = text; *p; p++) {
+        if (*p == ' ')
+            continue;
+        if (*p == '.') {
+            inLabel = false;
+            continue;
+        }
+        if (!inLabel && n > 0)
+            dest[n++] = '.';  // the full stop before this label replaces those skipped
+        inLabel = true;
+        dest[n++] = IsHostNameCharacter(*p) ? *p : '-';
+    }
+    dest[n] = '\0';
+    return n > 0;
+}
+
+void MakeMessageIdDomain(const char *sender, const char *greetingName, char *domain,
+                         size_t domainSize)
+{
+    char labels[kFieldSize];
+    const char *at = strrchr(sender, '@');
+    bool made = strlen(sender) < sizeof labels && at && CopyDotAtom(at + 1, labels);
+    if (!made)
+        made = strlen(greetingName) < sizeof labels && CopyDotAtom(greetingName, labels);
+    CopyText(domain, domainSize, made ? labels : "localhost");
+}
+
 void ExtractDescription(QueuedMessage *message)
 {
     if (!message->hasDescription) {
         CopyText(message->statusText, sizeof message->statusText, kStatusSendingEmail);
         return;
     }
-    size_t descriptionLength = message->headerStart - 1;  // without its line feed
-    if (descriptionLength > 0 && message->text[descriptionLength - 1] == '\r')
-        descriptionLength--;
+    size_t descriptionLength = FirstLineLength(message->text, message->headerStart);
     if (descriptionLength > kDescriptionMax)
         descriptionLength = kDescriptionMax;
     char description[kDescriptionMax + 1];
@@ -259,14 +346,18 @@ static inline bool HasByte(uint64_t word, uint64_t pattern)
     return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
 }
 
-// NormalizedLength that also tells whether a zero byte is there.
-static size_t ScanText(const char *text, size_t length, bool *has8bit, bool *hasZero)
+// NormalizedLength that also tells whether a zero byte is there, and with checkUtf8 whether
+// a byte of 0x80 or above is outside a well-formed UTF-8 sequence.
+static size_t ScanText(const char *text, size_t length, bool checkUtf8, bool *has8bit,
+                       bool *hasZero, bool *notUtf8)
 {
-    // One pass, eight bytes at a time where they hold no line end and no zero: every bare
-    // CR and bare LF grows by one byte, a CR LF stays as it is.
+    // One pass, eight bytes at a time where they hold no line end and no zero (and, while
+    // UTF-8 is being checked, no 8-bit byte): every bare CR and bare LF grows by one byte,
+    // a CR LF stays as it is.
     const unsigned char *t = (const unsigned char *)text;
     uint64_t high = 0;
     bool zero = false;
+    bool badUtf8 = false;
     size_t size = length;
     size_t i = 0;
     while (i < length) {
@@ -275,38 +366,47 @@ static size_t ScanText(const char *text, size_t length, bool *has8bit, bool *has
             memcpy(&word, t + i, 8);
             high |= word;
             if (!HasByte(word, 0x0D0D0D0D0D0D0D0Dull) && !HasByte(word, 0x0A0A0A0A0A0A0A0Aull) &&
-                !HasByte(word, 0)) {
+                !HasByte(word, 0) && (!checkUtf8 || (word & 0x8080808080808080ull) == 0)) {
                 i += 8;
                 continue;
             }
         }
-        // This word (or the tail) byte by byte; a CR LF may span two words.
+        // This word (or the tail) byte by byte; a CR LF may span two words, and so may a
+        // UTF-8 sequence (whose bytes are never a line end or a zero).
         size_t end = i + 8 < length ? i + 8 : length;
         for (; i < end; i++) {
             unsigned char c = t[i];
             high |= c;
             zero = zero || c == 0;
-            if (c == '\r')
+            if (c == '\r') {
                 size += i + 1 < length && t[i + 1] == '\n' ? 0 : 1;
-            else if (c == '\n')
+            } else if (c == '\n') {
                 size += i > 0 && t[i - 1] == '\r' ? 0 : 1;
+            } else if (c >= 0x80 && checkUtf8) {
+                size_t k = Utf8SequenceLength(text + i, length - i);
+                badUtf8 = k == 1;
+                checkUtf8 = !badUtf8;
+                i += k - 1;
+            }
         }
     }
     *has8bit = (high & 0x8080808080808080ull) != 0;
     *hasZero = zero;
+    *notUtf8 = badUtf8;
     return size;
 }
 
 size_t NormalizedLength(const char *text, size_t length, bool *has8bit)
 {
-    bool zero;
-    return ScanText(text, length, has8bit, &zero);
+    bool zero, notUtf8;
+    return ScanText(text, length, false, has8bit, &zero, &notUtf8);
 }
 
 bool ScanMessageBody(QueuedMessage *m)
 {
-    m->restSize = ScanText(m->text + m->headerEnd, BodyEnd(m) - m->headerEnd, &m->restHigh,
-                           &m->restZero);
+    m->restSize = ScanText(m->text + m->headerEnd, BodyEnd(m) - m->headerEnd,
+                           m->codePage.number == 65001, &m->restHigh, &m->restZero,
+                           &m->restNotUtf8);
     return !m->restZero;
 }
 
@@ -329,52 +429,43 @@ void ScanMessage(QueuedMessage *m)
     facts->hasMessageId = FindFieldNoCase(m->text, b, first, b->count, "Message-ID") >= 0;
     facts->hasMimeFields = FindFieldNoCase(m->text, b, first, b->count, "MIME-Version") >= 0 ||
                            FindFieldNoCase(m->text, b, first, b->count, "Content-Type") >= 0;
-    bool headHigh = false;
-    NormalizedLength(m->text + m->headerStart, b->end - m->headerStart, &headHigh);
+    bool headHigh = false, headZero, headNotUtf8;
+    ScanText(m->text + m->headerStart, b->end - m->headerStart, m->codePage.number == 65001,
+             &headHigh, &headZero, &headNotUtf8);
     facts->has8bit = headHigh || m->restHigh;
-}
-
-// The domain a Message-ID names: the sender's, when it is a plain host name; else the
-// greeting name.
-static const char *MessageIdDomain(const QueuedMessage *m)
-{
-    const char *at = strrchr(m->sender, '@');
-    if (!at || at[1] == '\0')
-        return m->greetingName;
-    for (const char *p = at + 1; *p; p++)
-        if (!IsHostNameCharacter(*p))
-            return m->greetingName;
-    return at + 1;
+    m->notUtf8 = headNotUtf8 || m->restNotUtf8;
 }
 
 int PrepareMessageHead(QueuedMessage *m)
 {
     TransmitPlan plan = PlanTransmission(&m->facts, false, false);
-    bool bccPresent = false;
-    for (int i = 0; i < m->header.count && !bccPresent; i++)
-        bccPresent = HasFieldName(m->text, &m->header.fields[i], "Bcc");
     m->added[0] = '\0';
     m->codingOffset = 0;
-    size_t headerLength = m->header.end - m->headerStart;
-    // Nothing to add or change: the head is the file's own header block.
-    if (!plan.addDate && !plan.addMessageId && !plan.label && !bccPresent) {
-        m->head = m->text + m->headerStart;
-        m->headOwned = false;
-        m->headLength = headerLength;
-        return kParseReady;
-    }
+    // Text that is no UTF-8 on a UTF-8 system is in no charset a label can name.
+    CodePage unknown = {};
     HeadSource source = {};
     source.text = m->text;
     source.block = &m->header;
     source.firstField = m->hasDescription ? 1 : 0;
+    source.codePage = m->codePage.number == 65001 && m->notUtf8 ? &unknown : &m->codePage;
+    // Nothing to add or change: the head is the file's own header block.
+    if (IsHeadAsWritten(&source, &plan)) {
+        m->head = m->text + m->headerStart;
+        m->headOwned = false;
+        m->headLength = m->header.end - m->headerStart;
+        return kParseReady;
+    }
     if (plan.addDate)
         PlatGetLocalTime(&source.time);
     if (plan.addMessageId && !PlatRandomBytes(source.random, sizeof source.random))
         return kParseCannotOpen;
-    if (plan.label)
-        source.codePage = PlatAnsiCodePage();
-    source.domain = MessageIdDomain(m);
-    size_t capacity = MessageHeadCapacity(headerLength);
+    char domain[kFieldSize];
+    MakeMessageIdDomain(m->sender, m->greetingName, domain, sizeof domain);
+    source.domain = domain;
+    // Counted first: the buffer holds what the head is, however much that is.
+    size_t needed = ComposeMessageHead(&source, &plan, nullptr, 0, &m->codingOffset,
+                                       m->added, sizeof m->added);
+    size_t capacity = needed == (size_t)-1 ? 1 : needed + 1;
     char *head = (char *)malloc(capacity);
     if (!head)
         return kParseCannotOpen;
@@ -430,6 +521,7 @@ void MakeDocumentLabel(const char *statusText, const char *fileName, char *label
 
 int BeginMessageFile(QueuedMessage *message, const char *path)
 {
+    ReadSystemCodePage(&message->codePage);
     message->sender[0] = message->greetingName[0] = message->statusText[0] = '\0';
     message->recipientCount = 0;
     message->header.count = 0;
@@ -437,7 +529,7 @@ int BeginMessageFile(QueuedMessage *message, const char *path)
     message->added[0] = '\0';
     ReleaseMessageText(message);  // and with it any scan still running
     message->headerStart = message->headerEnd = message->restSize = 0;
-    message->restHigh = message->restZero = false;
+    message->restHigh = message->restZero = message->restNotUtf8 = message->notUtf8 = false;
     message->finished = 0;
     if (!CopyText(message->path, sizeof message->path, path))
         return kParseCannotOpen;

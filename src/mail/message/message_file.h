@@ -7,6 +7,7 @@
 #include "../../base/paths.h"
 #include "../../platform/plat_files.h"
 #include "../../platform/plat_work.h"
+#include "code_page.h"
 #include "header_block.h"
 #include "message_head.h"
 
@@ -38,6 +39,7 @@ struct QueuedMessage {
     // absent. The end-of-data mark that follows them on the wire is kEndOfDataMark.
     const char *text;
     size_t textLength;
+    CodePage codePage;   // the system's, read once for the message
     HeaderBlock header;  // its header block, read once
     bool hasDescription; // the first line is the description line, not transmitted
     size_t headerStart;  // the first transmitted byte of the file (after the description)
@@ -61,6 +63,8 @@ struct QueuedMessage {
     size_t restSize;       // the rest's bytes with every line end as CR LF (for SIZE)
     bool restHigh;         // the rest holds a byte of 0x80 or above
     bool restZero;         // the rest holds a zero byte
+    bool restNotUtf8;      // on a UTF-8 system: the rest holds 8-bit bytes that are no UTF-8
+    bool notUtf8;          // ... and so does what is transmitted (ScanMessage)
     int finished;          // FinishMessageFile's result once it has run; 0 before
     char added[120];       // for the log: what was added and labelled ("" for nothing)
 };
@@ -74,16 +78,24 @@ struct QueuedMessage {
 // it (it is left alone). On 1 (and 20) the claim stays held until ReleaseMessageText.
 int LoadMessageFile(QueuedMessage *message, const char *path);
 
+// The system's ANSI code page and its lead bytes, from the locale seam.
+void ReadSystemCodePage(CodePage *codePage);
+
 // Reads the header block: where it ends, whether the first line is the description line
-// (when the first line feed comes before the first "Subject:" of the header block and not
-// at the very start), its fields. 1, or 30 when it has more fields than can be read.
+// (when the first line ends, by CR LF, a bare CR or a bare LF as every line of the block,
+// before the first "Subject:" of the header block, and is not empty), its fields (the
+// description line the first, on its own). 1, or 30 when it has more fields than can be
+// read.
 int ReadMessageHeader(QueuedMessage *message);
 
-// The recipients from the header block's "To: ", "Cc: " and "Bcc: " fields, in that order,
-// each address once: bare, in angle brackets, or with a display name, separated by "," or
-// ";". 1, or 30 when there is no "To: " field, no address at all, more than kRecipientsMax,
-// or an address that is unusable (fewer than 4 or more than 255 characters, a bracket or a
-// control character in it, something after its closing bracket).
+// The recipients from the header block's "To: " and "Cc: " fields (those keys exactly) and
+// every field named Bcc (in any case, with or without blanks around its ":"), in that order,
+// each address once (the local part as it stands, the domain without case): bare, in angle
+// brackets, or with a display name, separated by "," or ";". Quoted strings and comments
+// are read in message->codePage. 1, or 30 when there is no "To: " field, no address at all,
+// more than kRecipientsMax, or an address that is unusable (fewer than 4 or more than 255
+// characters, a bracket or a control character in it, something after its closing
+// bracket). The time grows with the number of addresses, not with that times the limit.
 int ExtractRecipients(QueuedMessage *message);
 
 // The sender from the header block's first "From: " field: its first address, as for the
@@ -98,20 +110,30 @@ void MakeGreetingName(QueuedMessage *message);
 // "Sending Email" when there is none.
 void ExtractDescription(QueuedMessage *message);
 
+// The domain a Message-ID names, as a dot-atom: the sender's domain with its empty labels
+// (a trailing full stop, two in a row) dropped and every character a domain cannot hold
+// (all but letters, digits and "-") a "-"; when nothing is left of it, the greeting name
+// the same way; when nothing is left of that either, "localhost".
+void MakeMessageIdDomain(const char *sender, const char *greetingName, char *domain,
+                         size_t domainSize);
+
 // The one pass over the rest of the file (from the header block's end): its size with CR LF
-// line ends, whether it holds 8-bit bytes or a zero byte. False on a zero byte.
+// line ends, whether it holds 8-bit bytes or a zero byte, and on a UTF-8 system whether
+// they are all UTF-8. False on a zero byte.
 bool ScanMessageBody(QueuedMessage *message);
 
 // Starts that scan beside the caller (or makes it at once when no thread can be had).
 void StartBodyScan(QueuedMessage *message);
 
 // What the message is, for the decisions of its transmission: its fields, and the 8-bit bytes
-// of what it transmits (the header block's here, the rest's from ScanMessageBody).
+// of what it transmits (the header block's here, the rest's from ScanMessageBody), and on a
+// UTF-8 system whether they are UTF-8 (notUtf8).
 void ScanMessage(QueuedMessage *message);
 
-// Composes the head the message goes out with; the platform's facts it needs (the local
-// time for a Date, random bytes for a Message-ID, the ANSI code page for a label) are taken
-// here, only when needed. 1, or 10 when it cannot be made.
+// Composes the head the message goes out with, in a buffer of the size it needs; the
+// platform's facts it needs (the local time for a Date, random bytes for a Message-ID) are
+// taken here, only when needed. A label names the code page's charset, but "unknown-8bit"
+// on a UTF-8 system for text that is no UTF-8. 1, or 10 when it cannot be made.
 int PrepareMessageHead(QueuedMessage *message);
 
 // The document label of an invalid message: its description, else "Invoice number %s" or
@@ -119,11 +141,11 @@ int PrepareMessageHead(QueuedMessage *message);
 void MakeDocumentLabel(const char *statusText, const char *fileName, char *label,
                        size_t labelSize);
 
-// Runs the parse in the order the batch needs: load, header block, recipients, sender and
-// greeting name while the results are 1, then starts the body's scan (on another result the
-// scan is made at once, and a zero byte gives 10); the status text is set afresh when the text
-// is still loaded. The path is kept in message->path; a path that does not
-// fit gives 10. Returns the first result other than 1, or 1. Whatever the result, the message
+// Runs the parse in the order the batch needs: the code page, load, header block,
+// recipients, sender and greeting name while the results are 1, then starts the body's scan
+// (on another result the scan is made at once, and a zero byte gives 10); the status text is
+// set afresh when the text is still loaded. The path is kept in message->path; a path that
+// does not fit gives 10. Returns the first result other than 1, or 1. Whatever the result, the message
 // is released with ReleaseMessageText once it is done with.
 int BeginMessageFile(QueuedMessage *message, const char *path);
 

@@ -40,26 +40,36 @@ struct HeadSource {
     const char *text;
     const HeaderBlock *block;
     int firstField;
-    unsigned codePage;
+    const CodePage *codePage;  // what the text is labelled and encoded in
     PlatLocalTime time;
     unsigned char random[16];
-    const char *domain;  // for the Message-ID: the sender's domain, or the greeting name
+    const char *domain;  // for the Message-ID
 };
 
-// The transmitted header block for plan: its fields from firstField on, each as it stands
-// or (when labelled and it holds 8-bit bytes) with its text as encoded-words, every field
-// named Bcc (in any case) left out, then what is added ("Date", "Message-ID", "MIME-Version",
-// "Content-Type", "Content-Transfer-Encoding" with "8bit", in that order) at its end. The
-// empty line and the body are not part of it. *codingOffset is where the value "8bit"
-// starts (0 when not labelled), for the caller to send "quoted-printable" there instead.
-// added gets what the log says of it ("Date, Message-ID; labelled windows-1252"; "" for
-// nothing). Returns the length, or (size_t)-1 when dest is too small.
+// The transmitted header block for plan: its fields from firstField on, every field named
+// Bcc or Resent-Bcc (in any case) left out, then what is added ("Date", "Message-ID",
+// "MIME-Version", "Content-Type", "Content-Transfer-Encoding" with "8bit", in that order) at
+// its end. A field goes as it stands unless it is an address field (From, Sender, Reply-To,
+// To, Cc, Bcc and their Resent- forms) whose list has a ";" where a "," belongs or a line of
+// more than 78 characters, or it holds 8-bit bytes and the message is labelled. Such an
+// address field is written anew: its items separated by ",", folded between its words so
+// that no line passes 78 characters (a word longer than a line stands alone), and when
+// labelled each phrase and each comment that holds 8-bit text as encoded-words (RFC 2047
+// section 5), the addresses and the parentheses as they are. Any other labelled field with
+// 8-bit text goes as encoded-words, unfolded. Folds are whitespace: unfolding gives back the
+// text of every item. The empty line and the body are not part of it. *codingOffset is
+// where the value "8bit" starts (0 when not labelled), for the caller to send
+// "quoted-printable" there instead. added gets what the log says of it ("Date, Message-ID;
+// labelled windows-1252"; "" for nothing). Returns the length, or (size_t)-1 when dest is
+// too small or the date cannot be written; with a null dest nothing is written and the
+// length it needs (without a terminator) is counted.
 size_t ComposeMessageHead(const HeadSource *source, const TransmitPlan *plan, char *dest,
                           size_t destSize, size_t *codingOffset, char *added,
                           size_t addedSize);
 
-// Room ComposeMessageHead may need for a header block of headerLength bytes.
-size_t MessageHeadCapacity(size_t headerLength);
+// True when ComposeMessageHead would give the header block from firstField on as it stands:
+// nothing added, left out or written anew.
+bool IsHeadAsWritten(const HeadSource *source, const TransmitPlan *plan);
 
 // "quoted-printable" and "8bit" as the Content-Transfer-Encoding says them.
 extern const char kCodingQuotedPrintable[];

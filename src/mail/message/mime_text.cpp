@@ -33,17 +33,9 @@ static bool IsDoubleByteCodePage(unsigned codePage)
     return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
 }
 
-static bool IsLeadByte(unsigned codePage, unsigned char b)
+size_t Utf8SequenceLength(const char *text, size_t length)
 {
-    if (codePage == 932)
-        return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-    return b >= 0x81 && b <= 0xFE;
-}
-
-// A well-formed UTF-8 sequence's length (no overlong forms, surrogates or code points past
-// U+10FFFF), else 1.
-static size_t Utf8SequenceLength(const unsigned char *p, size_t length)
-{
+    const unsigned char *p = (const unsigned char *)text;
     unsigned char b = p[0];
     if (b < 0xC2 || b > 0xF4)
         return 1;
@@ -65,19 +57,13 @@ static size_t Utf8SequenceLength(const unsigned char *p, size_t length)
     return need;
 }
 
-size_t CharacterLength(const char *text, size_t length, unsigned codePage)
+size_t CharacterLength(const char *text, size_t length, const CodePage *codePage)
 {
     if (length == 0)
         return 0;
-    const unsigned char *p = (const unsigned char *)text;
-    if (codePage == 65001)
-        return Utf8SequenceLength(p, length);
-    // Every trail byte range of the four code pages lies from 0x40 up; taking any such byte
-    // as a trail never cuts a real character in two.
-    if (IsDoubleByteCodePage(codePage) && length >= 2 && IsLeadByte(codePage, p[0]) &&
-        p[1] >= 0x40)
-        return 2;
-    return 1;
+    if (codePage->number == 65001)
+        return Utf8SequenceLength(text, length);
+    return DoubleByteLength(codePage, text, text + length);
 }
 
 // Header lines stay within 78 characters; an encoded-word within 75.
@@ -96,7 +82,7 @@ static size_t QWidth(unsigned char b) { return (IsQLiteral(b) || b == ' ') ? 1 :
 
 // The bytes of the whole characters from text on that one word's payload of at most
 // capacity characters carries.
-static size_t FitWord(const char *text, size_t length, unsigned codePage, bool base64,
+static size_t FitWord(const char *text, size_t length, const CodePage *codePage, bool base64,
                       size_t capacity)
 {
     size_t byteLimit = base64 ? capacity / 4 * 3 : SIZE_MAX;
@@ -129,13 +115,15 @@ struct HeaderOutput {
     bool full;
 };
 
+// A null dest only counts.
 static void PutBytes(HeaderOutput *out, const char *bytes, size_t count)
 {
     if (out->full || count > out->capacity - out->used) {
         out->full = true;
         return;
     }
-    memcpy(out->dest + out->used, bytes, count);
+    if (out->dest)
+        memcpy(out->dest + out->used, bytes, count);
     out->used += count;
 }
 
@@ -167,32 +155,69 @@ static size_t PutWord(HeaderOutput *out, const char *charset, bool base64, const
     return out->used - start;
 }
 
-size_t EncodeHeaderWords(const char *text, size_t length, unsigned codePage, size_t *column,
-                         char *dest, size_t destSize)
+// The width of the word that carries n bytes of text (its payload and overhead).
+static size_t WordWidth(const char *text, size_t n, bool base64, size_t overhead)
 {
-    if (destSize == 0)
+    if (base64)
+        return overhead + (n + 2) / 3 * 4;
+    size_t width = overhead;
+    for (size_t b = 0; b < n; b++)
+        width += QWidth((unsigned char)text[b]);
+    return width;
+}
+
+// The text that EncodeHeaderWords cuts into words, and how.
+struct WordText {
+    const char *text;
+    size_t length;
+    const CodePage *codePage;
+    bool base64;
+    size_t overhead;  // "=?" charset "?Q?" and "?="
+    size_t trailing;  // what follows the last word on its line
+};
+
+// The bytes from text[from] on of the next word when it starts at column before: as many as
+// fit the line (and a word's limit); the last one keeps room for what follows it. 0: none
+// fits there.
+static size_t FitLine(const WordText *w, size_t from, size_t before)
+{
+    size_t room = before < kHeaderLineMax ? kHeaderLineMax - before : 0;
+    if (room > kEncodedWordMax)
+        room = kEncodedWordMax;
+    if (room <= w->overhead)
+        return 0;
+    const char *text = w->text + from;
+    size_t left = w->length - from;
+    size_t take = FitWord(text, left, w->codePage, w->base64, room - w->overhead);
+    if (take > 0 && take == left &&
+        before + WordWidth(text, take, w->base64, w->overhead) + w->trailing > kHeaderLineMax)
+        take = room > w->overhead + w->trailing
+                   ? FitWord(text, left, w->codePage, w->base64,
+                             room - w->overhead - w->trailing)
+                   : 0;
+    return take;
+}
+
+size_t EncodeHeaderWords(const char *text, size_t length, const CodePage *codePage,
+                         size_t trailing, size_t *column, char *dest, size_t destSize)
+{
+    if (dest && destSize == 0)
         return (size_t)-1;
-    HeaderOutput out = {dest, destSize - 1, 0, false};
-    const char *charset = CharsetOfCodePage(codePage);
-    bool base64 = IsDoubleByteCodePage(codePage) || codePage == 65001;
-    size_t overhead = strlen(charset) + 7;  // "=?" charset "?Q?" and "?="
+    HeaderOutput out = {dest, dest ? destSize - 1 : SIZE_MAX, 0, false};
+    const char *charset = CharsetOfCodePage(codePage->number);
+    bool base64 = IsDoubleByteCodePage(codePage->number) || codePage->number == 65001;
+    WordText words = {text, length, codePage, base64, strlen(charset) + 7, trailing};
     size_t col = *column;
     size_t i = 0;
     bool first = true;
     while (i < length && !out.full) {
         // The first word may fill what is left of the current line; every other one needs
         // a blank before it.
-        size_t before = first ? col : col + 1;
-        size_t room = before < kHeaderLineMax ? kHeaderLineMax - before : 0;
-        if (room > kEncodedWordMax)
-            room = kEncodedWordMax;
-        size_t take = room > overhead
-                          ? FitWord(text + i, length - i, codePage, base64, room - overhead)
-                          : 0;
+        size_t take = FitLine(&words, i, first ? col : col + 1);
         if (take == 0) {
             PutBytes(&out, "\r\n ", 3);
             col = 1;
-            take = FitWord(text + i, length - i, codePage, base64, kEncodedWordMax - overhead);
+            take = FitLine(&words, i, col);
             if (take == 0)
                 return (size_t)-1;  // cannot happen: a whole word holds the longest character
         } else if (!first) {
@@ -204,10 +229,12 @@ size_t EncodeHeaderWords(const char *text, size_t length, unsigned codePage, siz
         first = false;
     }
     if (out.full) {
-        dest[0] = '\0';
+        if (dest)
+            dest[0] = '\0';
         return (size_t)-1;
     }
-    dest[out.used] = '\0';
+    if (dest)
+        dest[out.used] = '\0';
     *column = col;
     return out.used;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "../../platform/plat_time.h"
+#include "code_page.h"
 
 // The IANA charset name of a Windows ANSI code page: 1250 to 1258 "windows-1250" to
 // "windows-1258", 874 "windows-874", 932 "shift_jis", 936 "gbk", 949 "ks_c_5601-1987", 950
@@ -13,10 +14,13 @@
 const char *CharsetOfCodePage(unsigned codePage);
 
 // The length of the character that starts at text[0] in codePage (length bytes available):
-// 2 for a lead byte of a double-byte code page (932, 936, 949, 950) followed by a trail
-// byte, the whole sequence for UTF-8 (65001; a malformed byte counts alone), else 1. Never
-// more than length.
-size_t CharacterLength(const char *text, size_t length, unsigned codePage);
+// 2 for one of its lead bytes followed by a trail byte, the whole sequence for UTF-8 (65001;
+// a malformed byte counts alone), else 1. Never more than length.
+size_t CharacterLength(const char *text, size_t length, const CodePage *codePage);
+
+// The length of the well-formed UTF-8 sequence at text[0] (no overlong form, surrogate or
+// code point past U+10FFFF), 1 for an ASCII byte and for a byte that starts none.
+size_t Utf8SequenceLength(const char *text, size_t length);
 
 // RFC 2047 encoded-words for length bytes of header text in codePage (unfolded: no CR or
 // LF). The words ("=?charset?Q?...?=" for single-byte code pages and unknown-8bit,
@@ -25,11 +29,13 @@ size_t CharacterLength(const char *text, size_t length, unsigned codePage);
 // most 75 characters and never splits a character (CharacterLength). *column is the number
 // of characters already on the current line (the field's name and ": ", say); words are
 // separated by a fold (CR LF and one blank) wherever the next word would take the line past
-// 78 characters, also before the first word when it would not fit behind what is there.
-// *column is left at the end of the last line. Returns the length written into dest
-// (terminated), or (size_t)-1 when dest is too small.
-size_t EncodeHeaderWords(const char *text, size_t length, unsigned codePage, size_t *column,
-                         char *dest, size_t destSize);
+// 78 characters, also before the first word when it would not fit behind what is there;
+// the last word leaves room for trailing more characters that the caller puts after it
+// (a ")" or a separator, at most 3). *column is left at the end of the last line. Returns
+// the length written into dest (terminated), or (size_t)-1 when dest is too small; with a
+// null dest, nothing is written and the length is counted.
+size_t EncodeHeaderWords(const char *text, size_t length, const CodePage *codePage,
+                         size_t trailing, size_t *column, char *dest, size_t destSize);
 
 // Where a quoted-printable encoding of a body stands between calls.
 struct QuotedPrintableState {
