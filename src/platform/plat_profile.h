@@ -15,3 +15,7 @@ int PlatReadProfileString(const char *section, const char *key, const char *def,
 // on success (callers do not rely on it).
 int PlatWriteProfileString(const char *section, const char *key, const char *value,
                            const char *file);
+
+// WritePrivateProfileStringA with a NULL value: removes key from section, every other line
+// of the file left as it was. Returns nonzero on success (also when there was no such key).
+int PlatDeleteProfileKey(const char *section, const char *key, const char *file);

@@ -14,3 +14,8 @@ int PlatWriteProfileString(const char *section, const char *key, const char *val
 {
     return WritePrivateProfileStringA(section, key, value, file);
 }
+
+int PlatDeleteProfileKey(const char *section, const char *key, const char *file)
+{
+    return WritePrivateProfileStringA(section, key, nullptr, file);
+}
