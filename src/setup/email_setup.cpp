@@ -142,7 +142,16 @@ static void StopFind(SetupWindow *w)
     PlatKillTimer(w->handle, kFindTimeoutTimer);
     ReleaseFindJob(w->find);
     w->find = nullptr;
-    PlatEnableDlgItem(w->handle, IDC_SETUP_FIND, 1);
+}
+
+// Lets go of lookups still under way: their answer will find nobody.
+static void AbandonFind(SetupWindow *w)
+{
+    if (w->find && w->findWork) {
+        PlatDetachWork(w->findWork);
+        w->findWork = 0;
+    }
+    StopFind(w);
 }
 
 // The window filled in from what the lookups found (or the server left empty when nothing
@@ -178,6 +187,7 @@ static void RefuseField(SetupWindow *w, SetupField field, const SetupValues *val
     PlatFocusDlgItem(w->handle, kFieldControls[field]);
 }
 
+// Pressed again while it looks, it starts over for the address in the window.
 static void HandleFind(SetupWindow *w)
 {
     SetupValues values;
@@ -188,7 +198,7 @@ static void HandleFind(SetupWindow *w)
         RefuseField(w, field, &values);
         return;
     }
-    StopFind(w);
+    AbandonFind(w);
     FindJob *job = new (std::nothrow) FindJob();
     if (!job)
         return;
@@ -218,7 +228,6 @@ static void HandleFind(SetupWindow *w)
     char line[400];
     FormatText(line, sizeof line, kTextLooking, w->findStart.domain);
     PlatSetDlgItemText(w->handle, IDC_SETUP_STATUS, line);
-    PlatEnableDlgItem(w->handle, IDC_SETUP_FIND, 0);
     PlatSetTimer(w->handle, kFindPollTimer, kFindPollMilliseconds);
     PlatSetTimer(w->handle, kFindTimeoutTimer, kFindTimeoutMilliseconds);
 }
@@ -241,16 +250,6 @@ static void HandleTimer(SetupWindow *w, uintptr_t timer)
         StopFind(w);
         ShowFound(w, &w->findStart, true);
     }
-}
-
-// Lets go of lookups still under way: their answer will find nobody.
-static void AbandonFind(SetupWindow *w)
-{
-    if (w->find && w->findWork) {
-        PlatDetachWork(w->findWork);
-        w->findWork = 0;
-    }
-    StopFind(w);
 }
 
 static void HandleSave(SetupWindow *w)

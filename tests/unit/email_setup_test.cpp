@@ -153,8 +153,9 @@ TEST(FindSettings, TheTableThenMxThenSrvGiveTheFirstAnswer)
             EXPECT_EQ(p.security, row.security) << row.name;
         }
         EXPECT_EQ(gFakeSetup.questions, row.asked) << row.name;
-        if (!row.line.empty())
+        if (!row.line.empty()) {
             EXPECT_EQ(Line(p), row.line) << row.name;
+        }
     }
 
     // Given up: the line says the lookups did not answer in time.
@@ -243,8 +244,9 @@ TEST(EmailSetup, FieldChecksNameTheFieldThatStopsASave)
         EXPECT_EQ(CheckSetupValues(&v), row.field) << row.address << " " << row.port;
         char text[300];
         MakeFieldCheckText(row.field, &v, text, sizeof text);
-        if (row.text)
+        if (row.text) {
             EXPECT_STREQ(text, row.text);
+        }
     }
     // Longer than the settings file holds: named, never cut.
     SetupValues v = {};
