@@ -18,6 +18,7 @@
 #include "../oauth/signin.h"
 #include "../platform/plat_entry.h"
 #include "../platform/plat_ui.h"
+#include "../setup/email_setup.h"
 #include "../shell/file_types.h"
 #include "../shell/shortcuts.h"
 
@@ -33,14 +34,14 @@ static const char *const kSwitches[] = {
     "/email",       "/opendialog",      "/selectfolderdialog", "/demo",
     "/word",        "/wordpad",         "/copyfile",     "/helpcontents",
     "/helpindex",   "/helpcontext",     "/helpquitanddeleteldbfiles",
-    "/emailsignin", "/emailsignout",    "/emailcheck",
+    "/emailsignin", "/emailsignout",    "/emailcheck",   "/emailsetup",
 };
 
 enum {
     kRowOpen = 1, kRowCheckLargeFonts, kRowRegister, kRowUnregister, kRowEmail,
     kRowOpenDialog, kRowSelectFolderDialog, kRowDemo, kRowWord, kRowWordPad, kRowCopyFile,
     kRowHelpContents, kRowHelpIndex, kRowHelpContext, kRowHelpQuitAndDeleteLdbFiles,
-    kRowEmailSignIn, kRowEmailSignOut, kRowEmailCheck,
+    kRowEmailSignIn, kRowEmailSignOut, kRowEmailCheck, kRowEmailSetup,
 };
 
 const char *SkipProgramName(const char *line)
@@ -125,6 +126,8 @@ static int RunSwitch(int row)
         return RunEmailSignOut();
     case kRowEmailCheck:
         return RunEmailCheck();
+    case kRowEmailSetup:
+        return RunEmailSetup();
     }
     return 0;
 }

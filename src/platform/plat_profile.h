@@ -26,3 +26,7 @@ unsigned long PlatGetLastError(void);
 // fit). Returns the number of characters stored; 0 with "" in dest when the system has no
 // text for the code.
 int PlatSystemErrorText(unsigned long error, char *dest, int destSize);
+
+// WritePrivateProfileStringA with a NULL value: removes key from section, every other line
+// of the file left as it was. Returns nonzero on success (also when there was no such key).
+int PlatDeleteProfileKey(const char *section, const char *key, const char *file);

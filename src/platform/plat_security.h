@@ -13,6 +13,13 @@ typedef uintptr_t PlatMutex;  // a named mutex; 0 when none could be made
 int PlatReadGenericCredential(const char *target, unsigned char *blob, size_t blobSize,
                               size_t *blobLength);
 
+// CredWriteA of a generic credential named target for the current Windows user
+// (CRED_PERSIST_LOCAL_MACHINE), with userName (shown by the Credential Manager, never read
+// back) and blob (blobLength bytes, at most 2560): replaces one of the same name. Returns 1
+// when stored, 0 when not (the old one, if any, then stays).
+int PlatWriteGenericCredential(const char *target, const char *userName,
+                               const unsigned char *blob, size_t blobLength);
+
 // CreateMutexA(no security attributes, not owned, name). 0 on failure.
 PlatMutex PlatCreateMutex(const char *name);
 

@@ -14,6 +14,12 @@ typedef intptr_t (*PlatDialogProc)(void *context, PlatWindow window, unsigned me
 // the window reaches proc with context. One dialog at a time.
 intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, void *context);
 
+// DialogBoxParamW: as PlatDialogBox, but the window and its controls are Unicode windows, so
+// that an edit control keeps every character typed, also one outside the ANSI code page (read
+// it with PlatGetDlgItemTextUtf16); the A calls below convert through the code page as ever.
+intptr_t PlatDialogBoxUnicode(int templateId, PlatWindow owner, PlatDialogProc proc,
+                              void *context);
+
 // EndDialog: the modal loop ends once the current message has been handled.
 void PlatEndDialog(PlatWindow window, intptr_t result);
 
@@ -35,3 +41,23 @@ void PlatDeleteFont(PlatFont font);
 
 // WM_SETFONT to a control of the window; redraw 0 leaves the redrawing for later.
 void PlatSetControlFont(PlatWindow window, int controlId, PlatFont font, int redraw);
+
+// The controls of a form. GetDlgItemTextA into dest (destSize bytes with the terminator; a
+// longer text is cut): returns the number of bytes stored. GetDlgItemTextW the same in UTF-16
+// units (destUnits with the terminator).
+int PlatGetDlgItemText(PlatWindow window, int controlId, char *dest, int destSize);
+int PlatGetDlgItemTextUtf16(PlatWindow window, int controlId, unsigned short *dest,
+                            int destUnits);
+// EM_LIMITTEXT: the edit control takes at most maxChars characters, typed or pasted.
+void PlatLimitDlgItemText(PlatWindow window, int controlId, int maxChars);
+// EnableWindow of the control: 0 greys it out; it stays visible.
+void PlatEnableDlgItem(PlatWindow window, int controlId, int enabled);
+// BM_SETCHECK and BM_GETCHECK of a radio button or check box: 1 checked, 0 not.
+void PlatCheckDlgButton(PlatWindow window, int controlId, int checked);
+int PlatIsDlgButtonChecked(PlatWindow window, int controlId);
+// CB_ADDSTRING, CB_SETCURSEL and CB_GETCURSEL of a combo box; -1 is no selection.
+void PlatAddComboItem(PlatWindow window, int controlId, const char *text);
+void PlatSelectComboItem(PlatWindow window, int controlId, int index);
+int PlatGetComboSelection(PlatWindow window, int controlId);
+// WM_NEXTDLGCTL: the keyboard focus goes to the control.
+void PlatFocusDlgItem(PlatWindow window, int controlId);

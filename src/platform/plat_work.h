@@ -10,3 +10,8 @@ PlatWork PlatStartWork(void (*work)(void *context), void *context);
 
 // Waits until the work has ended (WaitForSingleObject) and frees its thread; harmless on 0.
 void PlatFinishWork(PlatWork work);
+
+// Lets go of the work without waiting for it (CloseHandle): it runs on to its end unseen,
+// and the process's end ends it. It must only touch memory it owns or shares by its own
+// count; harmless on 0.
+void PlatDetachWork(PlatWork work);

@@ -1,4 +1,4 @@
-// Start-menu shortcuts: the program group "Tillwick Orvenda" with its five shortcuts, the
+// Start-menu shortcuts: the program group "Tillwick Orvenda" with its six shortcuts, the
 // two desktop copies, and their removal.
 #include "shortcuts.h"
 
@@ -22,6 +22,7 @@ static const ShortcutRow kShortcuts[] = {
     {"%s\\Help.lnk", "%s\\Tillwick.hlp", "", "%s\\Tillwick.hlp"},
     {"%s\\Make Installation Disks.lnk", "%s\\Disk1\\Setup.exe", "/M", "%s\\Disk.ico"},
     {"%s\\UnInstall.lnk", "%s\\UnInstal.exe", "", "%s\\UnInstal.ico"},
+    {"%s\\Email Setup.lnk", "%s\\Tillwick.exe", "/emailsetup", "%s\\Tillwick.ico"},
 };
 
 static const char kGroupFormat[] = "%s\\Programs\\Tillwick Orvenda";

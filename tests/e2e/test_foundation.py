@@ -21,6 +21,7 @@ SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
     "ole32.dll", "oleaut32.dll", "comdlg32.dll", "comctl32.dll", "ws2_32.dll", "wsock32.dll",
     "msvcrt.dll", "secur32.dll", "crypt32.dll", "winhttp.dll", "version.dll", "winmm.dll",
+    "dnsapi.dll",
 }
 
 
@@ -90,6 +91,45 @@ RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
 # What Windows' installer detection takes for an installer when it finds it in the name, the
 # version resource or the manifest of a 32-bit program that asks for no execution level.
 INSTALLER_WORDS = ("instal", "setup", "update", "upgrad", "patch")
+
+
+BUTTON, EDIT, STATIC, COMBOBOX = 0x80, 0x81, 0x82, 0x85
+BS_DEFPUSHBUTTON, BS_AUTORADIOBUTTON, ES_PASSWORD, CBS_DROPDOWNLIST = 0x1, 0x9, 0x20, 0x3
+WS_DISABLED = 0x08000000
+
+
+@pytest.mark.parametrize("arch,build", BUILDS, ids=[b[0] for b in BUILDS])
+def test_email_setup_template(arch, build):
+    exe = _exe_or_skip(arch, build)
+    data = pe_resources.resource(str(exe), pe_resources.RT_DIALOG, 104)
+    assert data is not None, "dialog 104 missing"
+    d = pe_resources.parse_dialog(data)
+    assert d["caption"] == "Email Setup"
+    assert d["style"] & (WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME) == \
+        WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME
+    # In the dialog's order, each field right after its label; (class, text, id, low style).
+    # A class named in the script, not by its ordinal, counts as the ordinal.
+    names = {"BUTTON": BUTTON, "EDIT": EDIT, "STATIC": STATIC, "COMBOBOX": COMBOBOX}
+    items = [(names.get(str(i["class"]).upper(), i["class"]), i["text"] or "", i["id"],
+              i["style"] & 0xF, i["style"]) for i in d["items"]]
+    assert [i[:3] for i in items] == [
+        (STATIC, "E-mail address", 1100), (EDIT, "", 1101),
+        (BUTTON, "Find settings", 1102), (STATIC, "", 1103),
+        (BUTTON, "Microsoft 365 or Outlook.com", 1104), (BUTTON, "Google", 1105),
+        (BUTTON, "Another mail server", 1106),
+        (STATIC, "Server", 1107), (EDIT, "", 1108), (STATIC, "Port", 1109), (EDIT, "", 1110),
+        (STATIC, "Security", 1111), (COMBOBOX, "", 1112), (STATIC, "User name", 1113),
+        (EDIT, "", 1114), (STATIC, "Password", 1115), (EDIT, "", 1116), (STATIC, "", 1117),
+        (BUTTON, "Sign in", 1118), (BUTTON, "Test", 1119), (BUTTON, "Save", 1),
+        (BUTTON, "Cancel", 2)]
+    by_id = {i[2]: i for i in items}
+    assert [by_id[i][3] for i in (1104, 1105, 1106)] == [BS_AUTORADIOBUTTON] * 3
+    assert by_id[1104][4] & WS_GROUP and not by_id[1105][4] & WS_GROUP
+    assert by_id[1107][4] & WS_GROUP  # the radio buttons' group ends there
+    assert by_id[1112][4] & 0x3 == CBS_DROPDOWNLIST
+    assert [i for i in by_id if by_id[i][0] == EDIT and by_id[i][4] & ES_PASSWORD] == [1116]
+    assert [i for i in by_id if by_id[i][0] == BUTTON and by_id[i][3] == BS_DEFPUSHBUTTON] == [1]
+    assert not any(i[4] & WS_DISABLED for i in items)
 
 
 @pytest.mark.parametrize("arch,build", BUILDS, ids=[b[0] for b in BUILDS])

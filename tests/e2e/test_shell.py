@@ -42,6 +42,7 @@ SHORTCUTS = [
     ("Help.lnk", r"{d}\Tillwick.hlp", "", r"{d}\Tillwick.hlp"),
     ("Make Installation Disks.lnk", r"{d}\Disk1\Setup.exe", "/M", r"{d}\Disk.ico"),
     ("UnInstall.lnk", r"{d}\UnInstal.exe", "", r"{d}\UnInstal.ico"),
+    ("Email Setup.lnk", r"{d}\Tillwick.exe", "/emailsetup", r"{d}\Tillwick.ico"),
 ]
 DESKTOP_COPIES = ["Tillwick Orvenda.lnk", "Tillwick Demo.lnk"]
 
@@ -317,7 +318,7 @@ def test_register_twice_equals_once_and_replaces_every_file(shell):
     registry = {(root, key): regdump(tw, root, prefix + key)
                 for root, prefix in ROOTS for ext, progid, _ in FILE_TYPES for key in (ext, progid)}
     links = link_files(tw)
-    assert len(links) == 7
+    assert len(links) == 8
     # Spoil every file: a second registration must write each one anew.
     for win in links:
         tw.unix_path(win).write_bytes(b"spoilt")

@@ -48,7 +48,7 @@ TEST(MatchSwitch, ComparesWholeWordsInTableOrder)
         {"/email", 5}, {"/opendialog", 6}, {"/selectfolderdialog", 7}, {"/demo", 8},
         {"/word", 9}, {"/wordpad", 10}, {"/copyfile", 11}, {"/helpcontents", 12},
         {"/helpindex", 13}, {"/helpcontext", 14}, {"/helpquitanddeleteldbfiles", 15},
-        {"/emailsignin", 16}, {"/emailsignout", 17}, {"/emailsign", 0},
+        {"/emailsignin", 16}, {"/emailsignout", 17}, {"/emailsign", 0}, {"/emailsetup", 19},
         {"/help", 0}, {"/wordp", 0}, {"/OPEN", 0}, {"open", 0}, {"", 0}, {"/open ", 0},
     };
     for (const Row &row : rows)

@@ -350,6 +350,7 @@ std::vector<LinkRow> ExpectedLinks(const std::string &group, const std::string &
         {group + "\\Help.lnk", dir + "\\Tillwick.hlp", "", dir + "\\Tillwick.hlp"},
         {group + "\\Make Installation Disks.lnk", dir + "\\Disk1\\Setup.exe", "/M", dir + "\\Disk.ico"},
         {group + "\\UnInstall.lnk", dir + "\\UnInstal.exe", "", dir + "\\UnInstal.ico"},
+        {group + "\\Email Setup.lnk", dir + "\\Tillwick.exe", "/emailsetup", dir + "\\Tillwick.ico"},
     };
 }
 
@@ -430,10 +431,10 @@ TEST_F(Shell, RowsWhosePathsDoNotFitAreSkipped)
     } rows[] = {
         // 208 + 27 = the group (235); + "\Tillwick Orvenda.lnk" = 256 fits,
         // + "\Make Installation Disks.lnk" = 263 does not.
-        {"long start menu", std::string(208, 's'), "C:\\P", "", {0, 1, 2, 4}, true},
+        {"long start menu", std::string(208, 's'), "C:\\P", "", {0, 1, 2, 4, 5}, true},
         // The program directory: 245 + "\Disk1\Setup.exe" = 261 does not fit, 245 + 13 does.
-        {"long directory", kStartMenu, std::string(245, 'd'), "", {0, 1, 2, 4}, true},
-        {"multibyte link path", kStartMenu, "C:\\P", kGroup + "\\Help.lnk", {0, 1, 3, 4}, true},
+        {"long directory", kStartMenu, std::string(245, 'd'), "", {0, 1, 2, 4, 5}, true},
+        {"multibyte link path", kStartMenu, "C:\\P", kGroup + "\\Help.lnk", {0, 1, 3, 4, 5}, true},
         // 232 + 27 = 259: the group alone fits, no link inside it does.
         {"no room for links", std::string(232, 'm'), "C:\\P", "", {}, false},
         // 233 + 27 = 260: not even the group.
@@ -483,7 +484,7 @@ TEST_F(Shell, WithoutFoldersNothingLandsInTheDriveRoot)
                 << row.name << ": " << f.first;
         for (auto &d : gFake.directories)
             EXPECT_NE(d.first.compare(0, 1, "\\"), 0) << row.name << ": " << d.first;
-        EXPECT_EQ(gFakeShellLink.savedLinks.size(), row.startMenu ? 5u : 0u) << row.name;
+        EXPECT_EQ(gFakeShellLink.savedLinks.size(), row.startMenu ? 6u : 0u) << row.name;
         EXPECT_EQ(CallsStartingWith({"CreateDirectory"}).size(), row.startMenu ? 1u : 0u) << row.name;
         EXPECT_EQ(CallsStartingWith({"CopyFile"}).size(), row.startMenu && row.desktop ? 2u : 0u) << row.name;
         EXPECT_EQ(CallsStartingWith({"DeleteFile"}).size(), row.desktop ? 2u : 0u) << row.name;
@@ -501,8 +502,8 @@ TEST_F(Shell, AShortcutThatFailsIsSkippedAndTheRestFollow)
     SetProgramDirectory("C:\\P");
     gFakeShellLink.failingLinks.insert(FakeLower(kGroup + "\\Tillwick Orvenda.lnk"));
     CreateShortcuts(0);
-    EXPECT_EQ(CallsStartingWith({"SaveShellLink"}).size(), 5u);
-    EXPECT_EQ(gFakeShellLink.savedLinks.size(), 4u);
+    EXPECT_EQ(CallsStartingWith({"SaveShellLink"}).size(), 6u);
+    EXPECT_EQ(gFakeShellLink.savedLinks.size(), 5u);
     // The copy whose source is missing is skipped; the other is made.
     EXPECT_FALSE(FakeFileExists(std::string(kDesktop) + "\\Tillwick Orvenda.lnk"));
     EXPECT_TRUE(FakeFileExists(std::string(kDesktop) + "\\Tillwick Demo.lnk"));
@@ -580,7 +581,7 @@ TEST_F(Shell, WithoutTheAllUsersFoldersRemovalFindsWhatInstallationMade)
     gFakeShellLink.folders[0x0B] = "C:\\users\\me\\Start Menu";
     SetProgramDirectory("C:\\P");
     CreateShortcuts(5);
-    EXPECT_EQ(gFakeShellLink.savedLinks.size(), 5u);
+    EXPECT_EQ(gFakeShellLink.savedLinks.size(), 6u);
     EXPECT_TRUE(FakeFileExists("C:\\users\\me\\Desktop\\Tillwick Orvenda.lnk"));
     RemoveShortcuts(5);
     EXPECT_TRUE(gFake.files.empty());

@@ -40,3 +40,8 @@ int PlatSystemErrorText(unsigned long error, char *dest, int destSize)
     LocalFree(text);
     return (int)n;
 }
+
+int PlatDeleteProfileKey(const char *section, const char *key, const char *file)
+{
+    return WritePrivateProfileStringA(section, key, nullptr, file);
+}

@@ -29,6 +29,21 @@ int PlatReadGenericCredential(const char *target, unsigned char *blob, size_t bl
     return found;
 }
 
+int PlatWriteGenericCredential(const char *target, const char *userName,
+                               const unsigned char *blob, size_t blobLength)
+{
+    if (blobLength > CRED_MAX_CREDENTIAL_BLOB_SIZE)
+        return 0;
+    CREDENTIALA credential = {};
+    credential.Type = CRED_TYPE_GENERIC;
+    credential.TargetName = (LPSTR)target;
+    credential.UserName = (LPSTR)userName;
+    credential.CredentialBlobSize = (DWORD)blobLength;
+    credential.CredentialBlob = (LPBYTE)blob;
+    credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+    return CredWriteA(&credential, 0) ? 1 : 0;
+}
+
 PlatMutex PlatCreateMutex(const char *name)
 {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, name);

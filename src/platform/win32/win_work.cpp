@@ -45,3 +45,9 @@ void PlatFinishWork(PlatWork work)
     WaitForSingleObject((HANDLE)work, INFINITE);
     CloseHandle((HANDLE)work);
 }
+
+void PlatDetachWork(PlatWork work)
+{
+    if (work)
+        CloseHandle((HANDLE)work);
+}

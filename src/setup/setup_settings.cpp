@@ -1,0 +1,196 @@
+// Section "Email Setup" as the Email Setup window reads and writes it. A save touches only the
+// keys of the way chosen, and each of those only when its value changes, so that everything
+// else in the file (the sign-in's registration, the log, the host's own sections) stays as
+// it was.
+#include "setup_settings.h"
+
+#include <cstring>
+
+#include "../base/text.h"
+#include "../mail/settings/settings_texts.h"
+#include "../platform/plat_profile.h"
+#include "../platform/plat_security.h"
+#include "setup_texts.h"
+
+// What a read gives for a key that is absent: no value holds this byte.
+static const char kAbsent[] = "\x7f";
+
+static void ReadEmailKey(const char *key, char *dest, size_t destSize)
+{
+    ReadHostSetting(kHostSettingsRead, kSectionEmail, key, "", dest, destSize);
+}
+
+static bool SameNoCase(const char *a, const char *b)
+{
+    char x[kSettingSize], y[kSettingSize];
+    CopyText(x, sizeof x, a);
+    CopyText(y, sizeof y, b);
+    LowerAscii(x);
+    LowerAscii(y);
+    return strcmp(x, y) == 0;
+}
+
+void ReadSetupValues(SetupValues *values)
+{
+    memset(values, 0, sizeof *values);
+    char api[kSettingSize], security[kSettingSize];
+    ReadEmailKey("MailAPI", api, sizeof api);
+    ReadEmailKey("SMTPServer", values->server, sizeof values->server);
+    ReadEmailKey("SMTPPort", values->port, sizeof values->port);
+    ReadEmailKey("SMTPSecurity", security, sizeof security);
+    ReadEmailKey("SMTPUser", values->user, sizeof values->user);
+    values->security = SameNoCase(security, "starttls") ? kSecurityStartTls
+                       : SameNoCase(security, "tls")    ? kSecurityTls
+                                                        : kSecurityNone;
+    if (SameNoCase(api, "graph") || SameNoCase(api, "gmail")) {
+        values->way = SameNoCase(api, "graph") ? kWayMicrosoft : kWayGoogle;
+        CopyText(values->address, sizeof values->address, values->user);
+        values->user[0] = '\0';
+        return;
+    }
+    values->way = kWayServer;
+    if (strchr(values->user, '@'))
+        CopyText(values->address, sizeof values->address, values->user);
+}
+
+bool IsPasswordStored(void)
+{
+    unsigned char blob[kCredentialBlobMax];
+    size_t length = 0;
+    int found = PlatReadGenericCredential(kCredentialTarget, blob, sizeof blob, &length);
+    WipeBytes(blob, sizeof blob);
+    return found && length >= 2;
+}
+
+// A port as the settings file takes it: digits only, 1 to 65535. 0 when it is not one.
+static unsigned ParsePort(const char *text)
+{
+    unsigned long value = 0;
+    if (*text == '\0')
+        return 0;
+    for (const char *p = text; *p; p++) {
+        if (*p < '0' || *p > '9')
+            return 0;
+        value = value * 10 + (unsigned long)(*p - '0');
+        if (value > 65535)
+            return 0;
+    }
+    return (unsigned)value;
+}
+
+static bool TooLong(const char *text) { return strlen(text) > kSettingMax; }
+
+SetupField CheckSetupValues(const SetupValues *values)
+{
+    char domain[kSettingSize];
+    const char *at = strchr(values->address, '@');
+    if (!at || at == values->address || TooLong(values->address) ||
+        !GetAddressDomain(values->address, domain, sizeof domain))
+        return kFieldAddress;
+    if (values->way != kWayServer)
+        return kFieldNone;
+    if (values->server[0] == '\0' || TooLong(values->server))
+        return kFieldServer;
+    if (ParsePort(values->port) == 0)
+        return kFieldPort;
+    if (TooLong(values->user))
+        return kFieldUser;
+    return kFieldNone;
+}
+
+void MakeFieldCheckText(SetupField field, const SetupValues *values, char *text, size_t textSize)
+{
+    const char *value = field == kFieldAddress ? values->address
+                        : field == kFieldServer ? values->server
+                                                : values->user;
+    const char *label = field == kFieldAddress  ? "E-mail address"
+                        : field == kFieldServer ? "Server"
+                                                : "User name";
+    if (field != kFieldPort && TooLong(value)) {
+        FormatText(text, textSize, kTextCheckTooLong, label, (unsigned)kSettingMax);
+        return;
+    }
+    switch (field) {
+    case kFieldAddress:
+        CopyText(text, textSize, kTextCheckAddress);
+        break;
+    case kFieldServer:
+        CopyText(text, textSize, kTextCheckServer);
+        break;
+    case kFieldPort:
+        CopyText(text, textSize, kTextCheckPort);
+        break;
+    default:
+        CopyText(text, textSize, "");
+        break;
+    }
+}
+
+// Sets key to value unless it holds that value already. False when the write failed.
+static bool SetEmailKey(const char *key, const char *value)
+{
+    char now[kSettingSize];
+    PlatReadProfileString(kSectionEmail, key, kAbsent, now, (int)sizeof now, kHostSettingsRead);
+    if (strcmp(now, value) == 0)
+        return true;
+    return PlatWriteProfileString(kSectionEmail, key, value, kHostSettingsWrite) != 0;
+}
+
+// Empties key when it holds something; an absent key stays absent.
+static bool EmptyEmailKey(const char *key)
+{
+    char now[kSettingSize];
+    PlatReadProfileString(kSectionEmail, key, kAbsent, now, (int)sizeof now, kHostSettingsRead);
+    if (now[0] == '\0' || strcmp(now, kAbsent) == 0)
+        return true;
+    return PlatWriteProfileString(kSectionEmail, key, "", kHostSettingsWrite) != 0;
+}
+
+static bool RemoveEmailKey(const char *key)
+{
+    char now[kSettingSize];
+    PlatReadProfileString(kSectionEmail, key, kAbsent, now, (int)sizeof now, kHostSettingsRead);
+    if (strcmp(now, kAbsent) == 0)
+        return true;
+    return PlatDeleteProfileKey(kSectionEmail, key, kHostSettingsWrite) != 0;
+}
+
+static bool StorePassword(const char *user, const unsigned short *password, size_t units)
+{
+    unsigned char blob[kCredentialBlobMax];
+    if (units > sizeof blob / 2)
+        return false;
+    for (size_t i = 0; i < units; i++) {
+        blob[2 * i] = (unsigned char)(password[i] & 0xFF);
+        blob[2 * i + 1] = (unsigned char)(password[i] >> 8);
+    }
+    int stored = PlatWriteGenericCredential(kCredentialTarget, user, blob, units * 2);
+    WipeBytes(blob, sizeof blob);
+    return stored != 0;
+}
+
+SaveResult SaveSetupValues(const SetupValues *values, const unsigned short *password,
+                           size_t units)
+{
+    bool written = true;
+    if (values->way != kWayServer) {
+        bool microsoft = values->way == kWayMicrosoft;
+        written = SetEmailKey("MailAPI", microsoft ? "graph" : "gmail") &&
+                  SetEmailKey("OAuthProvider", microsoft ? "microsoft" : "google") &&
+                  SetEmailKey("SMTPUser", values->address);
+        return written ? kSaveDone : kSaveSettingsRefused;
+    }
+    if (values->user[0] != '\0' && units > 0 && !StorePassword(values->user, password, units))
+        return kSaveCredentialRefused;
+    char port[8];
+    FormatText(port, sizeof port, "%u", ParsePort(values->port));
+    const char *security = values->security == kSecurityStartTls ? "starttls"
+                           : values->security == kSecurityTls    ? "tls"
+                                                                 : "none";
+    written = SetEmailKey("SMTPServer", values->server) && SetEmailKey("SMTPPort", port) &&
+              SetEmailKey("SMTPSecurity", security) &&
+              (values->user[0] != '\0' ? SetEmailKey("SMTPUser", values->user)
+                                       : EmptyEmailKey("SMTPUser")) &&
+              RemoveEmailKey("SMTPAuth") && EmptyEmailKey("MailAPI");
+    return written ? kSaveDone : kSaveSettingsRefused;
+}
