@@ -370,14 +370,14 @@ int PrepareMessageHead(QueuedMessage *m)
     if (plan.addDate)
         PlatGetLocalTime(&source.time);
     if (plan.addMessageId && !PlatRandomBytes(source.random, sizeof source.random))
-        return kParseCannotOpen;
+        return kParseNotNow;
     if (plan.label)
         source.codePage = PlatAnsiCodePage();
     source.domain = MessageIdDomain(m);
     size_t capacity = MessageHeadCapacity(headerLength);
     char *head = (char *)malloc(capacity);
     if (!head)
-        return kParseCannotOpen;
+        return kParseNotNow;
     size_t length = ComposeMessageHead(&source, &plan, head, capacity, &m->codingOffset,
                                        m->added, sizeof m->added);
     WipeBytes(source.random, sizeof source.random);
