@@ -10,8 +10,8 @@ import time
 import pytest
 
 from fault_peers import never_greeting
-from mail_support import (TAIL, Mail, assert_box, assert_walk, conversation, free_port,
-                          merge_boxes, message, transmitted)
+from mail_support import (QUEUE_TEXT, TAIL, Mail, assert_box, assert_walk, conversation,
+                          free_port, merge_boxes, message, transmitted)
 from tls_support import tls_record_types
 
 SENT = "Email Sent"
@@ -99,6 +99,42 @@ def test_negative_reply_at_every_step(mail, step, reply, state, advice):
     assert_box(result.boxes[0], "%s. Error: %s\n%s" % (state, reply[:-1], advice), True)
     assert result.last_status == "Disconnecting"
     assert len(result.windows) == 1  # the Cancel stopped the batch
+    assert mail.queued() == ["S1.txt", "S2.txt"]
+
+
+def test_a_banner_in_a_later_segment_keeps_the_refused_message(mail):
+    """A proxy's banner, then, in a segment of its own after HELO, the server's greeting; the
+    server then answers every command one reply behind and refuses the message. Read one step
+    late, the 354 that answered DATA would count as the message's acceptance and the file
+    would go: each step expects its own reply, so the greeting that came for HELO ends the
+    message, and both files stay queued."""
+    replies = {"HELO": "250 fault.test\r\n", "RSET": "250 2.0.0 Ok\r\n",
+               "MAIL": "250 2.1.0 Ok\r\n", "RCPT": "250 2.1.5 Ok\r\n",
+               "DATA": "354 End data with <CR><LF>.<CR><LF>\r\n", "QUIT": "221 2.0.0 Bye\r\n"}
+
+    def script(server, peer):
+        peer.send("220 proxy.test ESMTP\r\n")
+        behind = "220 fault.test ESMTP\r\n"
+        while True:
+            line = peer.line(timeout=20)
+            if line is None:
+                return
+            peer.send(behind)
+            verb = line.split(" ", 1)[0].split(":", 1)[0].upper()
+            behind = replies.get(verb, "554 5.7.1 Message refused\r\n")
+
+    server = mail.scripted(script)
+    queue_two(mail)
+    result = mail.run(server.port)
+    assert server.errors == []
+    assert result.rc == 0
+    assert len(result.boxes) == 1, result
+    assert_box(result.boxes[0], "State=HELO. Error: 220 fault.test ESMTP\r\n\nThis is not the "
+               "reply this step waits for (250): the server answered another command, or "
+               "something in between (a proxy) speaks for it.\n\nThe email has been queued in "
+               + QUEUE_TEXT + "\n", True)
+    assert server.peers[0].received == ["HELO accounts.acme.test"]
+    assert len(result.windows) == 1
     assert mail.queued() == ["S1.txt", "S2.txt"]
 
 

@@ -5,8 +5,8 @@
 // channel comes up), and the driver answers replies only while all output has been taken,
 // as the window does. It records what went out and checks what holds whatever the server
 // says: the state stays in range, a verdict once reached is never undone, nothing goes out
-// after a refusal or a protocol error, and the message counts as accepted only when all of
-// it had gone out before the reply that accepted it came.
+// after a refusal, a protocol error or an overrun, and the message counts as accepted only
+// when all of it had gone out before the reply that accepted it came.
 #pragma once
 #include <cstdint>
 #include <cstdlib>
@@ -46,8 +46,8 @@ inline void CarryOutActions(ConversationRun *run, const SmtpActions *a)
         case kActionLogReceived:
             MailLogLine(run->log, '<', action.text, action.length);
             break;
-        case kActionLogNote:
-            MailLogText(run->log, '*', action.text);
+        case kActionLogNote:  // a code the window words: no text of the conversation's
+            Check(action.text == nullptr);
             break;
         default:
             break;
@@ -183,14 +183,15 @@ inline void Drive(ConversationRun *run, const uint8_t *data, size_t size,
         case 7:  // the connection breaks: what waits is lost, the window ends the message
             DropOutput(c);
             if (argument & 1) {
-                SetVerdict(c, kVerdictClosed);
+                SetVerdict(c, kVerdictFailed);
                 return;
             }
             break;
         }
         Check(before == kVerdictNone || c->verdict.kind == before);
-        // After a refusal or a protocol error nothing more goes out.
-        if (before == kVerdictRefused || before == kVerdictProtocolError)
+        // After a refusal, a protocol error or an overrun nothing more goes out.
+        if (before == kVerdictRefused || before == kVerdictProtocolError ||
+            before == kVerdictOverrun)
             Check(run->sent.size() == sentBefore);
     }
 }

@@ -71,7 +71,7 @@ inline MailRig &Rig()
 inline SmtpConversation &TheConversation() { return Rig().window.conversation; }
 inline int State() { return Rig().window.conversation.state; }
 inline int LastStep() { return Rig().window.conversation.lastStepState; }
-inline bool BatchStopped() { return Rig().window.stopBatch; }
+inline bool BatchStopped() { return OutcomeStopsBatch(&Rig().window.outcome); }
 inline bool SelfClosed() { return Rig().window.selfClose; }
 
 // Back to no message and no settings.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fake/fake_oauth.h"
 #include "mail/jobs/send_queue.h"
 #include "mail_support.h"
 
@@ -197,6 +198,25 @@ TEST_F(SendQueue, TheFirstFailureStopsTheBatchAndTheRestStaysQueued)
         EXPECT_TRUE(FakeFileExists(kQueueDir + "S3.txt")) << row.name;
         EXPECT_EQ(gFakeNet.cleanups, 1) << row.name;
     }
+}
+
+TEST_F(SendQueue, AFileThatCannotBeComposedNowStaysQueuedAndStopsTheBatch)
+{
+    // Without a Message-ID of its own the file needs random bytes, and the source fails.
+    gFakeOAuth.randomFails = true;
+    QueueFile("S1.txt", "To: <b@x.y>\r\nFrom: <a@b.c>\r\nSubject: x\r\n\r\nHi\r\n");
+    QueueFile("S2.txt", MessageText());
+    ServeWindows(2);
+    EXPECT_EQ(Email(), 0);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                              kQueueDir + "S1.txt could not be prepared for sending just now: "
+                              "Windows did not provide the memory or the random numbers it needs. "
+                              "Please send it again later.\n\nThe email has been queued in " +
+                              kQueueDir + "\n"});
+    EXPECT_EQ(gFake.messageBoxes[0].owner, 0u);
+    EXPECT_TRUE(FakeFileExists(kQueueDir + "S1.txt"));
+    EXPECT_TRUE(FakeFileExists(kQueueDir + "S2.txt"));
+    EXPECT_TRUE(gFakeNet.sent.empty());
 }
 
 TEST_F(SendQueue, AnArgumentSendsThatOneFileWhereverItIs)

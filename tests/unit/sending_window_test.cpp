@@ -331,18 +331,15 @@ TEST_F(SendingWindow, OnlyTheCancelButtonEndsTheWindow)
     });
 }
 
-TEST_F(SendingWindow, CloseSendingWindowLeavesTheBatchFlagAsItWas)
+TEST_F(SendingWindow, CloseSendingWindowIsTheProgramsOwnCloseNotTheUsersCancel)
 {
-    for (bool stop : {false, true}) {
-        SetUp();
-        Run([&] {
-            Rig().window.stopBatch = stop;
-            CloseSendingWindow(&Rig().window);
-            EXPECT_TRUE(gFakeDialog.ended);
-        });
-        EXPECT_TRUE(SelfClosed());
-        EXPECT_EQ(BatchStopped(), stop);
-    }
+    Run([] {
+        Answer(2);
+        CloseSendingWindow(&Rig().window);
+        EXPECT_TRUE(gFakeDialog.ended);
+    });
+    EXPECT_TRUE(SelfClosed());
+    EXPECT_NE(Rig().window.outcome.failure, kFailureCancelled);
 }
 
 TEST_F(SendingWindow, SocketEventsInsideAMessageBoxWaitUntilItCloses)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fake/fake_tls.h"
 #include "mail_support.h"
 
 using namespace mailtest;
@@ -146,33 +147,179 @@ TEST_F(Conversation, ANegativeReplyNamesItsStateStopsAndWaitsForTheUser)
     }
 }
 
-TEST_F(Conversation, TemporaryAndUnexpectedCodesAreNegativeTooAndAnyOfTheFourIsPositive)
+TEST_F(Conversation, ANoStepsReplyIsARefusalAndAnotherStepsReplyAProtocolError)
 {
+    const std::string queued = "\n\nThe email has been queued in " + kQueueFolderText + "\n";
     struct Row {
         const char *step;
         const char *reply;
-        const char *box;  // "" when the reply counts as positive
+        std::string box;
     } rows[] = {
         {"RCPT", "451 4.3.0 Try again later\r\n", "State=DATA. Error: 451 4.3.0 Try again later\r\n\nThe server refused the recipient bob@example.org.\n\nThe server cannot take the message just now: it stays queued; send again later.\n"},
         {"RCPT", "251 User not local\r\n", "State=DATA. Error: 251 User not local\r\n\nThe server refused the recipient bob@example.org.\n"},
-        {"MAIL", "334 VXNlcm5hbWU6\r\n", "State=RCPT TO. Error: 334 VXNlcm5hbWU6\r\n"},
         {"HELO", "25\r\n", "State=HELO. Error: 25\r\n"},
         {"HELO", "\r\n", "State=HELO. Error: \r\n"},
-        {"HELO", "221 odd but positive\r\n", ""},
-        {"MAIL", "354 odd but positive\r\n", ""},
-        {"RSET", "220 odd but positive\r\n", ""},
+        {"MAIL", "334 VXNlcm5hbWU6\r\n",
+         "State=RCPT TO. Error: 334 VXNlcm5hbWU6\r\n\nThis is not the reply this step waits for "
+         "(250): the server answered another command, or something in between (a proxy) speaks "
+         "for it." + queued},
+        {"Subject", "554-5.7.1 Refused\r\n250 ok\r\n",
+         "State=QUIT. Error: 250 ok\r\n\nThe lines of the server's reply do not share one reply "
+         "code: it cannot be told what the reply says." + queued},
     };
     for (const Row &row : rows) {
         SetUp();
         Run([&] { Converse(AcceptExcept(row.step, row.reply)); });
-        if (row.box[0] == '\0') {
-            EXPECT_TRUE(gFake.messageBoxes.empty()) << row.reply;
-            EXPECT_FALSE(FakeFileExists(kPath)) << row.reply;
-        } else {
-            ASSERT_EQ(gFake.messageBoxes.size(), 1u) << row.reply;
-            EXPECT_EQ(gFake.messageBoxes[0].text, row.box);
-            EXPECT_TRUE(FakeFileExists(kPath)) << row.reply;
+        ASSERT_EQ(gFake.messageBoxes.size(), 1u) << row.reply;
+        EXPECT_EQ(gFake.messageBoxes[0].text, row.box);
+        EXPECT_TRUE(FakeFileExists(kPath)) << row.reply;
+    }
+}
+
+// The conversation driven directly, as the window drives it: what the server says comes in
+// once all that went out before it is taken, and the channel comes up as soon as it is asked.
+struct DirectRun {
+    SmtpConversation *c;
+    void Act(const SmtpActions &actions)
+    {
+        for (int i = 0; i < actions.count; i++)
+            if (actions.items[i].kind == kActionStartTls) {
+                SmtpActions ready = {};
+                SecureChannelReady(c, &ready);
+                Act(ready);
+            }
+    }
+    void Says(const std::string &bytes)
+    {
+        SmtpActions added = {};
+        AddReplyBytes(c, bytes.data(), bytes.size(), false, &added);
+        Act(added);
+        for (;;) {
+            const char *data;
+            size_t length;
+            while (PendingOutput(c, &data, &length))
+                OutputTaken(c, length);
+            SmtpActions step = {};
+            if (!TakeNextReply(c, &step))
+                return;
+            Act(step);
         }
+    }
+};
+
+class Replies : public Conversation {
+protected:
+    // A message over plain SMTP, or over STARTTLS with a login; then the segments the server
+    // sends, one after the other. True when the server has the message.
+    bool Delivered(const std::vector<std::string> &segments, const char *login = nullptr)
+    {
+        SetUp();
+        if (login) {
+            FakeSetSetting("Email Setup", "SMTPSecurity", "starttls");
+            FakeSetSetting("Email Setup", "SMTPUser", "alice");
+            gFakeTls.credentialExists = true;
+            gFakeTls.credentialBlob = FakeUtf16("secret");
+        }
+        EXPECT_EQ(PrepareMessage(kPath, MessageText()), 1);
+        EXPECT_EQ(ReadSettings(), 1);
+        SmtpConversation &c = TheConversation();
+        StartConversation(&c, &Rig().settings, &Rig().message);
+        ConnectIssued(&c);
+        DirectRun run = {&c};
+        for (const std::string &segment : segments)
+            run.Says(segment);
+        return MessageAccepted(&c);
+    }
+};
+
+TEST_F(Replies, EachStepTakesOnlyItsOwnCodeAndAnotherStepsCodeKeepsTheMessage)
+{
+    // Each step's expected reply, in the order the steps go; the EHLO replies name the login.
+    struct Sequence {
+        const char *login;
+        std::vector<std::string> steps, codes;
+    } sequences[] = {
+        {nullptr,
+         {"greeting", "HELO", "RSET", "MAIL FROM", "RCPT TO", "DATA", "message", "QUIT"},
+         {"220", "250", "250", "250", "250", "354", "250", "221"}},
+        {"PLAIN",
+         {"greeting", "EHLO", "STARTTLS", "EHLO", "AUTH PLAIN", "RSET", "MAIL FROM", "RCPT TO",
+          "DATA", "message", "QUIT"},
+         {"220", "250", "220", "250", "235", "250", "250", "250", "354", "250", "221"}},
+        {"LOGIN",
+         {"greeting", "EHLO", "STARTTLS", "EHLO", "AUTH LOGIN", "user name", "password", "RSET",
+          "MAIL FROM", "RCPT TO", "DATA", "message", "QUIT"},
+         {"220", "250", "220", "250", "334", "334", "235", "250", "250", "250", "354", "250",
+          "221"}},
+    };
+    for (const Sequence &sequence : sequences) {
+        size_t quit = sequence.steps.size() - 1;
+        for (size_t at = 0; at < sequence.steps.size(); at++)
+            for (const char *code : {"220", "221", "235", "250", "334", "354"}) {
+                std::vector<std::string> segments;
+                for (size_t i = 0; i < sequence.steps.size(); i++) {
+                    std::string reply = (i == at ? code : sequence.codes[i]) + std::string(" ok\r\n");
+                    if (sequence.steps[i] == "EHLO")
+                        reply = reply.substr(0, 3) + "-mx\r\n" + reply.substr(0, 3) + " AUTH " +
+                                sequence.login + "\r\n";
+                    segments.push_back(reply);
+                }
+                bool expected = sequence.codes[at] == code;
+                // After acceptance nothing changes the verdict.
+                EXPECT_EQ(Delivered(segments, sequence.login), expected || at == quit)
+                    << sequence.steps[at] << " answered " << code;
+                const SmtpVerdict &v = TheConversation().verdict;
+                if (!expected && at != quit) {
+                    EXPECT_EQ(v.kind, kVerdictProtocolError) << sequence.steps[at] << " " << code;
+                    EXPECT_EQ(v.fault, kFaultUnexpected) << sequence.steps[at] << " " << code;
+                }
+                ReleaseMessage();
+            }
+    }
+}
+
+TEST_F(Replies, SequencesThatOnceSlidOntoTheWrongCommandKeepTheMessage)
+{
+    const std::string ok = "250 ok\r\n";
+    const std::vector<std::string> upToData = {"220 mx\r\n", ok, ok, ok, ok, "354 go\r\n"};
+    auto then = [&](std::vector<std::string> tail) {
+        std::vector<std::string> all = upToData;
+        all.insert(all.end(), tail.begin(), tail.end());
+        return all;
+    };
+    struct Row {
+        const char *name;
+        std::vector<std::string> segments;
+        bool delivered;
+        SmtpVerdictKind verdict;
+    } rows[] = {
+        {"the whole sequence", then({"250 queued\r\n"}), true, kVerdictAccepted},
+        // A proxy's banner, then in a later segment the server's own greeting: every reply
+        // one step behind, up to the 354 that answered DATA taken for the message's.
+        {"a banner in a later segment",
+         {"220 proxy\r\n", "220 mx\r\n", ok, ok, ok, ok, "354 go\r\n", "554 5.7.1 no\r\n"},
+         false, kVerdictProtocolError},
+        {"a bare 354 to the message", then({"354 go\r\n", ok}), false, kVerdictProtocolError},
+        {"a refusal whose last line is positive", then({"554-5.7.1 Spam\r\n250 ok\r\n"}), false,
+         kVerdictProtocolError},
+        {"a greeting of mixed codes", {"220-mx\r\n554 no\r\n", ok}, false,
+         kVerdictProtocolError},
+        {"251 stays a refusal", {"220 mx\r\n", ok, ok, ok, "251 not local\r\n", "354 go\r\n"},
+         false, kVerdictRefused},
+        // Nothing of an overflowed line counts: not its tail, not what follows.
+        {"an overrun refusal", then({"554 " + std::string(761, 'x') + "\r\n250 ok\r\n"}), false,
+         kVerdictOverrun},
+        {"a line of 511 bytes", then({"250 " + std::string(506, 'x') + "\r\n"}), true,
+         kVerdictAccepted},
+        {"a line of 512 bytes", then({"250 " + std::string(507, 'x') + "\r\n"}), false,
+         kVerdictOverrun},
+        {"an overrun after acceptance", then({ok, std::string(600, 'x')}), true,
+         kVerdictAccepted},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(Delivered(row.segments), row.delivered) << row.name;
+        EXPECT_EQ(TheConversation().verdict.kind, row.verdict) << row.name;
+        ReleaseMessage();
     }
 }
 
@@ -223,7 +370,7 @@ TEST_F(Conversation, ALineSplitOverReceivesIsHandledOnceWhenItsLineFeedArrives)
     });
 }
 
-TEST_F(Conversation, LinesInStatesWithoutAStepChangeNothingButTheLastStep)
+TEST_F(Conversation, LinesWhenNoStepIsAwaitedChangeNothing)
 {
     struct Row {
         int state;
@@ -231,7 +378,7 @@ TEST_F(Conversation, LinesInStatesWithoutAStepChangeNothingButTheLastStep)
         int lastStep;
     } rows[] = {
         {kStateIdle, "250 ok", -1},
-        {kStateRset, "250 ok", kStateRset},
+        {kStateRset, "250 ok", -1},
         {kStateDone, "250 ok", -1},
         {kStateIdle, "550 no", -1},  // nothing to report before the connect
         {kStateDone, "550 no", -1},  // nor after delivery
@@ -254,7 +401,7 @@ TEST_F(Conversation, LinesInStatesWithoutAStepChangeNothingButTheLastStep)
     }
 }
 
-TEST_F(Conversation, AFullPendingReplyTextDropsTheBytesAndGoesOn)
+TEST_F(Conversation, AnOverrunLineFailsTheMessageWithItsBox)
 {
     Run([] {
         FakeHostFound("127.0.0.1");
@@ -264,14 +411,14 @@ TEST_F(Conversation, AFullPendingReplyTextDropsTheBytesAndGoesOn)
         FakeServerSays("z");  // 511: still fits
         EXPECT_TRUE(gFake.messageBoxes.empty());
         FakeServerSays("!");  // 512: too much
-        ASSERT_EQ(gFake.messageBoxes.size(), 1u);
-        EXPECT_EQ(gFake.messageBoxes[0].text, "Buffer overrun\n");
-        EXPECT_EQ(gFake.messageBoxes[0].owner, (PlatWindow)0x5E01);
-        EXPECT_EQ(State(), kStateHelo);
-        FakeServerSays("250 ok\r\n");  // the conversation goes on from where it was
-        EXPECT_EQ(State(), kStateMailFrom);
-        EXPECT_FALSE(gFakeDialog.ended);
+        EXPECT_TRUE(gFakeDialog.ended);
     });
+    ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+    EXPECT_EQ(gFake.messageBoxes[0].text, "Buffer overrun\n");
+    EXPECT_EQ(gFake.messageBoxes[0].owner, (PlatWindow)0x5E01);
+    EXPECT_EQ(gFakeNet.sent, "HELO accounts.acme.test\r\n");
+    EXPECT_TRUE(FakeFileExists(kPath));
+    EXPECT_TRUE(BatchStopped());
 }
 
 TEST_F(Conversation, AClosedOrBrokenConnectionEndsTheWindowAndTheBatch)

@@ -36,7 +36,7 @@ struct MailCheck {
 
 // Runs the check with the settings as "/email" reads them (check->settings is filled; with
 // signIn the login is the stored sign-in's, whatever "SMTPAuth" says) and words its outcome
-// into check->text. The window's verdict stays in check->window.
+// into check->text. What became of it stays in check->window.outcome.
 MailCheckResult CheckMailSetup(MailCheck *check, bool signIn = false);
 
 // "/emailcheck": the check and its one box. Returns the exit code: 0 when it passed, 1

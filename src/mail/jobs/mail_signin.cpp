@@ -9,7 +9,7 @@
 #include "../../platform/plat_ui.h"
 #include "mail_check.h"
 #include "mail_texts.h"
-#include "verdict_text.h"
+#include "outcome_text.h"
 
 // The check's state is large (the window's buffers): not on the stack.
 static MailCheck gSignInCheck;
@@ -30,25 +30,29 @@ int RunEmailSignIn(void)
         FormatText(text, sizeof text, kTextSignInChecked, who, check->settings.server,
                    outcome.user);
         break;
-    case kCheckFailed:
+    case kCheckFailed: {
         // Only a refusal says the login is not taken; anything else (a close, TLS) leaves
         // the sign-in unchecked.
-        if (check->window.conversation.verdict.kind != kVerdictRefused) {
+        const MailOutcome *o = &check->window.outcome;
+        if (o->verdict.kind != kVerdictRefused) {
             FormatText(text, sizeof text, kTextSignInNotChecked, who, check->text);
             break;
         }
         exitCode = 1;
-        if (IsRefusedToken(&check->window.conversation.verdict)) {
+        char refusal[kBoxTextSize + kFieldSize];
+        FormatOutcomeText(o, nullptr, &check->settings, kWithoutQueueSentence, refusal,
+                          sizeof refusal);
+        if (IsRefusedToken(&o->verdict)) {
             PlatMutex lock = LockSignInStore();
             DeleteTokenRecord();
             UnlockSignInStore(lock);
             FormatText(text, sizeof text, kTextSignInWrongAccount, who, check->settings.server,
-                       outcome.user, check->window.failureText, outcome.user);
+                       outcome.user, refusal, outcome.user);
         } else {
-            FormatText(text, sizeof text, kTextSignInLoginRefused, who, outcome.user,
-                       check->window.failureText);
+            FormatText(text, sizeof text, kTextSignInLoginRefused, who, outcome.user, refusal);
         }
         break;
+    }
     default:  // not reached, not checkable, cancelled: the sign-in stays
         FormatText(text, sizeof text, kTextSignInNotChecked, who, check->text);
         break;

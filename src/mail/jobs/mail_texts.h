@@ -25,6 +25,12 @@ const char kTextCouldNotDelete[] =
 const char kStatusConnecting[] = "Connecting to: %s";
 const char kStatusConnected[] = "Connected to: %s";
 const char kStatusCheckGreeted[] = "Greeted by the server";
+const char kStatusDisconnecting[] = "Disconnecting";
+const char kStatusSent[] = "Email Sent";
+const char kStatusCheckTls[] = "Starting TLS";
+const char kStatusCheckLogin[] = "Logging in";
+const char kStatusCheckQuit[] = "Checked: saying goodbye";
+const char kStatusCheckDone[] = "Settings checked";
 
 // The settings check's one box: what was found, or what failed.
 const char kCheckCaption[] = "Email Setup Check";
@@ -51,13 +57,22 @@ const char kTextSignInWrongAccount[] =
     "%s (SMTPUser):\n\n%s\nThe sign-in has been forgotten. Please run \"Tillwick.exe "
     "/emailsignin\" again and sign in as %s.";
 
-// The sending window's failures.
+// The failures after which the message stays queued. Each text ends where "/email" goes on
+// to say where it stays (the queue sentence that follows it, "%s" the queue folder) and
+// the check, which queues nothing, ends the sentence instead ("\n").
+const char kQueueSentence[] = "\n\nThe email has been queued in %s\n";
+const char kQueueSentenceNothingSent[] = " Nothing was sent; the email has been queued in %s\n";
+const char kQueueSentenceInternal[] = "\n\nNothing was sent; the email has been queued in %s\n";
+const char kNoQueueSentence[] = "\n";
+
+// The sending window's failures: the lookup, the connect, silence (kQueueSentence follows
+// those with a number).
 const char kTextLookupNotStarted[] = "Error connecting to host\n";
 const char kTextLookupFailed[] =
     "Error Connecting (%d)\n\n   1). Please make sure that you are connected to the "
     "internet.\n   2). Check that the SMTP server is correct (See Email Setup under the "
     "Invoicing menu).\n   3). Your ISP might be having problems, try sending again "
-    "later.\n\nThe email has been queued in %s\n";
+    "later.";
 const char kTextNoSocket[] = "Couldn't create socket\n";
 const char kTextSelectFailed[] = "Asynchronous socket creation failed\n";
 const char kTextConnectFailed[] = "Error connecting\n";
@@ -65,58 +80,40 @@ const char kTextTimedOut[] =
     "Request timed out (%d) .\n\n   1). Please make sure that you are connected to the "
     "internet.\n   2). Check that the SMTP server is correct (See Email Setup under the "
     "Invoicing menu).\n   3). Your ISP might be having problems, try sending again "
-    "later.\n\nThe email has been queued in %s\n";
+    "later.";
+// A valid message that could not be composed now (kQueueSentence follows).
+const char kTextNotNow[] =
+    "%s could not be prepared for sending just now: Windows did not provide the memory or "
+    "the random numbers it needs. Please send it again later.";
 
 // The conversation's failures.
 const char kTextConnectionClosed[] = "Connection closed unexpectedly\n";
 const char kTextReceiveError[] = "Error receiving data (%d)\n\n";
 const char kTextBufferOverrun[] = "Buffer overrun\n";
-// By the state in which the negative reply came, states 1 to 9.
-const char *const kStateErrorTexts[9] = {
-    "State=CONNECTING. Error: %s\n", "State=HELO. Error: %s\n",
-    "State=RSET. Error: %s\n",       "State=MAIL FROM. Error: %s\n",
-    "State=RCPT TO. Error: %s\n",    "State=DATA. Error: %s\n",
-    "State=SEND MSG. Error: %s\n",   "State=QUIT. Error: %s\n",
-    "State=SENT. Error: %s\n",
-};
-
-// The names of the states 1 to 9 as the boxes say them.
-const char *const kStateNames[9] = {"CONNECTING", "HELO", "RSET", "MAIL FROM", "RCPT TO",
-                                    "DATA", "SEND MSG", "QUIT", "SENT"};
 // A refused RCPT TO names its recipient after the server's line.
 const char kTextRefusedRecipient[] = "\nThe server refused the recipient %s.\n";
 // A reply that answers nothing the program asked, and a step of ours that could not be
-// carried out: either way the message stays queued.
+// carried out: either way the message stays queued. The first is followed by
+// kQueueSentenceNothingSent, the others by kQueueSentence, ours by kQueueSentenceInternal.
 const char kTextProtocolError[] =
     "State=%s. Error: %s\n\nThe server sent a reply before it was asked (a second greeting, "
-    "or something in between that speaks for it). Nothing was sent; the email has been queued "
-    "in %s\n";
-const char kTextInternalError[] =
-    "State=%s. Error: %s\n\nNothing was sent; the email has been queued in %s\n";
+    "or something in between that speaks for it).";
+const char kTextUnexpectedReply[] =
+    "State=%s. Error: %s\n\nThis is not the reply this step waits for (%s): the server "
+    "answered another command, or something in between (a proxy) speaks for it.";
+const char kTextMixedCodes[] =
+    "State=%s. Error: %s\n\nThe lines of the server's reply do not share one reply code: it "
+    "cannot be told what the reply says.";
+const char kTextInternalError[] = "State=%s. Error: %s";
+const char kReasonCommandTooLong[] = "(a command too long to send)";
+const char kReasonTooManyActions[] = "(more actions than the window can carry out)";
 
-// Secure submission: the steps before the transaction.
-// The server refused the token of the sign-in: its line, and what to do.
-const char kTextXoauth2Error[] =
-    "State=AUTH. Error: %s\n\nThe mail server did not accept the sign-in. Please run "
-    "\"Tillwick.exe /emailsignin\" to sign in again.\n";
-const char kTextEhloError[] = "State=EHLO. Error: %s\n";
-const char kTextStartTlsError[] = "State=STARTTLS. Error: %s\n";
-const char kTextAuthError[] = "State=AUTH. Error: %s\n";
-// TLS failures: the server name, (a status number,) the queue folder.
-const char kTextCertUntrusted[] =
-    "State=TLS. Error: the certificate of %s is not trusted.\n\nThe email has been queued in "
-    "%s\n";
+// TLS failures: the server name, (a status number,) then kQueueSentence.
+const char kTextCertUntrusted[] = "State=TLS. Error: the certificate of %s is not trusted.";
 const char kTextCertNameMismatch[] =
-    "State=TLS. Error: the certificate is not for %s (name mismatch).\n\nThe email has been "
-    "queued in %s\n";
-const char kTextCertExpired[] =
-    "State=TLS. Error: the certificate of %s has expired.\n\nThe email has been queued in %s\n";
-const char kTextCertRevoked[] =
-    "State=TLS. Error: the certificate of %s has been revoked.\n\nThe email has been queued in "
-    "%s\n";
+    "State=TLS. Error: the certificate is not for %s (name mismatch).";
+const char kTextCertExpired[] = "State=TLS. Error: the certificate of %s has expired.";
+const char kTextCertRevoked[] = "State=TLS. Error: the certificate of %s has been revoked.";
 const char kTextCertOther[] =
-    "State=TLS. Error: the certificate of %s could not be verified (0x%08X).\n\nThe email has "
-    "been queued in %s\n";
-const char kTextTlsFailed[] =
-    "State=TLS. Error: the secure connection to %s failed (0x%08X).\n\nThe email has been "
-    "queued in %s\n";
+    "State=TLS. Error: the certificate of %s could not be verified (0x%08X).";
+const char kTextTlsFailed[] = "State=TLS. Error: the secure connection to %s failed (0x%08X).";

@@ -19,7 +19,7 @@
 #include "../message/message_file.h"
 #include "mail_token.h"
 #include "sending_window.h"
-#include "verdict_text.h"
+#include "outcome_text.h"
 
 static const unsigned short kWinsockVersion = 0x0101;
 
@@ -82,30 +82,42 @@ static bool ObtainAccessToken(SendBatch *batch, bool force)
     return true;
 }
 
-// One window for the message. A token the server refuses is renewed once a batch and the
-// message tried again; when the renewal fails, the refusal is shown as it came.
+// One window for the message; its outcome is the window's. A token the server refuses is
+// renewed once a batch and the message tried again; when the renewal fails, the refusal is
+// shown as it came and the message is kept.
 static void SendInWindow(SendBatch *batch)
 {
     SendingWindow *w = &batch->window;
     PrepareSendingWindow(w, &batch->settings, &batch->message, &batch->log);
     w->renewOnRefusedToken = batch->settings.auth == kAuthXoauth2 && !batch->tokenRetried;
     ShowSendingWindow(w);
-    if (!w->renewToken)
+    if (w->outcome.fate != kFateRenewToken)
         return;
     batch->tokenRetried = true;
     MailSettings *s = &batch->settings;
     AccessTokenStatus status = TakeMailAccessToken(s, &batch->log, true, &batch->token);
     if (status != kAccessTokenReady) {
         char text[kBoxTextSize + kFieldSize];
-        FormatVerdictText(&w->conversation.verdict, &batch->message, s, text, sizeof text);
+        FormatOutcomeText(&w->outcome, &batch->message, s, kWithQueueSentence, text,
+                          sizeof text);
         MailLogText(&batch->log, '*', text);
         ShowErrorBox(0, text);
-        w->stopBatch = true;
+        w->outcome.fate = kFateKept;
         return;
     }
     MailLogText(&batch->log, '*', "the token was renewed: the message is sent again");
     PrepareSendingWindow(w, s, &batch->message, &batch->log);
     ShowSendingWindow(w);
+}
+
+// A valid file that could not be composed now: it stays queued, the box says so.
+static void ReportNotNow(SendBatch *batch)
+{
+    char text[kBoxTextSize + kPathSize];
+    FormatOutcomeText(&batch->window.outcome, &batch->message, &batch->settings,
+                      kWithQueueSentence, text, sizeof text);
+    ShowErrorBox(0, text);
+    MailLogMessageEnds(&batch->log, false, "kept: the message could not be prepared now");
 }
 
 // Reports an invalid file and deletes it: it could never be sent as it stands.
@@ -148,13 +160,18 @@ static bool SendOneFile(SendBatch *batch, const char *path, const char *fileName
     if (result == kParseReady) {
         MailLogMessageStarts(&batch->log, &batch->settings, fileName);
         SendInWindow(batch);
-        if (batch->window.messageResult != kParseReady)
-            ReportInvalidFile(batch, batch->window.messageResult, fileName);
-        else if (!batch->window.started)
+        const MailOutcome *outcome = &batch->window.outcome;
+        if (outcome->fate == kFateInvalidFile)
+            ReportInvalidFile(batch, outcome->fileResult, fileName);
+        else if (outcome->fate == kFateNoWindow)
             MailLogMessageEnds(&batch->log, false, "kept: the sending window could not be made");
-        goOn = !batch->window.stopBatch;
-    } else {
+        else if (outcome->failure == kFailureNotNow)
+            ReportNotNow(batch);
+        goOn = !OutcomeStopsBatch(outcome);
+    } else if (result >= kParseCannotOpen && result <= kParseNoSender) {
         ReportInvalidFile(batch, result, fileName);
+    } else {
+        goOn = false;  // no result of an invalid file: it stays, and so does the rest
     }
     ReleaseMessageText(message);
     return goOn;

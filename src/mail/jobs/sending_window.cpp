@@ -15,7 +15,7 @@
 #include "../../platform/plat_ui.h"
 #include "../../platform/plat_window.h"
 #include "mail_texts.h"
-#include "verdict_text.h"
+#include "outcome_text.h"
 
 static const int kLogPixelsY = 90;
 static const unsigned short kDefaultSmtpPort = 25;
@@ -35,26 +35,41 @@ void CloseSendingWindow(SendingWindow *w)
     PlatSendCommand(w->handle, kCancelButton);
 }
 
-// Every box of the window: shown, logged, and its first line kept as the reason should the
-// window then close.
+// Every box of the window: shown (a check shows its one box once it is over), logged, and
+// its first line kept as the reason should the window then close.
 static void ShowBox(SendingWindow *w, const char *text)
 {
     MailLogText(w->log, '*', text);
     CopyTextN(w->endReason, sizeof w->endReason, text, strcspn(text, "\n"));
-    // A check shows one box once it is over, for the first thing that failed.
-    if (w->check) {
-        if (w->failureText[0] == '\0')
-            CopyText(w->failureText, sizeof w->failureText, text);
-        return;
-    }
-    ShowErrorBox(w->handle, text);
+    if (!w->check)
+        ShowErrorBox(w->handle, text);
 }
 
-// Something failed that ends the window: its box has been shown; the batch stops.
-static void FailWindow(SendingWindow *w)
+// The outcome as it stands, worded in a box.
+static void ShowOutcome(SendingWindow *w)
 {
+    char text[kBoxTextSize + kFieldSize];
+    FormatOutcomeText(&w->outcome, w->message, w->settings,
+                      w->check ? kWithoutQueueSentence : kWithQueueSentence, text, sizeof text);
+    ShowBox(w, text);
+}
+
+// Something failed that is no refusal: unless the conversation has its verdict already (a
+// refusal told, the message accepted), this failure is what became of the message, and its
+// box says so.
+static void Fail(SendingWindow *w, MailFailure failure, long number = 0)
+{
+    if (w->conversation.verdict.kind != kVerdictNone)
+        return;
     SetVerdict(&w->conversation, kVerdictFailed);
-    w->stopBatch = !MessageAccepted(&w->conversation);
+    RecordMailFailure(&w->outcome, failure, number);
+    ShowOutcome(w);
+}
+
+// Something failed that ends the window.
+static void FailWindow(SendingWindow *w, MailFailure failure, long number = 0)
+{
+    Fail(w, failure, number);
     CloseSendingWindow(w);
 }
 
@@ -68,68 +83,6 @@ static void EndDelivered(SendingWindow *w, const char *what)
     CloseSendingWindow(w);
 }
 
-// The box of a failure after which the message stays queued, the queue folder named last:
-// "%d ... %s" with number, or "%s ... %s" with the server, or "%s ... 0x%08X ... %s".
-enum QueuedFailureShape { kNumberFolder, kServerFolder, kServerNumberFolder };
-
-static void FormatQueuedFailure(char *text, size_t textSize, const char *format,
-                                QueuedFailureShape shape, const char *server,
-                                unsigned long number)
-{
-    char folder[kPathSize + 8];
-    MakeQueueFolderText(folder, sizeof folder);
-    switch (shape) {
-    case kNumberFolder:
-        FormatText(text, textSize, format, (int)number, folder);
-        break;
-    case kServerFolder:
-        FormatText(text, textSize, format, server, folder);
-        break;
-    case kServerNumberFolder:
-        FormatText(text, textSize, format, server, (unsigned)number, folder);
-        break;
-    }
-}
-
-static void ShowQueuedFailure(SendingWindow *w, const char *format, int number)
-{
-    char text[kBoxTextSize];
-    FormatQueuedFailure(text, sizeof text, format, kNumberFolder, nullptr, (unsigned long)number);
-    ShowBox(w, text);
-}
-
-void MakeTlsFailureText(const TlsFailure *failure, const char *server, char *text,
-                        size_t textSize)
-{
-    const char *format = kTextTlsFailed;
-    QueuedFailureShape shape = kServerNumberFolder;
-    if (failure->kind == kTlsCertificateRefused) {
-        shape = kServerFolder;
-        switch (failure->code) {
-        case PLAT_CERT_E_UNTRUSTEDROOT:
-        case PLAT_CERT_E_UNTRUSTEDTESTROOT:
-        case PLAT_CERT_E_CHAINING:
-        case PLAT_TRUST_E_CERT_SIGNATURE:
-            format = kTextCertUntrusted;
-            break;
-        case PLAT_CERT_E_CN_NO_MATCH:
-            format = kTextCertNameMismatch;
-            break;
-        case PLAT_CERT_E_EXPIRED:
-            format = kTextCertExpired;
-            break;
-        case PLAT_CERT_E_REVOKED:
-            format = kTextCertRevoked;
-            break;
-        default:
-            format = kTextCertOther;
-            shape = kServerNumberFolder;
-            break;
-        }
-    }
-    FormatQueuedFailure(text, textSize, format, shape, server, failure->code);
-}
-
 // The TLS session as the log tells it: protocol, cipher, the server's certificate and the
 // verdict on it.
 static void LogTlsSession(SendingWindow *w, const char *verdict)
@@ -139,7 +92,9 @@ static void LogTlsSession(SendingWindow *w, const char *verdict)
     PlatTlsInfo info;
     memset(&info, 0, sizeof info);
     PlatTlsDescribe(w->channel.tls, &info);
-    w->tlsInfo = info;  // what a check reports
+    // What a check reports.
+    CopyText(w->outcome.session.tlsProtocol, sizeof w->outcome.session.tlsProtocol,
+             info.protocol);
     char text[1024];
     FormatText(text, sizeof text,
                "%s, %s; certificate subject \"%s\", issuer \"%s\", expires %s; verdict: %s",
@@ -147,36 +102,38 @@ static void LogTlsSession(SendingWindow *w, const char *verdict)
     MailLogText(w->log, '*', text);
 }
 
-static void ShowTlsFailure(SendingWindow *w, const TlsFailure *failure)
+// TLS failed: the certificate's verdict goes to the log, the box names it, the window ends.
+static void FailTls(SendingWindow *w, const TlsFailure *failure)
 {
-    if (failure->kind == kTlsCertificateRefused) {
-        char verdict[40];
-        FormatText(verdict, sizeof verdict, "refused (0x%08lX)", failure->code);
-        LogTlsSession(w, verdict);
+    if (w->conversation.verdict.kind == kVerdictNone) {
+        if (failure->kind == kTlsCertificateRefused) {
+            char verdict[40];
+            FormatText(verdict, sizeof verdict, "refused (0x%08lX)", failure->code);
+            LogTlsSession(w, verdict);
+        }
+        w->outcome.tls = *failure;
     }
-    char text[kBoxTextSize];
-    MakeTlsFailureText(failure, w->settings->server, text, sizeof text);
-    ShowBox(w, text);
+    FailWindow(w, kFailureTls, (long)failure->code);
 }
 
 // ---- the time-out -----------------------------------------------------------------------
 
-// True once the whole message, its end-of-data mark included, is on the socket.
-static bool MessageOnSocket(const SendingWindow *w)
+// True once all the conversation has handed over is on the socket, TLS records included.
+static bool AllOnSocket(const SendingWindow *w)
 {
     const char *data;
     size_t length;
-    return AwaitingMessageReply(&w->conversation) &&
-           !TlsPendingOutput(&w->channel, &data, &length);
+    return !HasUnsentOutput(&w->conversation) && !TlsPendingOutput(&w->channel, &data, &length);
 }
 
 // Bytes moved (the socket took some of ours, or delivered some): the silence starts anew.
+// Once everything is on the socket, the awaited reply has what its step allows.
 static void BytesMoved(SendingWindow *w)
 {
     unsigned period = kTimeoutMilliseconds;
-    if (MessageOnSocket(w)) {
-        period = kMessageReplyMilliseconds;
-        if (!w->messageLogged) {
+    if (AllOnSocket(w)) {
+        period = ReplyTimeout(&w->conversation);
+        if (AwaitingMessageReply(&w->conversation) && !w->messageLogged) {
             char text[100];
             FormatText(text, sizeof text, "(the message: %llu bytes in %d piece%s)",
                        (unsigned long long)w->conversation.messageBytes,
@@ -204,10 +161,7 @@ static void HandleTimer(SendingWindow *w)
     int state = w->conversation.state;
     if (w->channel.mode == kTlsHandshaking && state <= kStateHelo)
         state = kStateHelo;
-    SetVerdict(&w->conversation, kVerdictTimedOut);
-    w->stopBatch = true;
-    ShowQueuedFailure(w, kTextTimedOut, state);
-    CloseSendingWindow(w);
+    FailWindow(w, kFailureTimedOut, state);
 }
 
 // ---- moving bytes ---------------------------------------------------------------------
@@ -294,8 +248,7 @@ static void Pump(SendingWindow *w)
             // A handshake that cannot go on ends here; otherwise the connection's close or
             // the server's reply tells the rest.
             if (w->channel.mode == kTlsHandshaking) {
-                ShowBox(w, kTextConnectionClosed);
-                FailWindow(w);
+                FailWindow(w, kFailureClosed);
                 return;
             }
             DropAllOutput(w);
@@ -315,32 +268,72 @@ static void StartTls(SendingWindow *w)
 {
     TlsFailure failure;
     if (!TlsStart(&w->channel, w->settings->server, &failure)) {
-        ShowTlsFailure(w, &failure);
-        FailWindow(w);
+        FailTls(w, &failure);
         return;
     }
-    if (MoveChannelOutput(w) == kMoveBroken) {
-        ShowBox(w, kTextConnectionClosed);
-        FailWindow(w);
-    }
+    if (MoveChannelOutput(w) == kMoveBroken)
+        FailWindow(w, kFailureClosed);
 }
 
 // The conversation has stopped with its verdict: a refusal is shown and the user closes the
-// window; a protocol error is shown and the window closes.
+// window (a check's ends at once); a protocol error or an overrun is shown and the window
+// closes. A refused token, where the batch renews it, ends the window quietly.
 static void ShowVerdict(SendingWindow *w)
 {
-    const SmtpVerdict *v = &w->conversation.verdict;
-    if (w->renewOnRefusedToken && IsRefusedToken(v)) {
+    MailOutcome *o = &w->outcome;
+    o->verdict = w->conversation.verdict;
+    if (w->renewOnRefusedToken && IsRefusedToken(&o->verdict)) {
         MailLogText(w->log, '*', "the token was refused: it is renewed and the message sent again");
-        w->renewToken = true;
+        o->fate = kFateRenewToken;
         CloseSendingWindow(w);
         return;
     }
-    char text[kBoxTextSize + kFieldSize];
-    FormatVerdictText(v, w->message, w->settings, text, sizeof text);
-    ShowBox(w, text);
-    if (v->kind == kVerdictProtocolError || w->check)
-        FailWindow(w);
+    if (o->verdict.kind == kVerdictOverrun)
+        RecordMailFailure(o, kFailureOverrun);
+    ShowOutcome(w);
+    if (o->verdict.kind != kVerdictRefused || w->check)
+        CloseSendingWindow(w);
+}
+
+// The status line the conversation asked for.
+static const char *StatusText(const SendingWindow *w, int status)
+{
+    switch (status) {
+    case kSmtpStatusGreeted:
+        return w->message->statusText;
+    case kSmtpStatusDisconnecting:
+        return kStatusDisconnecting;
+    case kSmtpStatusSent:
+        return kStatusSent;
+    case kSmtpStatusCheckTls:
+        return kStatusCheckTls;
+    case kSmtpStatusCheckLogin:
+        return kStatusCheckLogin;
+    case kSmtpStatusCheckQuit:
+        return kStatusCheckQuit;
+    default:
+        return kStatusCheckDone;
+    }
+}
+
+// A note of the conversation's, worded for the log.
+static void LogNote(SendingWindow *w, int note)
+{
+    if (note == kSmtpNoteQuitRefused) {
+        MailLogText(w->log, '*', w->check ? "QUIT refused at the end of the check"
+                                          : "QUIT refused after the message was accepted: "
+                                            "delivered all the same");
+        return;
+    }
+    // What the message got before it went out, and how its body goes.
+    const QueuedMessage *m = w->message;
+    char text[sizeof m->added + 40];
+    if (m->codingOffset > 0)
+        FormatText(text, sizeof text, "%s, %s", m->added,
+                   w->conversation.quotedPrintable ? kCodingQuotedPrintable : kCoding8Bit);
+    else
+        CopyText(text, sizeof text, m->added[0] ? m->added : "nothing added");
+    MailLogText(w->log, '*', text);
 }
 
 // What the conversation asked for, in order, until the window has ended. More actions than
@@ -348,17 +341,13 @@ static void ShowVerdict(SendingWindow *w)
 static void CarryOut(SendingWindow *w, const SmtpActions *actions)
 {
     if (actions->overflow && !w->ended) {
-        SmtpVerdict *v = &w->conversation.verdict;
-        if (v->kind == kVerdictNone || v->kind == kVerdictAccepted) {
-            bool accepted = v->kind == kVerdictAccepted;
-            if (!accepted) {
-                v->kind = kVerdictProtocolError;
-                v->internal = true;
-                v->state = w->conversation.state;
-                CopyText(v->reply, sizeof v->reply, "(more actions than the window can carry out)");
+        SmtpVerdictKind kind = w->conversation.verdict.kind;
+        if (kind == kVerdictNone || ConversationSucceeded(&w->conversation)) {
+            if (kind == kVerdictNone) {
+                SetProtocolFault(&w->conversation, kFaultTooManyActions);
                 ShowVerdict(w);
             }
-            FailWindow(w);
+            CloseSendingWindow(w);
             return;
         }
     }
@@ -366,13 +355,10 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
         const SmtpAction &action = actions->items[i];
         switch (action.kind) {
         case kActionStatus:
-            SetStatusLine(w->handle, action.text);
+            SetStatusLine(w->handle, StatusText(w, action.code));
             break;
         case kActionVerdict:
             ShowVerdict(w);
-            break;
-        case kActionOverrun:
-            ShowBox(w, kTextBufferOverrun);
             break;
         case kActionStartTls:
             StartTls(w);
@@ -390,7 +376,7 @@ static void CarryOut(SendingWindow *w, const SmtpActions *actions)
             MailLogLine(w->log, '<', action.text, action.length);
             break;
         case kActionLogNote:
-            MailLogText(w->log, '*', action.text);
+            LogNote(w, action.code);
             break;
         }
     }
@@ -407,14 +393,9 @@ static void ConnectionEnded(SendingWindow *w)
         EndDelivered(w, "the server closed the connection after accepting the message: delivered");
         return;
     }
-    if (w->conversation.waitingForUser) {
+    if (w->conversation.waitingForUser)
         MailLogText(w->log, '*', "the server closed the connection");
-        FailWindow(w);
-        return;
-    }
-    SetVerdict(&w->conversation, kVerdictClosed);
-    ShowBox(w, kTextConnectionClosed);
-    FailWindow(w);
+    FailWindow(w, kFailureClosed);
 }
 
 // The connect has completed (reported, or at once).
@@ -456,8 +437,7 @@ static void StepChannel(SendingWindow *w)
         MoveResult moved = MoveChannelOutput(w);
         if (moved == kMoveBroken && w->channel.mode == kTlsHandshaking &&
             state != kTlsFailed) {
-            ShowBox(w, kTextConnectionClosed);
-            FailWindow(w);
+            FailWindow(w, kFailureClosed);
             return;
         }
         switch (state) {
@@ -480,8 +460,7 @@ static void StepChannel(SendingWindow *w)
             ConnectionEnded(w);
             return;
         case kTlsFailed:
-            ShowTlsFailure(w, &failure);
-            FailWindow(w);
+            FailTls(w, &failure);
             return;
         }
     }
@@ -491,7 +470,7 @@ static void StepChannel(SendingWindow *w)
 enum ReadResult { kReadBytes, kReadNothing, kReadClosed, kReadFailed };
 
 // One receive, and the bytes handed on: to the channel once TLS has started, else to the
-// conversation. A failed receive has shown its box.
+// conversation. A failed receive has been recorded and shown; the caller ends the window.
 static ReadResult ReadOnce(SendingWindow *w)
 {
     char buffer[kReceiveMax + 1];
@@ -502,7 +481,8 @@ static ReadResult ReadOnce(SendingWindow *w)
         into = TlsInputSpace(&w->channel, &room);
         if (room == 0) {
             TlsFailure failure = {kTlsProviderFailure, kTlsBufferTooSmall};
-            ShowTlsFailure(w, &failure);
+            w->outcome.tls = failure;
+            Fail(w, kFailureTls, (long)failure.code);
             return kReadFailed;
         }
     }
@@ -521,9 +501,7 @@ static ReadResult ReadOnce(SendingWindow *w)
         // A read event whose data an earlier receive already took: nothing is wrong.
         if (PlatWsaGetLastError() == PLAT_WSAEWOULDBLOCK)
             return kReadNothing;
-        char text[kBoxTextSize];
-        FormatText(text, sizeof text, kTextReceiveError, n);
-        ShowBox(w, text);
+        Fail(w, kFailureReceive, n);
         return kReadFailed;
     }
     BytesMoved(w);
@@ -561,7 +539,7 @@ static void HandleRead(SendingWindow *w)
         ConnectionEnded(w);
         break;
     case kReadFailed:
-        FailWindow(w);
+        CloseSendingWindow(w);
         break;
     default:
         break;
@@ -581,7 +559,7 @@ static void HandleClose(SendingWindow *w)
     for (int i = 0; i < kCloseDrainMax && !w->ended && !clearOnly; i++) {
         ReadResult read = ReadOnce(w);
         if (read == kReadFailed) {
-            FailWindow(w);
+            CloseSendingWindow(w);
             return;
         }
         if (read != kReadBytes)
@@ -604,8 +582,7 @@ static void HandleSocketEvent(SendingWindow *w, unsigned long eventWord)
     case PLAT_FD_CONNECT:
         // A connect refused or unreachable after it was issued.
         if (error != 0) {
-            ShowBox(w, kTextConnectFailed);
-            FailWindow(w);
+            FailWindow(w, kFailureConnect);
             return;
         }
         ConnectionUp(w);
@@ -636,23 +613,25 @@ void CloseConnection(PlatSocket socket)
     PlatCloseSocket(socket);
 }
 
-WindowStep StartConnection(SendingWindow *w, uintptr_t lookupHandle, intptr_t lookupStatus)
+// The lookup's answer: makes the socket and issues the connect. False when the window must
+// close (the failure is recorded and shown).
+static bool StartConnection(SendingWindow *w, uintptr_t lookupHandle, intptr_t lookupStatus)
 {
     if (lookupHandle != w->lookupHandle)
-        return kStepGoOn;
+        return true;
     int error = (int)(((uintptr_t)lookupStatus >> 16) & 0xFFFF);
     if (error != 0) {
-        ShowQueuedFailure(w, kTextLookupFailed, error);
-        return kStepCloseWindow;
+        Fail(w, kFailureLookup, error);
+        return false;
     }
     w->socket = PlatCreateStreamSocket();
     if (w->socket == PLAT_INVALID_SOCKET) {
-        ShowBox(w, kTextNoSocket);
-        return kStepCloseWindow;
+        Fail(w, kFailureNoSocket);
+        return false;
     }
     if (PlatAsyncSelect(w->socket, w->handle, kWmSocketEvent, kSocketEventMask) != 0) {
-        ShowBox(w, kTextSelectFailed);
-        return kStepCloseWindow;
+        Fail(w, kFailureNoSocketEvents);
+        return false;
     }
     // The configured port; the services database (and then 25) only when it is 0.
     unsigned short port = w->settings->port;
@@ -662,8 +641,8 @@ WindowStep StartConnection(SendingWindow *w, uintptr_t lookupHandle, intptr_t lo
         port = kDefaultSmtpPort;
     bool connectedAtOnce = PlatConnect(w->socket, w->hostEntry, port) == 0;
     if (!connectedAtOnce && PlatWsaGetLastError() != PLAT_WSAEWOULDBLOCK) {
-        ShowBox(w, kTextConnectFailed);
-        return kStepCloseWindow;
+        Fail(w, kFailureConnect);
+        return false;
     }
     ConnectIssued(&w->conversation);
     char text[kBoxTextSize];
@@ -672,18 +651,24 @@ WindowStep StartConnection(SendingWindow *w, uintptr_t lookupHandle, intptr_t lo
     // A connect done at once may never be reported by an event.
     if (connectedAtOnce)
         ConnectionUp(w);
-    return kStepGoOn;
+    return true;
 }
 
 static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
 {
     w->handle = handle;
-    w->started = true;
-    // The body's scan ran while the window was made; a file it finds unusable ends the window
-    // before it is shown.
+    // The body's scan ran while the window was made; a file it finds unusable, or one that
+    // cannot be composed now, ends the window before it is shown, for the batch to report.
     if (!w->check) {
-        w->messageResult = FinishMessageFile(w->message);
-        if (w->messageResult != kParseReady) {
+        int result = FinishMessageFile(w->message);
+        if (result != kParseReady) {
+            if (result == kParseNotNow) {
+                w->outcome.fate = kFateKept;
+                RecordMailFailure(&w->outcome, kFailureNotNow);
+            } else {
+                w->outcome.fate = kFateInvalidFile;
+                w->outcome.fileResult = result;
+            }
             w->selfClose = w->ended = true;
             PlatEndDialog(handle, -1);
             return;
@@ -708,10 +693,34 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     // The window then waits for the user's Cancel, and the time-out does not apply.
     if (w->lookupHandle == 0) {
         StopTimeoutTimer(handle);
-        ShowBox(w, kTextLookupNotStarted);
+        Fail(w, kFailureLookupNotStarted);
         if (w->check)
-            FailWindow(w);
+            CloseSendingWindow(w);
     }
+}
+
+// What became of the message, once the window ends, unless that was decided before (an
+// invalid file, a token to renew): the conversation's verdict and what the session found.
+static void SettleOutcome(SendingWindow *w)
+{
+    MailOutcome *o = &w->outcome;
+    if (o->fate != kFateUndecided)
+        return;
+    const SmtpConversation *c = &w->conversation;
+    o->verdict = c->verdict;
+    MailSession *session = &o->session;
+    session->secure = c->secure;
+    session->login = c->login;
+    session->sizeLimit = c->sizeLimit;
+    // Something came from the server that spoke for it: it was reached.
+    session->reached = c->verdict.state >= kStateHelo || c->verdict.kind == kVerdictRefused ||
+                       c->lastStepState >= kStateConnecting;
+    if (c->verdict.kind == kVerdictChecked)
+        o->fate = kFateChecked;
+    else if (MessageAccepted(c) && !w->check)
+        o->fate = kFateDelivered;
+    else
+        o->fate = kFateKept;
 }
 
 // How the message ended, for the log.
@@ -721,7 +730,7 @@ static void LogOutcome(SendingWindow *w, bool accepted, bool deleted)
         return;
     char text[kBoxTextSize + 100];
     if (w->check)
-        FormatText(text, sizeof text, "%s", ConversationSucceeded(&w->conversation)
+        FormatText(text, sizeof text, "%s", w->outcome.fate == kFateChecked
                                                  ? "checked: the settings work"
                                                  : w->endReason[0] ? w->endReason : "check failed");
     else if (accepted)
@@ -741,10 +750,12 @@ static void HandleCancel(SendingWindow *w)
 {
     if (w->ended)
         return;
+    // The user's Cancel stops the batch whatever became of the message.
     if (!w->selfClose) {
-        SetVerdict(&w->conversation, kVerdictCancelled);
-        w->stopBatch = true;
+        SetVerdict(&w->conversation, kVerdictFailed);
+        RecordMailFailure(&w->outcome, kFailureCancelled);
     }
+    SettleOutcome(w);
     // Accepted: the server has the message, so it must not go out again, whatever came after.
     bool accepted = MessageAccepted(&w->conversation) && !w->check;
     bool deleted = accepted && DeleteMessageFile(w->message);
@@ -776,8 +787,8 @@ static intptr_t HandleMessage(SendingWindow *w, PlatWindow handle, unsigned mess
         HandleInitDialog(w, handle);
         return 1;
     case kWmHostFound:
-        if (StartConnection(w, first, second) == kStepCloseWindow)
-            FailWindow(w);
+        if (!StartConnection(w, first, second))
+            CloseSendingWindow(w);
         return 1;
     case kWmSocketEvent:
         // Events of a socket that is not (or no longer) ours mean nothing here.
@@ -847,10 +858,7 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
     w->message = message;
     w->log = log;
     w->renewOnRefusedToken = w->check = false;
-    w->failureText[0] = '\0';
-    memset(&w->tlsInfo, 0, sizeof w->tlsInfo);
-    w->started = w->stopBatch = w->renewToken = false;
-    w->messageResult = kParseReady;
+    ClearMailOutcome(&w->outcome);
     w->arrivalEarly = false;
     w->arrivalCommands = 0;
     w->handle = 0;
@@ -870,8 +878,9 @@ void ShowSendingWindow(SendingWindow *w)
     PlatDialogBox(w->check ? kCheckingWindowTemplate : kSendingWindowTemplate, 0,
                   SendingWindowProc, w);
     // A window that could not be made sent nothing: the rest waits for a later run.
-    if (!w->started)
-        w->stopBatch = true;
+    if (w->handle == 0)
+        w->outcome.fate = kFateNoWindow;
+    SettleOutcome(w);
     if (w->socket != PLAT_INVALID_SOCKET) {
         PlatCloseSocket(w->socket);
         w->socket = PLAT_INVALID_SOCKET;

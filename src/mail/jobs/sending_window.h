@@ -8,6 +8,7 @@
 #include "../../platform/plat_tls.h"
 #include "../../platform/plat_types.h"
 #include "mail_log.h"
+#include "mail_outcome.h"
 #include "../settings/mail_settings.h"
 #include "../message/message_file.h"
 #include "../smtp/smtp.h"
@@ -25,11 +26,11 @@ const int kCheckingWindowTemplate = 103;
 const int kCancelButton = 1000;
 const int kStatusLine = 1012;
 
-// The time-out timer: it measures silence, started again whenever bytes move. Once the whole
-// message is on the socket, the server may take up to 10 minutes to answer for it.
+// The time-out timer: it measures silence, started again whenever bytes move. Once all that
+// a step sent is on the socket, its reply may take what the step table allows (10 minutes
+// for the message's).
 const uintptr_t kTimeoutTimer = 1000;
 const unsigned kTimeoutMilliseconds = 60000;
-const unsigned kMessageReplyMilliseconds = 600000;
 
 // How long the window stays on screen with its last status before it ends.
 const unsigned kClosePauseMilliseconds = 1000;
@@ -51,19 +52,12 @@ struct SendingWindow {
     // Set by the batch: a 535 to AUTH XOAUTH2 ends the window quietly, for the batch to
     // renew the token once and try again.
     bool renewOnRefusedToken;
-    // A settings check ("/emailcheck"): no message file, no boxes (the first failure's text
-    // is kept for the one box after the window), a refusal ends the window, no pause.
+    // A settings check ("/emailcheck"): no message file, no boxes (the check words the
+    // outcome in its one box after the window), a refusal ends the window, no pause.
     bool check;
-    char failureText[kBoxTextSize + 300];
-    PlatTlsInfo tlsInfo;  // the TLS session, once secured ("" fields before)
 
-    // What the batch reads once the window has ended (the verdict is the conversation's).
-    bool started;      // the window was made
-    bool stopBatch;    // the batch must stop after this message
-    bool renewToken;   // the token was refused: renew it and send this message again
-    // The message file's result once the window had finished reading it: 1, or why it can
-    // never be sent (the window then ended before it was shown, for the batch to report it).
-    int messageResult;
+    // What became of the message, for the batch and the check once the window has ended.
+    MailOutcome outcome;
 
     // The window's own.
     PlatWindow handle;
@@ -94,9 +88,8 @@ struct SendingWindow {
 void PrepareSendingWindow(SendingWindow *window, const MailSettings *settings,
                           QueuedMessage *message, MailLog *log);
 
-// Shows the window, modally and without owner, and returns once it has ended. The file is
-// deleted once the server has accepted the message (the conversation's verdict says how it
-// ended); window->stopBatch tells the batch whether to go on.
+// Shows the window, modally and without owner, and returns once it has ended with its
+// outcome decided. The file is deleted once the server has accepted the message.
 void ShowSendingWindow(SendingWindow *window);
 
 // The window procedure, with the window's state as context. Lookup answers, socket events and
@@ -104,12 +97,6 @@ void ShowSendingWindow(SendingWindow *window);
 // box's loop) wait and are handled, in order, once that handling is over.
 intptr_t SendingWindowProc(void *context, PlatWindow handle, unsigned message, uintptr_t first,
                            intptr_t second);
-
-// What a handler found: go on, or the window must close (its box has been shown).
-enum WindowStep { kStepGoOn, kStepCloseWindow };
-
-// The lookup's answer: makes the socket and issues the connect.
-WindowStep StartConnection(SendingWindow *window, uintptr_t lookupHandle, intptr_t lookupStatus);
 
 // The controls.
 void SetStatusLine(PlatWindow handle, const char *text);
@@ -120,8 +107,3 @@ void CloseSendingWindow(SendingWindow *window);
 
 // The orderly close: shuts the sending side, reads what is waiting, shuts both and closes.
 void CloseConnection(PlatSocket socket);
-
-// The box text of a TLS failure for server: the certificate's verdict named, or the provider's
-// status as a number; the queue folder last.
-void MakeTlsFailureText(const TlsFailure *failure, const char *server, char *text,
-                        size_t textSize);

@@ -458,7 +458,7 @@ int PrepareMessageHead(QueuedMessage *m)
     if (plan.addDate)
         PlatGetLocalTime(&source.time);
     if (plan.addMessageId && !PlatRandomBytes(source.random, sizeof source.random))
-        return kParseCannotOpen;
+        return kParseNotNow;
     char domain[kFieldSize];
     MakeMessageIdDomain(m->sender, m->greetingName, domain, sizeof domain);
     source.domain = domain;
@@ -468,7 +468,7 @@ int PrepareMessageHead(QueuedMessage *m)
     size_t capacity = needed == (size_t)-1 ? 1 : needed + 1;
     char *head = (char *)malloc(capacity);
     if (!head)
-        return kParseCannotOpen;
+        return kParseNotNow;
     size_t length = ComposeMessageHead(&source, &plan, head, capacity, &m->codingOffset,
                                        m->added, sizeof m->added);
     WipeBytes(source.random, sizeof source.random);

@@ -1,7 +1,8 @@
-// The SMTP conversation: received bytes become reply lines, each complete reply moves the
-// state one step and answers with the next command; a negative reply, or a reply nobody
-// asked for, ends it with its verdict. What goes out is held here until the window has
-// handed it to the connection, a piece at a time for the message.
+// The SMTP conversation: received bytes become reply lines, each complete reply that carries
+// its step's one expected code moves it one step and answers with the next command; a
+// negative reply, or a reply that answers something else, ends it with its verdict. What goes
+// out is held here until the window has handed it to the connection, a piece at a time for
+// the message.
 #include "smtp.h"
 
 #include <cstring>
@@ -16,14 +17,59 @@
 // longest is AUTH XOAUTH2 with the largest token.
 static const size_t kLoginLineMax = sizeof kCommandAuthXoauth2 + kXoauth2ResponseSize + 2;
 
-static void AddAction(SmtpActions *actions, SmtpActionKind kind, const char *text = nullptr,
-                      size_t length = 0)
+// One row per step, in the order of SmtpStep.
+static const SmtpStepRow kStepTable[kSmtpStepCount] = {
+    // command, expected, goOn, name, refusal, refusalAdvised, timeout
+    {nullptr, nullptr, nullptr, "?", kTextRefusedQuit, nullptr, kReplyMilliseconds},
+    {nullptr, "220", nullptr, "CONNECTING", kTextRefusedGreeting, nullptr, kReplyMilliseconds},
+    {kCommandHelo, "250", nullptr, "HELO", kTextRefusedHelo, nullptr, kReplyMilliseconds},
+    {kCommandEhlo, "250", nullptr, "EHLO", kTextEhloError, nullptr, kReplyMilliseconds},
+    {kCommandStartTls, "220", nullptr, "STARTTLS", kTextStartTlsError, nullptr,
+     kReplyMilliseconds},
+    {nullptr, nullptr, nullptr, "TLS", kTextStartTlsError, nullptr, kReplyMilliseconds},
+    {kCommandAuthPlain, "235", nullptr, "AUTH", kTextAuthError, nullptr, kReplyMilliseconds},
+    {kCommandAuthLogin, "334", nullptr, "AUTH", kTextAuthError, nullptr, kReplyMilliseconds},
+    {nullptr, "334", nullptr, "AUTH", kTextAuthError, nullptr, kReplyMilliseconds},
+    {nullptr, "235", nullptr, "AUTH", kTextAuthError, nullptr, kReplyMilliseconds},
+    {kCommandAuthXoauth2, "235", "334", "AUTH", kTextXoauth2Error, kTextAuthError,
+     kReplyMilliseconds},
+    {nullptr, "235", nullptr, "AUTH", kTextXoauth2Error, kTextAuthError, kReplyMilliseconds},
+    {kCommandRset, "250", nullptr, "MAIL FROM", kTextRefusedRset, nullptr, kReplyMilliseconds},
+    {kCommandMailFrom, "250", nullptr, "RCPT TO", kTextRefusedMailFrom, nullptr,
+     kReplyMilliseconds},
+    {kCommandRcptTo, "250", nullptr, "RCPT TO", kTextRefusedMailFrom, nullptr,
+     kReplyMilliseconds},
+    {kCommandRcptTo, "250", nullptr, "DATA", kTextRefusedLastRcptTo, nullptr,
+     kReplyMilliseconds},
+    {kCommandData, "354", nullptr, "SEND MSG", kTextRefusedData, nullptr, kReplyMilliseconds},
+    {nullptr, "250", nullptr, "QUIT", kTextRefusedMessage, nullptr, kMessageReplyMilliseconds},
+    {kCommandQuit, "221", nullptr, "SENT", kTextRefusedQuit, nullptr, kReplyMilliseconds},
+};
+
+const SmtpStepRow *StepRow(int step)
+{
+    return &kStepTable[step > kSmtpNone && step < kSmtpStepCount ? step : kSmtpNone];
+}
+
+bool IsStepReplyCode(const char *line)
+{
+    if (strlen(line) < 3)
+        return false;
+    for (const SmtpStepRow &row : kStepTable)
+        if ((row.expected && strncmp(line, row.expected, 3) == 0) ||
+            (row.goOn && strncmp(line, row.goOn, 3) == 0))
+            return true;
+    return false;
+}
+
+static void AddAction(SmtpActions *actions, SmtpActionKind kind, int code = 0,
+                      const char *text = nullptr, size_t length = 0)
 {
     if (actions->count >= kActionsMax) {
         actions->overflow = true;  // the window makes this a failure of the message
         return;
     }
-    actions->items[actions->count++] = {kind, text, length};
+    actions->items[actions->count++] = {kind, code, text, length};
 }
 
 static void WipeLoginLines(SmtpConversation *c) { WipeBytes(c->out, kLoginLineMax); }
@@ -34,13 +80,7 @@ static void LogSent(SmtpActions *actions, const char *text, size_t length)
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
         length--;
     CopyTextN(actions->sent, sizeof actions->sent, text, length);
-    AddAction(actions, kActionLogSent, actions->sent);
-}
-
-static void LogNote(SmtpActions *actions, const char *text)
-{
-    CopyText(actions->note, sizeof actions->note, text);
-    AddAction(actions, kActionLogNote, actions->note);
+    AddAction(actions, kActionLogSent, 0, actions->sent);
 }
 
 void DropOutput(SmtpConversation *c)
@@ -57,10 +97,10 @@ void StartConversation(SmtpConversation *c, const MailSettings *settings,
     c->message = message;
     c->state = kStateIdle;
     c->lastStepState = -1;
-    c->prelude = kPreludeNone;
+    c->step = kSmtpNone;
     c->offersAuthPlain = c->offersAuthLogin = c->offersSize = c->offers8BitMime = false;
     c->tlsRequested = c->secure = c->waitingForUser = c->checkOnly = false;
-    c->loginMethod = "";
+    c->login = kLoginNone;
     c->sizeLimit = 0;
     c->recipientIndex = 0;
     c->quotedPrintable = false;
@@ -69,11 +109,13 @@ void StartConversation(SmtpConversation *c, const MailSettings *settings,
     c->messageBytes = 0;
     c->messagePieces = 0;
     c->pending[0] = '\0';
-    c->pendingLength = 0;
+    c->pendingLength = c->openLineLength = 0;
+    c->overrun = false;
     c->earlyEnd = 0;
     c->commandsQueued = 0;
     c->replyLines[0] = '\0';
     c->replyLinesLength = 0;
+    c->replyCode[0] = '\0';
     DropOutput(c);
 }
 
@@ -83,7 +125,11 @@ void EndConversation(SmtpConversation *c)
     WipeLoginLines(c);
 }
 
-void ConnectIssued(SmtpConversation *c) { c->state = kStateConnecting; }
+void ConnectIssued(SmtpConversation *c)
+{
+    c->state = kStateConnecting;
+    c->step = kSmtpGreeting;
+}
 
 bool MessageAccepted(const SmtpConversation *c) { return c->verdict.kind == kVerdictAccepted; }
 
@@ -97,6 +143,7 @@ void SetVerdict(SmtpConversation *c, SmtpVerdictKind kind)
     if (c->verdict.kind == kVerdictNone) {
         c->verdict.kind = kind;
         c->verdict.state = c->state;
+        c->verdict.step = c->step;
     }
 }
 
@@ -107,8 +154,13 @@ bool HasUnsentOutput(const SmtpConversation *c)
 
 bool AwaitingMessageReply(const SmtpConversation *c)
 {
-    return c->state == kStateQuit && !c->waitingForUser && c->messagePieces > 0 &&
+    return c->step == kSmtpMessage && c->verdict.kind == kVerdictNone && c->messagePieces > 0 &&
            !HasUnsentOutput(c);
+}
+
+unsigned ReplyTimeout(const SmtpConversation *c)
+{
+    return c->verdict.kind == kVerdictNone ? StepRow(c->step)->timeout : kReplyMilliseconds;
 }
 
 // Fills the output with the next piece of the message. False when nothing is left to send.
@@ -168,24 +220,45 @@ void OutputTaken(SmtpConversation *c, size_t count)
     c->outSent += count < left ? count : left;
 }
 
-// Ends the conversation with a protocol error: something nobody asked for came, or a step
-// could not be carried out. The line says what.
-static void FailProtocol(SmtpConversation *c, const char *line, size_t length,
-                         SmtpActions *actions, bool internal = false)
+// Ends the conversation with its verdict: a refusal or a protocol error, in the step
+// awaited, with the line that came (none for a fault of ours). The window says so and waits
+// for the user, or closes.
+static void EndWithVerdict(SmtpConversation *c, SmtpVerdictKind kind, SmtpFault fault,
+                           const char *line, size_t length, SmtpActions *actions)
 {
     WipeLoginLines(c);
     DropOutput(c);
-    c->verdict.kind = kVerdictProtocolError;
-    c->verdict.state = c->state;
-    c->verdict.prelude = c->prelude;
-    c->verdict.internal = internal;
-    CopyTextN(c->verdict.reply, sizeof c->verdict.reply, line, length);
-    CopyText(c->verdict.lines, sizeof c->verdict.lines, c->replyLines);
+    SmtpVerdict *v = &c->verdict;
+    v->kind = kind;
+    v->state = c->state;
+    v->step = c->step;
+    v->fault = fault;
+    v->recipient = -1;
+    if (kind == kVerdictRefused && (c->step == kSmtpRcptTo || c->step == kSmtpLastRcptTo))
+        v->recipient = c->recipientIndex - 1;
+    CopyTextN(v->reply, sizeof v->reply, line, length);
+    CopyText(v->lines, sizeof v->lines, c->replyLines);
+    c->replyLines[0] = '\0';
+    c->replyLinesLength = 0;
     AddAction(actions, kActionVerdict);
-    AddAction(actions, kActionStatus, kStatusDisconnecting);
-    c->prelude = kPreludeNone;
+    AddAction(actions, kActionStatus, kSmtpStatusDisconnecting);
+    c->step = kSmtpNone;
     c->state = kStateQuit;
     c->waitingForUser = true;
+}
+
+static void FailProtocol(SmtpConversation *c, SmtpFault fault, const char *line, size_t length,
+                         SmtpActions *actions)
+{
+    EndWithVerdict(c, kVerdictProtocolError, fault, line, length, actions);
+}
+
+void SetProtocolFault(SmtpConversation *c, SmtpFault fault)
+{
+    if (c->verdict.kind != kVerdictNone)
+        return;
+    SmtpActions ignored = {};
+    EndWithVerdict(c, kVerdictProtocolError, fault, "", 0, &ignored);
 }
 
 // Puts bytes out as they stand: a command, or a line that carries a secret. Whatever the
@@ -197,8 +270,7 @@ static bool QueueBytes(SmtpConversation *c, const char *prefix, const char *valu
     size_t prefixLength = strlen(prefix), valueLength = strlen(value);
     size_t suffixLength = strlen(suffix);
     if (prefixLength + valueLength + suffixLength > kLoginLineMax) {
-        static const char kTooLong[] = "(a command too long to send)";
-        FailProtocol(c, kTooLong, sizeof kTooLong - 1, actions, true);
+        FailProtocol(c, kFaultCommandTooLong, "", 0, actions);
         return false;
     }
     memcpy(c->out, prefix, prefixLength);
@@ -211,13 +283,13 @@ static bool QueueBytes(SmtpConversation *c, const char *prefix, const char *valu
     return true;
 }
 
-static void SendCommand(SmtpConversation *c, const char *format, const char *value,
-                        SmtpActions *actions)
+// The step begins: its command goes out (with value for its "%s"), and its reply is awaited.
+static void SendStep(SmtpConversation *c, SmtpStep step, const char *value, SmtpActions *actions)
 {
+    c->step = step;
     char command[kBoxTextSize];
-    if (!FormatText(command, sizeof command, format, value)) {
-        static const char kTooLong[] = "(a command too long to send)";
-        FailProtocol(c, kTooLong, sizeof kTooLong - 1, actions, true);
+    if (!FormatText(command, sizeof command, StepRow(step)->command, value)) {
+        FailProtocol(c, kFaultCommandTooLong, "", 0, actions);
         return;
     }
     if (QueueBytes(c, command, "", "", actions))
@@ -261,12 +333,11 @@ static void SendEhlo(SmtpConversation *c, SmtpActions *actions)
 {
     c->offersAuthPlain = c->offersAuthLogin = c->offersSize = c->offers8BitMime = false;
     c->sizeLimit = 0;
-    c->prelude = kPreludeEhlo;
-    SendCommand(c, kCommandEhlo, c->message->greetingName, actions);
+    SendStep(c, kSmtpEhlo, c->message->greetingName, actions);
 }
 
-// True when the extension line (after its code) names keyword, in either case, followed by a
-// blank, a line end or nothing.
+// True when the extension line (after its code) names keyword, in either case (RFC 5321
+// section 2.4), followed by a blank, "=", a line end or nothing.
 static bool NamesExtension(const char *p, const char *keyword)
 {
     size_t n = strlen(keyword);
@@ -277,11 +348,11 @@ static bool NamesExtension(const char *p, const char *keyword)
         if (ch != keyword[i])
             return false;
     }
-    return p[n] == '\0' || p[n] == ' ' || p[n] == '\r';
+    return p[n] == '\0' || p[n] == ' ' || p[n] == '\r' || p[n] == '=';
 }
 
-// One line of the reply to EHLO: notes SIZE and 8BITMIME, and the login methods an "AUTH" line offers
-// (also in the older "AUTH=" form).
+// One line of the reply to EHLO: notes SIZE and 8BITMIME, and the login methods an "AUTH"
+// line offers (also in the older "AUTH=" form).
 static void NoteExtension(SmtpConversation *c, const char *line)
 {
     if (strlen(line) < 4)
@@ -295,9 +366,7 @@ static void NoteExtension(SmtpConversation *c, const char *line)
     }
     if (NamesExtension(p, "8BITMIME"))
         c->offers8BitMime = true;
-    if (strncmp(p, "AUTH", 4) != 0 && strncmp(p, "auth", 4) != 0)
-        return;
-    if (p[4] != ' ' && p[4] != '=')
+    if (!NamesExtension(p, "AUTH") || p[4] == '\0' || p[4] == '\r')
         return;
     p += 5;
     while (*p) {
@@ -325,6 +394,7 @@ static void NoteExtension(SmtpConversation *c, const char *line)
 static void SendMailFrom(SmtpConversation *c, SmtpActions *actions)
 {
     const QueuedMessage *m = c->message;
+    c->step = kSmtpMailFrom;
     bool extended = UsesExtendedHello(c->settings);
     TransmitPlan plan = PlanTransmission(&m->facts, extended, c->offers8BitMime);
     c->quotedPrintable = plan.coding == kBodyQuotedPrintable;
@@ -340,47 +410,39 @@ static void SendMailFrom(SmtpConversation *c, SmtpActions *actions)
         fits = fits && AppendText(command, sizeof command, " BODY=8BITMIME");
     fits = fits && AppendText(command, sizeof command, "\r\n");
     if (!fits) {
-        static const char kTooLong[] = "(a command too long to send)";
-        FailProtocol(c, kTooLong, sizeof kTooLong - 1, actions, true);
+        FailProtocol(c, kFaultCommandTooLong, "", 0, actions);
         return;
     }
     if (QueueBytes(c, command, "", "", actions))
         LogSent(actions, command, strlen(command));
-    // For the log: what the message got before it goes out.
-    char note[sizeof m->added + 40];
-    if (m->codingOffset > 0)
-        FormatText(note, sizeof note, "%s, %s", m->added,
-                   c->quotedPrintable ? kCodingQuotedPrintable : kCoding8Bit);
-    else
-        CopyText(note, sizeof note, m->added[0] ? m->added : "nothing added");
-    LogNote(actions, note);
+    // For the log: what the message got before it goes out, and how its body goes.
+    AddAction(actions, kActionLogNote, kSmtpNoteMessageHead);
 }
 
 // The transaction begins as after HELO: RSET, awaited in state 4.
 static void BeginTransaction(SmtpConversation *c, SmtpActions *actions)
 {
-    c->prelude = kPreludeNone;
     // A settings check ends where the transaction would begin: what it tried has held.
     if (c->checkOnly) {
         c->verdict.kind = kVerdictChecked;
         c->verdict.state = kStateMailFrom;
         c->state = kStateSent;
-        AddAction(actions, kActionStatus, kStatusCheckQuit);
-        SendCommand(c, kCommandQuit, "", actions);
+        AddAction(actions, kActionStatus, kSmtpStatusCheckQuit);
+        SendStep(c, kSmtpQuit, "", actions);
         return;
     }
     c->state = kStateMailFrom;
-    SendCommand(c, kCommandRset, "", actions);
+    SendStep(c, kSmtpRset, "", actions);
 }
 
 // The login begins with its first step; a check shows it.
-static void StartLogin(SmtpConversation *c, PreludeStep step, const char *method,
+static void StartLogin(SmtpConversation *c, SmtpStep step, SmtpLogin login,
                        SmtpActions *actions)
 {
-    c->prelude = step;
-    c->loginMethod = method;
+    c->step = step;
+    c->login = login;
     if (c->checkOnly)
-        AddAction(actions, kActionStatus, kStatusCheckLogin);
+        AddAction(actions, kActionStatus, kSmtpStatusCheckLogin);
 }
 
 // After the last line of an accepted EHLO: TLS first, then the login, then the transaction.
@@ -388,10 +450,9 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
 {
     const MailSettings *s = c->settings;
     if (s->security == kSecurityStartTls && !c->secure) {
-        c->prelude = kPreludeStartTls;
         if (c->checkOnly)
-            AddAction(actions, kActionStatus, kStatusCheckTls);
-        SendCommand(c, kCommandStartTls, "", actions);
+            AddAction(actions, kActionStatus, kSmtpStatusCheckTls);
+        SendStep(c, kSmtpStartTls, "", actions);
         return;
     }
     // The password or the token only ever goes inside TLS.
@@ -400,21 +461,21 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
             char response[kXoauth2ResponseSize];
             if (MakeXoauth2Response(s->user, s->accessToken, response, sizeof response) == 0)
                 CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
-            StartLogin(c, kPreludeAuthXoauth2, "XOAUTH2", actions);
+            StartLogin(c, kSmtpAuthXoauth2, kLoginXoauth2, actions);
             if (QueueBytes(c, kCommandAuthXoauth2, response, "\r\n", actions))
                 LogSent(actions, kLogAuthXoauth2Hidden, strlen(kLogAuthXoauth2Hidden));
             WipeBytes(response, sizeof response);
             return;
         }
         if (c->offersAuthLogin && !c->offersAuthPlain) {
-            StartLogin(c, kPreludeAuthLoginUser, "LOGIN", actions);
-            SendCommand(c, kCommandAuthLogin, "", actions);
+            StartLogin(c, kSmtpAuthLogin, kLoginLogin, actions);
+            SendStep(c, kSmtpAuthLogin, "", actions);
             return;
         }
         char response[kLoginLineMax];
         if (MakePlainResponse(s, response, sizeof response) == 0)
             CopyText(response, sizeof response, "=");  // cannot happen with the sizes used
-        StartLogin(c, kPreludeAuthPlain, "PLAIN", actions);
+        StartLogin(c, kSmtpAuthPlain, kLoginPlain, actions);
         if (QueueBytes(c, kCommandAuthPlain, response, "\r\n", actions))
             LogSent(actions, kLogAuthPlainHidden, strlen(kLogAuthPlainHidden));
         WipeBytes(response, sizeof response);
@@ -423,118 +484,18 @@ static void StepAfterEhlo(SmtpConversation *c, SmtpActions *actions)
     BeginTransaction(c, actions);
 }
 
-// Sends one value of the AUTH LOGIN exchange in base64: it answers a 334, and the log never
-// shows such a line.
-static void SendLoginValue(SmtpConversation *c, const char *value, SmtpActions *actions)
+// Sends one value of the login in base64 (AUTH LOGIN's user name and password) or, for
+// XOAUTH2's challenge, an empty line: each answers a 334, and the log never shows such a line.
+static void SendLoginValue(SmtpConversation *c, SmtpStep step, const char *value,
+                           SmtpActions *actions)
 {
+    c->step = step;
     char encoded[kLoginLineMax];
     if (Base64Encode((const unsigned char *)value, strlen(value), false, encoded, sizeof encoded) == 0)
         encoded[0] = '\0';
     if (QueueBytes(c, "", encoded, "\r\n", actions))
         LogSent(actions, kLogHidden, strlen(kLogHidden));
     WipeBytes(encoded, sizeof encoded);
-}
-
-// A negative reply: the conversation is over, with the step it came in and the reply (and
-// the recipient a RCPT TO named). The window says so and waits for the user.
-static void Refuse(SmtpConversation *c, const char *line, size_t length, SmtpActions *actions)
-{
-    WipeLoginLines(c);
-    SmtpVerdict *v = &c->verdict;
-    v->kind = kVerdictRefused;
-    v->state = c->state;
-    v->prelude = c->state == kStateHelo ? c->prelude : kPreludeNone;
-    v->recipient = -1;
-    if (c->state == kStateRcptTo && c->recipientIndex > 0)
-        v->recipient = c->recipientIndex - 1;
-    else if (c->state == kStateData)
-        v->recipient = c->message->recipientCount - 1;
-    CopyTextN(v->reply, sizeof v->reply, line, length);
-    CopyText(v->lines, sizeof v->lines, c->replyLines);
-    AddAction(actions, kActionVerdict);
-    AddAction(actions, kActionStatus, kStatusDisconnecting);
-    c->prelude = kPreludeNone;
-    c->state = kStateQuit;
-    c->waitingForUser = true;
-}
-
-// The reply code a step before the transaction waits for.
-static const char *ExpectedPreludeReply(PreludeStep step)
-{
-    switch (step) {
-    case kPreludeEhlo:
-        return "250";
-    case kPreludeStartTls:
-        return "220";
-    case kPreludeAuthLoginUser:
-    case kPreludeAuthLoginPassword:
-        return "334";
-    case kPreludeAuthPlain:
-    case kPreludeAuthLoginDone:
-    case kPreludeAuthXoauth2:
-    case kPreludeAuthXoauth2Error:
-        return "235";
-    default:
-        return nullptr;  // nothing is awaited while the handshake runs
-    }
-}
-
-// The last line of a reply in a step before the transaction.
-static void HandlePreludeLine(SmtpConversation *c, const char *line, size_t length,
-                              bool early, SmtpActions *actions)
-{
-    const char *expected = ExpectedPreludeReply(c->prelude);
-    if (!expected) {
-        FailProtocol(c, line, length, actions);  // a reply in the middle of the handshake
-        return;
-    }
-    // A refused token comes back at once (535), or as a 334 challenge that carries the
-    // reason and is answered with an empty line; the refusal follows.
-    if (c->prelude == kPreludeAuthXoauth2 && strncmp(line, "334", 3) == 0) {
-        if (early) {
-            FailProtocol(c, line, length, actions);
-            return;
-        }
-        c->prelude = kPreludeAuthXoauth2Error;
-        if (QueueBytes(c, "", "", "\r\n", actions))
-            LogSent(actions, kLogHidden, strlen(kLogHidden));
-        return;
-    }
-    if (strncmp(line, expected, 3) != 0) {
-        Refuse(c, line, length, actions);
-        return;
-    }
-    if (early) {
-        FailProtocol(c, line, length, actions);
-        return;
-    }
-    switch (c->prelude) {
-    case kPreludeEhlo:
-        StepAfterEhlo(c, actions);
-        break;
-    case kPreludeStartTls:
-        // Whatever came in clear after the server's go-ahead is not trusted: dropped.
-        c->pending[0] = '\0';
-        c->pendingLength = 0;
-        c->earlyEnd = 0;
-        c->prelude = kPreludeHandshake;
-        c->tlsRequested = true;
-        AddAction(actions, kActionStartTls);
-        break;
-    case kPreludeAuthLoginUser:
-        c->prelude = kPreludeAuthLoginPassword;
-        SendLoginValue(c, c->settings->user, actions);
-        break;
-    case kPreludeAuthLoginPassword:
-        c->prelude = kPreludeAuthLoginDone;
-        SendLoginValue(c, c->settings->password, actions);
-        break;
-    default:  // logged in
-        WipeLoginLines(c);
-        BeginTransaction(c, actions);
-        break;
-    }
-    c->lastStepState = c->state;
 }
 
 void ConnectionMade(SmtpConversation *c, SmtpActions *actions)
@@ -552,72 +513,137 @@ void SecureChannelReady(SmtpConversation *c, SmtpActions *actions)
     c->secure = true;
     // After STARTTLS the server forgets what it said before: it is asked again. With TLS from
     // the first byte the greeting is still to come.
-    if (c->state == kStateHelo && c->prelude == kPreludeHandshake)
+    if (c->step == kSmtpHandshake)
         SendEhlo(c, actions);
 }
 
-static bool IsPositiveLine(const char *line)
-{
-    return strncmp(line, "220", 3) == 0 || strncmp(line, "221", 3) == 0 ||
-           strncmp(line, "250", 3) == 0 || strncmp(line, "354", 3) == 0;
-}
-
-// The step on a positive reply in the current state.
+// The step on the expected reply to the step awaited.
 static void TakeStep(SmtpConversation *c, SmtpActions *actions)
 {
     const QueuedMessage *m = c->message;
-    switch (c->state) {
-    case kStateConnecting:
-        AddAction(actions, kActionStatus, m->statusText);
+    switch (c->step) {
+    case kSmtpGreeting:
+        AddAction(actions, kActionStatus, kSmtpStatusGreeted);
         c->state = kStateHelo;
         if (UsesExtendedHello(c->settings))
             SendEhlo(c, actions);
         else
-            SendCommand(c, kCommandHelo, m->greetingName, actions);
+            SendStep(c, kSmtpHelo, m->greetingName, actions);
         break;
-    case kStateHelo:
+    case kSmtpEhlo:
+        StepAfterEhlo(c, actions);
+        break;
+    case kSmtpStartTls:
+        // Whatever came in clear after the server's go-ahead is not trusted: dropped.
+        c->pending[0] = '\0';
+        c->pendingLength = c->openLineLength = 0;
+        c->earlyEnd = 0;
+        c->step = kSmtpHandshake;
+        c->tlsRequested = true;
+        AddAction(actions, kActionStartTls);
+        break;
+    case kSmtpAuthLogin:
+        SendLoginValue(c, kSmtpAuthLoginUser, c->settings->user, actions);
+        break;
+    case kSmtpAuthLoginUser:
+        SendLoginValue(c, kSmtpAuthLoginPassword, c->settings->password, actions);
+        break;
+    case kSmtpAuthPlain:
+    case kSmtpAuthLoginPassword:
+    case kSmtpAuthXoauth2:
+    case kSmtpAuthXoauth2Error:
+        WipeLoginLines(c);  // logged in
         BeginTransaction(c, actions);
         break;
-    case kStateMailFrom:
+    case kSmtpHelo:
+        BeginTransaction(c, actions);
+        break;
+    case kSmtpRset:
         c->state = kStateRcptTo;
         c->recipientIndex = 0;
         SendMailFrom(c, actions);
         break;
-    case kStateRcptTo:
+    case kSmtpMailFrom:
+    case kSmtpRcptTo: {
         // One RCPT TO after another, each after the reply to the one before.
-        if (c->recipientIndex + 1 >= m->recipientCount)
+        bool last = c->recipientIndex + 1 >= m->recipientCount;
+        if (last)
             c->state = kStateData;
-        SendCommand(c, kCommandRcptTo, m->recipients[c->recipientIndex++], actions);
+        SendStep(c, last ? kSmtpLastRcptTo : kSmtpRcptTo, m->recipients[c->recipientIndex++],
+                 actions);
         break;
-    case kStateData:
+    }
+    case kSmtpLastRcptTo:
         c->state = kStateSendMsg;
-        SendCommand(c, kCommandData, "", actions);
+        SendStep(c, kSmtpData, "", actions);
         break;
-    case kStateSendMsg:
+    case kSmtpData:
         c->state = kStateQuit;
+        c->step = kSmtpMessage;
         SendMessageText(c);
         c->earlyEnd = c->pendingLength;
         c->commandsQueued++;
         break;
-    case kStateQuit:
+    case kSmtpMessage:
         // The server has the message: from here on nothing makes it go out again.
         c->verdict.kind = kVerdictAccepted;
         c->verdict.state = kStateQuit;
+        c->verdict.step = kSmtpMessage;
         c->state = kStateSent;
-        SendCommand(c, kCommandQuit, "", actions);
+        SendStep(c, kSmtpQuit, "", actions);
         break;
-    default:  // 0, 3, 9 and 10: nothing to do
+    default:  // the handshake, QUIT (answered before any step), nothing awaited
         break;
     }
 }
 
-// Delivered: the window closes itself once it has shown so.
+// Delivered (or the check is through): the window closes itself once it has shown so.
 static void Finish(SmtpConversation *c, SmtpActions *actions)
 {
-    AddAction(actions, kActionStatus, c->checkOnly ? kStatusCheckDone : kStatusSent);
+    AddAction(actions, kActionStatus,
+              c->checkOnly ? kSmtpStatusCheckDone : kSmtpStatusSent);
     c->state = kStateDone;
+    c->step = kSmtpNone;
     AddAction(actions, kActionStopTimer);
     AddAction(actions, kActionClose);
+}
+
+// The last line of a reply to the step awaited: the step goes on, or the conversation ends
+// with a refusal or a protocol error.
+static void HandleLastLine(SmtpConversation *c, const char *text, size_t length, bool early,
+                           SmtpActions *actions)
+{
+    const SmtpStepRow *row = StepRow(c->step);
+    bool expected = row->expected && strncmp(text, row->expected, 3) == 0;
+    bool goOn = row->goOn && strncmp(text, row->goOn, 3) == 0;
+    // A negative reply is the server's answer whenever it came; a positive one that came
+    // before the server could have had our last command answers nothing: a second greeting,
+    // a proxy's banner, a reply sliding onto the wrong command. Nothing is awaited while the
+    // handshake runs.
+    if (!row->expected || (early && IsStepReplyCode(text))) {
+        FailProtocol(c, kFaultEarly, text, length, actions);
+        return;
+    }
+    if (goOn) {
+        // A refused token comes back at once (535), or as a 334 challenge that carries the
+        // reason and is answered with an empty line; the refusal follows.
+        SendLoginValue(c, kSmtpAuthXoauth2Error, "", actions);
+        return;
+    }
+    if (!expected) {
+        // The positive reply of another step answers something else: the server is a step
+        // ahead or behind, or something in between speaks for it.
+        if (IsStepReplyCode(text))
+            FailProtocol(c, kFaultUnexpected, text, length, actions);
+        else
+            EndWithVerdict(c, kVerdictRefused, kFaultNone, text, length, actions);
+        return;
+    }
+    c->replyLines[0] = '\0';
+    c->replyLinesLength = 0;
+    TakeStep(c, actions);
+    c->lastStepState = c->state;
+    c->waitingForUser = false;
 }
 
 void HandleReplyLine(SmtpConversation *c, const char *line, size_t length, bool early,
@@ -628,11 +654,14 @@ void HandleReplyLine(SmtpConversation *c, const char *line, size_t length, bool 
     size_t shown = length > 0 && line[length - 1] == '\r' ? length - 1 : length;
     CopyTextN(actions->received, sizeof actions->received, line, shown);
     size_t logged = shown < sizeof actions->received ? shown : sizeof actions->received - 1;
-    AddAction(actions, kActionLogReceived, actions->received, logged);
-    // Over: what comes now is logged and changes nothing.
-    if (c->state == kStateIdle || c->state == kStateDone ||
-        (c->verdict.kind != kVerdictNone && c->verdict.kind != kVerdictAccepted))
+    AddAction(actions, kActionLogReceived, 0, actions->received, logged);
+    // Over, or nothing awaited: what comes now is logged and changes nothing.
+    if (c->step == kSmtpNone || c->state == kStateIdle || c->state == kStateDone ||
+        (c->verdict.kind != kVerdictNone && !ConversationSucceeded(c)))
         return;
+    char text[kPendingReplySize];
+    CopyTextN(text, sizeof text, line, length);
+    bool first = c->replyLinesLength == 0;
     // The lines of this reply, for the verdict.
     if (c->replyLinesLength + shown + 2 <= sizeof c->replyLines) {
         memcpy(c->replyLines + c->replyLinesLength, line, shown);
@@ -640,45 +669,33 @@ void HandleReplyLine(SmtpConversation *c, const char *line, size_t length, bool 
         c->replyLines[c->replyLinesLength++] = '\n';
         c->replyLines[c->replyLinesLength] = '\0';
     }
-    char text[kPendingReplySize];
-    CopyTextN(text, sizeof text, line, length);
-    bool prelude = c->state == kStateHelo && c->prelude != kPreludeNone;
-    // Every line of the reply to EHLO may name an extension.
-    if (prelude && c->prelude == kPreludeEhlo && strncmp(text, "250", 3) == 0)
-        NoteExtension(c, text);
-    // Only the last line of a multi-line reply counts; "250-..." lines are passed over.
-    if (strlen(text) >= 4 && text[3] == '-')
-        return;
-    c->replyLinesLength = 0;  // the next line starts the next reply
+    bool last = !(strlen(text) >= 4 && text[3] == '-');
     if (c->state == kStateSent) {
         // The reply to QUIT after the message was accepted (or the check came through):
         // whatever it says, done.
-        if (!IsPositiveLine(text))
-            LogNote(actions, c->checkOnly ? "QUIT refused at the end of the check"
-                                          : "QUIT refused after the message was accepted: delivered all the same");
+        if (!last)
+            return;
+        if (!IsStepReplyCode(text))
+            AddAction(actions, kActionLogNote, kSmtpNoteQuitRefused);
+        c->replyLinesLength = 0;
         Finish(c, actions);
         return;
     }
-    if (prelude) {
-        HandlePreludeLine(c, text, length, early, actions);
-        c->replyLines[0] = '\0';
+    // Every line of one reply carries its code.
+    if (first)
+        CopyTextN(c->replyCode, sizeof c->replyCode, text, 3);
+    else if (strncmp(text, c->replyCode, 3) != 0) {
+        FailProtocol(c, kFaultMixedCodes, text, length, actions);
         return;
     }
-    if (!IsPositiveLine(text)) {
-        Refuse(c, text, length, actions);
-        c->replyLines[0] = '\0';
+    // Every line of the reply to EHLO may name an extension.
+    if (c->step == kSmtpEhlo && strncmp(text, "250", 3) == 0)
+        NoteExtension(c, text);
+    // Only the last line of a multi-line reply counts; "250-..." lines are passed over.
+    if (!last)
         return;
-    }
-    // A positive line that came before the server could have had our last command answers
-    // nothing: a second greeting, a proxy's banner, a reply sliding onto the wrong command.
-    if (early) {
-        FailProtocol(c, text, length, actions);
-        return;
-    }
-    c->replyLines[0] = '\0';
-    TakeStep(c, actions);
-    c->lastStepState = c->state;
-    c->waitingForUser = false;
+    c->replyLinesLength = 0;  // the next line starts the next reply
+    HandleLastLine(c, text, length, early, actions);
 }
 
 bool TakeNextReply(SmtpConversation *c, SmtpActions *actions)
@@ -689,10 +706,11 @@ bool TakeNextReply(SmtpConversation *c, SmtpActions *actions)
     size_t lineLength = (size_t)(lineFeed - c->pending);
     bool early = c->earlyEnd > 0;
     size_t taken = lineLength + 1;
+    if (lineLength > kReplyLineMax)
+        lineLength = kReplyLineMax;  // never so: AddReplyBytes keeps every line within it
     c->earlyEnd = c->earlyEnd > taken ? c->earlyEnd - taken : 0;
-    char line[kPendingReplySize];
-    memcpy(line, c->pending, lineLength);
-    line[lineLength] = '\0';
+    char line[kReplyLineMax + 1];
+    CopyTextN(line, sizeof line, c->pending, lineLength);
     c->pendingLength -= taken;
     memmove(c->pending, lineFeed + 1, c->pendingLength);
     c->pending[c->pendingLength] = '\0';
@@ -700,19 +718,50 @@ bool TakeNextReply(SmtpConversation *c, SmtpActions *actions)
     return true;
 }
 
+// A line overflowed: nothing of it counts, and nothing after it either. Before the verdict
+// that is a failure of the message; once the message was accepted (or the check came
+// through) the conversation simply ends; after a refusal it changes nothing.
+static void ReplyOverrun(SmtpConversation *c, SmtpActions *actions)
+{
+    c->overrun = true;
+    c->pending[0] = '\0';
+    c->pendingLength = c->openLineLength = 0;
+    c->earlyEnd = 0;
+    if (c->state == kStateIdle || c->state == kStateDone)
+        return;
+    if (c->verdict.kind == kVerdictNone) {
+        WipeLoginLines(c);
+        DropOutput(c);
+        SetVerdict(c, kVerdictOverrun);
+        c->step = kSmtpNone;
+        AddAction(actions, kActionVerdict);
+    } else if (ConversationSucceeded(c)) {
+        Finish(c, actions);
+    }
+}
+
 void AddReplyBytes(SmtpConversation *c, const char *bytes, size_t count, bool early,
                    SmtpActions *actions)
 {
-    if (c->pendingLength + count > kPendingReplySize - 1) {
-        AddAction(actions, kActionOverrun);
-        c->pending[0] = '\0';
-        c->pendingLength = 0;
-        c->earlyEnd = 0;
+    if (c->overrun)
+        return;
+    // The line still open after these bytes, each line within its limit.
+    size_t open = c->openLineLength;
+    for (size_t i = 0; i < count; i++) {
+        open = bytes[i] == '\n' ? 0 : open + 1;
+        if (open > kReplyLineMax) {
+            ReplyOverrun(c, actions);
+            return;
+        }
+    }
+    if (c->pendingLength + count > sizeof c->pending - 1) {
+        ReplyOverrun(c, actions);
         return;
     }
     memcpy(c->pending + c->pendingLength, bytes, count);
     c->pendingLength += count;
     c->pending[c->pendingLength] = '\0';
+    c->openLineLength = open;
     if (early)
         c->earlyEnd = c->pendingLength;
 }
