@@ -133,7 +133,8 @@ void ScanMessage(QueuedMessage *message);
 // Composes the head the message goes out with, in a buffer of the size it needs; the
 // platform's facts it needs (the local time for a Date, random bytes for a Message-ID) are
 // taken here, only when needed. A label names the code page's charset, but "unknown-8bit"
-// on a UTF-8 system for text that is no UTF-8. 1, or 10 when it cannot be made.
+// on a UTF-8 system for text that is no UTF-8. 1; kParseNotNow when the random source or
+// memory fails (the file is valid and stays queued); 10 when it cannot be made at all.
 int PrepareMessageHead(QueuedMessage *message);
 
 // The document label of an invalid message: its description, else "Invoice number %s" or
