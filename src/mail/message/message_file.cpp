@@ -347,11 +347,11 @@ static const char *MessageIdDomain(const QueuedMessage *m)
     return at + 1;
 }
 
-int PrepareMessageHead(QueuedMessage *m)
+int PrepareMessageHead(QueuedMessage *m, bool keepBcc)
 {
     TransmitPlan plan = PlanTransmission(&m->facts, false, false);
     bool bccPresent = false;
-    for (int i = 0; i < m->header.count && !bccPresent; i++)
+    for (int i = 0; i < m->header.count && !bccPresent && !keepBcc; i++)
         bccPresent = HasFieldName(m->text, &m->header.fields[i], "Bcc");
     m->added[0] = '\0';
     m->codingOffset = 0;
@@ -374,6 +374,7 @@ int PrepareMessageHead(QueuedMessage *m)
     if (plan.label)
         source.codePage = PlatAnsiCodePage();
     source.domain = MessageIdDomain(m);
+    source.keepBcc = keepBcc;
     size_t capacity = MessageHeadCapacity(headerLength);
     char *head = (char *)malloc(capacity);
     if (!head)
@@ -462,7 +463,7 @@ int BeginMessageFile(QueuedMessage *message, const char *path)
     return result;
 }
 
-int FinishMessageFile(QueuedMessage *message)
+int FinishMessageFile(QueuedMessage *message, bool keepBcc)
 {
     if (message->finished)
         return message->finished;
@@ -470,7 +471,7 @@ int FinishMessageFile(QueuedMessage *message)
     int result = kParseCannotOpen;
     if (message->text && !message->restZero) {
         ScanMessage(message);
-        result = PrepareMessageHead(message);
+        result = PrepareMessageHead(message, keepBcc);
     }
     if (result != kParseReady && message->text && message->restZero) {
         // As a zero byte in the header block: no text, and so no description either.
@@ -481,10 +482,10 @@ int FinishMessageFile(QueuedMessage *message)
     return result;
 }
 
-int ParseMessageFile(QueuedMessage *message, const char *path)
+int ParseMessageFile(QueuedMessage *message, const char *path, bool keepBcc)
 {
     int result = BeginMessageFile(message, path);
-    return result == kParseReady ? FinishMessageFile(message) : result;
+    return result == kParseReady ? FinishMessageFile(message, keepBcc) : result;
 }
 
 size_t EncodeTransparent(const char *source, size_t length, size_t *position, int *atLineStart,

@@ -111,8 +111,10 @@ void ScanMessage(QueuedMessage *message);
 
 // Composes the head the message goes out with; the platform's facts it needs (the local
 // time for a Date, random bytes for a Message-ID, the ANSI code page for a label) are taken
-// here, only when needed. 1, or 10 when it cannot be made.
-int PrepareMessageHead(QueuedMessage *message);
+// here, only when needed. With keepBcc its Bcc fields stay in it (for a mail API, which
+// reads the recipients from the head and delivers no Bcc field); otherwise none goes out.
+// 1, or 10 when it cannot be made.
+int PrepareMessageHead(QueuedMessage *message, bool keepBcc = false);
 
 // The document label of an invalid message: its description, else "Invoice number %s" or
 // "Statement" from the file name (without folder).
@@ -127,13 +129,14 @@ void MakeDocumentLabel(const char *statusText, const char *fileName, char *label
 // is released with ReleaseMessageText once it is done with.
 int BeginMessageFile(QueuedMessage *message, const char *path);
 
-// Waits for the body's scan, then reads the facts and composes the head: 1, or 10 when the
-// body holds a zero byte (the text is then released and the status text emptied, as for one
-// in the header block) or the head cannot be made. Runs once; later calls give the same.
-int FinishMessageFile(QueuedMessage *message);
+// Waits for the body's scan, then reads the facts and composes the head (keepBcc as for
+// PrepareMessageHead): 1, or 10 when the body holds a zero byte (the text is then released
+// and the status text emptied, as for one in the header block) or the head cannot be made.
+// Runs once; later calls give the same.
+int FinishMessageFile(QueuedMessage *message, bool keepBcc = false);
 
 // BeginMessageFile, and FinishMessageFile when it gave 1: the whole parse at once.
-int ParseMessageFile(QueuedMessage *message, const char *path);
+int ParseMessageFile(QueuedMessage *message, const char *path, bool keepBcc = false);
 
 // Deletes the message file: through the claim when the run holds one (the text is unmapped
 // first, since a mapped file cannot be deleted; the file goes when the claim is released),

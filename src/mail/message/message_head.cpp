@@ -246,7 +246,7 @@ size_t ComposeMessageHead(const HeadSource *s, const TransmitPlan *plan, char *d
         const HeaderField *f = &s->block->fields[i];
         // Blind: the envelope has the addresses of "Bcc: ", and no field of that name is
         // ever shown to the others, whatever its case.
-        if (HasFieldName(text, f, "Bcc"))
+        if (!s->keepBcc && HasFieldName(text, f, "Bcc"))
             continue;
         bool encode = plan->label && Has8Bit(text + f->start, f->end - f->start);
         if (encode && f->nameLength == 0) {

@@ -44,11 +44,12 @@ struct HeadSource {
     PlatLocalTime time;
     unsigned char random[16];
     const char *domain;  // for the Message-ID: the sender's domain, or the greeting name
+    bool keepBcc;        // the Bcc fields stay: a mail API reads the recipients from the head
 };
 
 // The transmitted header block for plan: its fields from firstField on, each as it stands
 // or (when labelled and it holds 8-bit bytes) with its text as encoded-words, every field
-// named Bcc (in any case) left out, then what is added ("Date", "Message-ID", "MIME-Version",
+// named Bcc (in any case) left out unless source->keepBcc, then what is added ("Date", "Message-ID", "MIME-Version",
 // "Content-Type", "Content-Transfer-Encoding" with "8bit", in that order) at its end. The
 // empty line and the body are not part of it. *codingOffset is where the value "8bit"
 // starts (0 when not labelled), for the caller to send "quoted-printable" there instead.
