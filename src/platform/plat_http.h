@@ -1,7 +1,8 @@
 // Seam: HTTPS requests through the system's HTTP client (WinHTTP): one that blocks, for the
 // token endpoint of the mail sign-in, and one that runs on a worker thread and reports to a
 // window, for posting a message to a mail API. Both check the server's certificate against
-// the system's trusted roots and the host name, follow no redirect, and go through the
+// the system's trusted roots and the host name, follow no redirect, share one session for
+// the run (a connection the server keeps open serves the next request), and go through the
 // user's proxy settings (the automatic proxy where the system has it, Windows 8.1 and later;
 // before that the user's Internet settings: automatic detection or a configuration script
 // through WinHttpGetProxyForUrl, else the named proxy and its bypass list).

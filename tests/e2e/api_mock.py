@@ -23,6 +23,7 @@ import email.parser
 import email.policy
 import json
 import secrets
+import socket
 import threading
 import time
 import urllib.parse
@@ -76,7 +77,9 @@ class ApiMock:
     endpoints (MailAPIURL for the program). check(token) decides whether a bearer token is good
     (default: any). answer(status, ...) scripts the answer to the next request to a sending
     endpoint; delay holds every answer back that many seconds once the body is in; with
-    close each answer ends its connection (every request then makes its own handshake);
+    close each answer ends its connection (every request then makes its own handshake); with
+    quick_ack every piece of a body read is acknowledged at once, as a receiver that does not
+    delay its acknowledgements (a client that leaves Nagle's rule on then waits for none);
     stop() ends it. kind is the certificate it presents (tls_support.Certificates)."""
 
     def __init__(self, certs, check=None, kind="localhost"):
@@ -84,6 +87,7 @@ class ApiMock:
         self.parse = True
         self.delay = 0
         self.close = False
+        self.quick_ack = False
         self.script = []
         self.requests = []
         self.problems = []
@@ -122,7 +126,7 @@ class ApiMock:
     def _handle(self, handler, method):
         parts = urllib.parse.urlsplit(handler.path)
         length = int(handler.headers.get("Content-Length") or 0)
-        body = handler.rfile.read(length) if length else b""
+        body = self._read_body(handler, length)
         headers = {name.lower(): value for name, value in handler.headers.items()}
         auth = headers.get("authorization", "")
         record = {"method": method, "path": parts.path, "query": parts.query, "at": time.time(),
@@ -151,6 +155,19 @@ class ApiMock:
             handler.close_connection = True
         handler.end_headers()
         handler.wfile.write(payload)
+
+    def _read_body(self, handler, length):
+        if not self.quick_ack:
+            return handler.rfile.read(length) if length else b""
+        pieces, got = [], 0
+        while got < length:
+            handler.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
+            piece = handler.rfile.read1(min(length - got, 1 << 20))
+            if not piece:
+                break
+            pieces.append(piece)
+            got += len(piece)
+        return b"".join(pieces)
 
     def _error(self, graph, status, code=None, message=None, reason=None):
         body = graph_error(status, code, message) if graph else gmail_error(status, reason,

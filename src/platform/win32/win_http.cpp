@@ -76,8 +76,13 @@ static const WinHttpApi *LoadWinHttp(void)
 struct Exchange {
     WCHAR url[kUrlUnits];
     WCHAR host[256];
-    HINTERNET session, connection, request;
+    HINTERNET connection, request;
 };
+
+// One session for the run: its connections stay open between requests, so that the messages
+// of a batch share one connection (and one handshake) where the server keeps it open.
+static HINTERNET gSession;
+static bool gSessionProxy;  // the session has the automatic proxy (Windows 8.1 and later)
 
 static DWORD LastError(void)
 {
@@ -109,7 +114,7 @@ static void ApplyUserProxy(const WinHttpApi *http, Exchange *x)
             options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
         }
         options.fAutoLogonIfChallenged = TRUE;
-        automatic = http->GetProxyForUrl(x->session, x->url, &options, &found) != FALSE;
+        automatic = http->GetProxyForUrl(gSession, x->url, &options, &found) != FALSE;
         if (automatic)
             http->SetOption(x->request, WINHTTP_OPTION_PROXY, &found, sizeof found);
     }
@@ -127,12 +132,30 @@ static void ApplyUserProxy(const WinHttpApi *http, Exchange *x)
     GlobalFree(user.lpszProxyBypass);
 }
 
-// Cracks the https:// URL and opens the session, the connection and the request with these
-// time-outs (resolve, connect, send, receive), redirects refused. 0, or the error.
+// Opens the run's session unless it is open; called on the program's main thread only,
+// before any worker starts. 0, or the error.
+static DWORD OpenSession(const WinHttpApi *http)
+{
+    if (gSession)
+        return 0;
+    gSessionProxy = true;
+    gSession = http->Open(L"Tillwick/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!gSession) {
+        // Before Windows 8.1: no proxy of the session's own; the user's settings per request.
+        gSessionProxy = false;
+        gSession = http->Open(L"Tillwick/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    }
+    return gSession ? 0 : LastError();
+}
+
+// Cracks the https:// URL and opens the connection and the request in the run's session
+// with these time-outs (resolve, connect, send, receive), redirects refused. 0, or the error.
 static DWORD OpenExchange(const WinHttpApi *http, const char *url, const WCHAR *method,
                           int stepTimeout, int receiveTimeout, Exchange *x)
 {
-    x->session = x->connection = x->request = nullptr;
+    x->connection = x->request = nullptr;
     URL_COMPONENTS parts;
     memset(&parts, 0, sizeof parts);
     parts.dwStructSize = sizeof parts;
@@ -148,27 +171,16 @@ static DWORD OpenExchange(const WinHttpApi *http, const char *url, const WCHAR *
     // The path and the query are one string: the query follows the path directly.
     const WCHAR *path = parts.dwUrlPathLength ? parts.lpszUrlPath : L"/";
     DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    bool ownProxy = true;
-    x->session = http->Open(L"Tillwick/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!x->session) {
-        // Before Windows 8.1: no proxy of the session's own; the user's settings below.
-        ownProxy = false;
-        x->session = http->Open(L"Tillwick/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    }
-    if (!x->session ||
-        !http->SetTimeouts(x->session, stepTimeout, stepTimeout, stepTimeout, receiveTimeout))
-        return LastError();
-    x->connection = http->Connect(x->session, x->host, parts.nPort, 0);
+    x->connection = http->Connect(gSession, x->host, parts.nPort, 0);
     if (!x->connection)
         return LastError();
     x->request = http->OpenRequest(x->connection, method, path, nullptr, WINHTTP_NO_REFERER,
                                    WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
     if (!x->request ||
+        !http->SetTimeouts(x->request, stepTimeout, stepTimeout, stepTimeout, receiveTimeout) ||
         !http->SetOption(x->request, WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects))
         return LastError();
-    if (!ownProxy)
+    if (!gSessionProxy)
         ApplyUserProxy(http, x);
     return 0;
 }
@@ -179,9 +191,7 @@ static void CloseExchange(const WinHttpApi *http, Exchange *x)
         http->CloseHandle(x->request);
     if (x->connection)
         http->CloseHandle(x->connection);
-    if (x->session)
-        http->CloseHandle(x->session);
-    x->session = x->connection = x->request = nullptr;
+    x->connection = x->request = nullptr;
 }
 
 // The answer once its head is in: the status, Retry-After (ASCII, "" when absent) and the
@@ -249,11 +259,14 @@ int PlatHttpsPost(const char *url, const char *body, size_t bodyLength, char *re
         return 0;
     }
     Exchange x;
+    x.connection = x.request = nullptr;
     static const WCHAR kHeaders[] =
         L"Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\n";
     bool cut = false;
-    DWORD failure = OpenExchange(http, url, L"POST", kTokenTimeoutMilliseconds,
-                                 kTokenTimeoutMilliseconds, &x);
+    DWORD failure = OpenSession(http);
+    if (failure == 0)
+        failure = OpenExchange(http, url, L"POST", kTokenTimeoutMilliseconds,
+                               kTokenTimeoutMilliseconds, &x);
     if (failure == 0 &&
         (!http->SendRequest(x.request, kHeaders, (DWORD)-1L, (LPVOID)body, (DWORD)bodyLength,
                             (DWORD)bodyLength, 0) ||
@@ -358,15 +371,13 @@ static DWORD ProducePiece(HttpsJob *job, unsigned long long sent, size_t *n)
     return 0;
 }
 
-// Writes the rest of the body after the piece of n bytes that went with the request's head,
-// a piece at a time as the producer gives it. 0, or the error.
-static DWORD WriteBody(HttpsJob *job, size_t n)
+// Writes the body, a piece at a time as the producer gives it. 0, or the error.
+static DWORD WriteBody(HttpsJob *job)
 {
     const WinHttpApi *http = job->http;
-    unsigned long long sent = n;
-    if (n > 0)
-        Progress(job, sent);
+    unsigned long long sent = 0;
     for (;;) {
+        size_t n = 0;
         DWORD failure = ProducePiece(job, sent, &n);
         if (failure != 0)
             return failure;
@@ -398,18 +409,12 @@ static DWORD RunExchange(HttpsJob *job)
         return failure;
     if (!HoldRequest(job))
         return PLAT_HTTP_CANCELLED;
-    // The first piece goes with the request's head: a small message leaves in one write
-    // instead of waiting behind it for the server's acknowledgement (Nagle's rule).
-    size_t first = 0;
-    if ((failure = ProducePiece(job, 0, &first)) != 0)
-        return failure;
     if (!http->SendRequest(job->exchange.request, job->headers, (DWORD)-1L,
-                           first ? job->piece : WINHTTP_NO_REQUEST_DATA, (DWORD)first,
-                           (DWORD)job->request.bodyLength, 0))
+                           WINHTTP_NO_REQUEST_DATA, 0, (DWORD)job->request.bodyLength, 0))
         return LastError();
     result->connected = true;
     Progress(job, 0);
-    if ((failure = WriteBody(job, first)) != 0)
+    if ((failure = WriteBody(job)) != 0)
         return failure;
     if (!http->ReceiveResponse(job->exchange.request, nullptr))
         return LastError();
@@ -472,6 +477,8 @@ PlatHttps PlatStartHttpsRequest(const PlatHttpsRequest *request, PlatHttpsAnswer
         answer->error = GetLastError() ? GetLastError() : (unsigned long)ERROR_PROC_NOT_FOUND;
         return 0;
     }
+    if ((answer->error = OpenSession(http)) != 0)
+        return 0;
     if (request->bodyLength > 0xFFFFFFFFull || (request->bodyLength > 0 && !request->produce) ||
         MultiByteToWideChar(CP_ACP, 0, request->method, -1, nullptr, 0) > 8) {
         answer->error = ERROR_INVALID_PARAMETER;
