@@ -124,9 +124,14 @@ static AccessTokenStatus ObtainAccessToken(const OAuthSettings *settings, const 
 {
     out->token[0] = '\0';
     out->renewed = false;
+    out->storedWay = kWaySmtp;
     ClearFailure(&out->failure);
     if (LoadTokenRecord(&gRecord) != kStoreOk || !RecordBelongsTo(&gRecord, settings, user))
         return Finish(kAccessTokenNotSignedIn);
+    if (!RecordMadeForWay(&gRecord, settings)) {
+        out->storedWay = gRecord.way;
+        return Finish(kAccessTokenOtherWay);
+    }
     long long now = PlatUnixTime();
     if (!force && !AccessTokenNeedsRefresh(&gRecord, now)) {
         CopyText(out->token, sizeof out->token, gRecord.accessToken);
@@ -163,6 +168,12 @@ AccessTokenStatus RenewAccessToken(const OAuthSettings *settings, const char *us
     return ObtainAccessToken(settings, user, true, out);
 }
 
+// How the texts name a way out.
+static const char *WayText(int way)
+{
+    return way == kWayGraph ? kWayTextGraph : way == kWayGmail ? kWayTextGmail : kWayTextSmtp;
+}
+
 void FormatAccessTokenFailure(AccessTokenStatus status, const AccessToken *token,
                               const OAuthSettings *settings, const char *user, char *dest,
                               size_t destSize)
@@ -195,5 +206,9 @@ void FormatAccessTokenFailure(AccessTokenStatus status, const AccessToken *token
         FormatText(dest, destSize, kTextRenewalNotSaved, user, path);
         break;
     }
+    case kAccessTokenOtherWay:
+        FormatText(dest, destSize, kTextSignInOtherWay, user, WayText(token->storedWay),
+                   WayText(settings->way));
+        break;
     }
 }

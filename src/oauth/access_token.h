@@ -40,6 +40,8 @@ enum AccessTokenStatus {
                               // revoked; or the client settings are wrong)
     kAccessTokenUnreachable,  // the endpoint could not be reached or gave no usable answer
     kAccessTokenNotSaved,     // renewed, but the store could not be written
+    kAccessTokenOtherWay,     // the stored sign-in was made for another way out (another
+                              // resource): not used, the user signs in again
 };
 
 // Room for the XOAUTH2 initial response (MakeXoauth2Response) of any user and token.
@@ -49,10 +51,12 @@ struct AccessToken {
     char token[kTokenSize];       // kAccessTokenReady: the token, for XOAUTH2
     bool renewed;                 // kAccessTokenReady: renewed by this call
     TokenRequestFailure failure;  // kAccessTokenRefused, kAccessTokenUnreachable
+    int storedWay;                // kAccessTokenOtherWay: the way the stored sign-in is for
 };
 
 // The access token for settings and user, once before the first message of a batch. Loads
-// the store; a record for other settings or another user counts as not signed in. With 5
+// the store; a record for other settings or another user counts as not signed in, one made
+// for another way out (SMTP, Graph, Gmail) gives kAccessTokenOtherWay. With 5
 // minutes or more left the stored token is given without any network traffic. Otherwise it
 // is renewed at the token endpoint (grant_type=refresh_token with the scope), and the new
 // access token with the new refresh token (the old one when none came) is stored, replacing

@@ -20,6 +20,14 @@ const char kTextBadTenant[] =
     "your tenant's domain or ID, or remove it.";
 const char kTextBadUrl[] =
     "%s \"%s\" is not an https:// address.\n\nPlease correct %s in Email Setup.";
+// "MailAPI" as written.
+const char kTextUnknownApi[] =
+    "MailAPI \"%s\" is not understood.\n\nPlease set MailAPI in Email Setup to graph or gmail, "
+    "or remove it to send through the SMTP server.";
+// The way ("graph", "gmail") and the provider it needs.
+const char kTextApiProvider[] =
+    "MailAPI %s needs OAuthProvider %s (or custom).\n\nPlease correct OAuthProvider or MailAPI "
+    "in Email Setup.";
 
 // The sign-in ("/emailsignin").
 const char kSignInCaption[] = "Sign In";
@@ -96,6 +104,13 @@ const char kTextRenewalUnreachable[] =
 const char kTextRenewalNotSaved[] =
     "The renewed sign-in of %s could not be saved in %s.\n\nPlease check that this folder can "
     "be written, then run \"Tillwick.exe /emailsignin\" again. No e-mail was sent.";
+// The user, the way the stored sign-in is for, the way the settings send by (kWayText...).
+const char kTextSignInOtherWay[] =
+    "The stored sign-in of %s was made for sending through %s, not through %s.\n\nPlease run "
+    "\"Tillwick.exe /emailsignin\" again. No e-mail was sent.";
+const char kWayTextSmtp[] = "the SMTP server";
+const char kWayTextGraph[] = "Microsoft Graph";
+const char kWayTextGmail[] = "the Gmail API";
 
 // Why the token endpoint gave no usable answer (the %s of the texts above).
 const char kReasonProviderSaid[] = "%s (%s)";             // description, error code

@@ -19,13 +19,50 @@ static const char kMicrosoftTenant[] = "organizations";
 static const char kGoogleAuthorize[] = "https://accounts.google.com/o/oauth2/v2/auth";
 static const char kGoogleToken[] = "https://oauth2.googleapis.com/token";
 static const char kGoogleScope[] = "https://mail.google.com/";
+// The API ways ask for the identity scopes after the mail scope, as their registrations
+// list them.
+static const char kGraphScope[] = "https://graph.microsoft.com/Mail.Send offline_access";
+static const char kGmailScope[] = "https://www.googleapis.com/auth/gmail.send";
+static const char kIdentityScopesAfter[] = " openid email";
 
 // The default scopes: the identity scopes and the mail scope for the sign-in, the mail
 // scope alone for a renewal.
 static void SetDefaultScopes(OAuthSettings *out, const char *mailScope)
 {
-    FormatText(out->scope, sizeof out->scope, "%s%s", kIdentityScopes, mailScope);
+    if (out->way == kWaySmtp)
+        FormatText(out->scope, sizeof out->scope, "%s%s", kIdentityScopes, mailScope);
+    else
+        FormatText(out->scope, sizeof out->scope, "%s%s", mailScope, kIdentityScopesAfter);
     CopyText(out->refreshScope, sizeof out->refreshScope, mailScope);
+}
+
+int ReadMailWay(char *text, size_t textSize)
+{
+    ReadHostSetting(kHostSettingsRead, kSectionEmail, "MailAPI", "", text, textSize);
+    char lower[kSettingSize];
+    CopyText(lower, sizeof lower, text);
+    LowerAscii(lower);
+    if (lower[0] == '\0')
+        return kWaySmtp;
+    if (strcmp(lower, "graph") == 0)
+        return kWayGraph;
+    if (strcmp(lower, "gmail") == 0)
+        return kWayGmail;
+    return -1;
+}
+
+const char *MailWayName(int way)
+{
+    switch (way) {
+    case kWaySmtp:
+        return "smtp";
+    case kWayGraph:
+        return "graph";
+    case kWayGmail:
+        return "gmail";
+    default:
+        return "";
+    }
 }
 
 static void ReadEmailSetting(const char *key, char *dest, size_t destSize)
@@ -48,9 +85,7 @@ static bool IsTenant(const char *text)
     return true;
 }
 
-// "https://" and a host, nothing a browser or a shell would take apart (blanks, controls,
-// quotes) and no fragment, so that parameters can be appended.
-static bool IsHttpsUrl(const char *url)
+bool IsHttpsUrl(const char *url)
 {
     const char kScheme[] = "https://";
     for (size_t i = 0; i < sizeof kScheme - 1; i++) {
@@ -72,6 +107,9 @@ static bool IsHttpsUrl(const char *url)
 OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
 {
     memset(out, 0, sizeof *out);
+    out->way = ReadMailWay(out->wayText, sizeof out->wayText);
+    if (out->way < 0)
+        return kOAuthSettingsUnknownApi;
     ReadEmailSetting("OAuthProvider", out->providerName, sizeof out->providerName);
     if (out->providerName[0] == '\0')
         return kOAuthSettingsNoProvider;
@@ -95,6 +133,10 @@ OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
     ReadEmailSetting("OAuthScope", out->scope, sizeof out->scope);
     if (out->clientId[0] == '\0')
         return kOAuthSettingsNoClientId;
+    // A token of one provider is no good at the other's API.
+    if ((out->way == kWayGraph && out->provider == kProviderGoogle) ||
+        (out->way == kWayGmail && out->provider == kProviderMicrosoft))
+        return kOAuthSettingsApiProvider;
 
     if (out->provider == kProviderMicrosoft) {
         ReadEmailSetting("OAuthTenant", out->tenant, sizeof out->tenant);
@@ -109,14 +151,14 @@ OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
         if (out->tokenUrl[0] == '\0')
             FormatText(out->tokenUrl, sizeof out->tokenUrl, kMicrosoftToken, out->tenant);
         if (out->scope[0] == '\0')
-            SetDefaultScopes(out, kMicrosoftScope);
+            SetDefaultScopes(out, out->way == kWayGraph ? kGraphScope : kMicrosoftScope);
     } else if (out->provider == kProviderGoogle) {
         if (out->authorizeUrl[0] == '\0')
             CopyText(out->authorizeUrl, sizeof out->authorizeUrl, kGoogleAuthorize);
         if (out->tokenUrl[0] == '\0')
             CopyText(out->tokenUrl, sizeof out->tokenUrl, kGoogleToken);
         if (out->scope[0] == '\0')
-            SetDefaultScopes(out, kGoogleScope);
+            SetDefaultScopes(out, out->way == kWayGmail ? kGmailScope : kGoogleScope);
     } else if (out->authorizeUrl[0] == '\0' || out->tokenUrl[0] == '\0' ||
                out->scope[0] == '\0') {
         return kOAuthSettingsCustomIncomplete;
@@ -159,6 +201,13 @@ void FormatOAuthSettingsFailure(OAuthSettingsResult result, const OAuthSettings 
     case kOAuthSettingsBadTokenUrl:
         FormatText(dest, destSize, kTextBadUrl, "OAuthTokenURL", settings->tokenUrl,
                    "OAuthTokenURL");
+        break;
+    case kOAuthSettingsUnknownApi:
+        FormatText(dest, destSize, kTextUnknownApi, settings->wayText);
+        break;
+    case kOAuthSettingsApiProvider:
+        FormatText(dest, destSize, kTextApiProvider, MailWayName(settings->way),
+                   settings->way == kWayGraph ? "microsoft" : "google");
         break;
     }
 }

@@ -11,10 +11,31 @@ enum OAuthProvider {
     kProviderCustom = 3,
 };
 
+// The way the mail goes out ("MailAPI"): the resource a sign-in's token is for, and so the
+// default scope it asks for. A token is good for one of them only.
+enum MailWay {
+    kWaySmtp = 0,   // "MailAPI" absent or empty: the SMTP server, with XOAUTH2
+    kWayGraph = 1,  // "graph": Microsoft Graph's sendMail
+    kWayGmail = 2,  // "gmail": the Gmail API's messages.send
+};
+
+// Reads "MailAPI" (compared without case) into text as written and returns its way, or -1
+// when it names none.
+int ReadMailWay(char *text, size_t textSize);
+
+// "smtp", "graph" or "gmail", as the token record names the way; "" for any other value.
+const char *MailWayName(int way);
+
+// "https://" and a host, nothing a browser or a shell would take apart (blanks, controls,
+// quotes) and no fragment, so that parameters can be appended.
+bool IsHttpsUrl(const char *url);
+
 // Room for an endpoint address: a value read (254 characters) or a default with its tenant.
 const size_t kOAuthUrlSize = 512;
 
 struct OAuthSettings {
+    int way;                             // a MailWay ("MailAPI"), -1 when not understood
+    char wayText[kSettingSize];          // "MailAPI" as written, for the box that refuses it
     int provider;                        // kProvider..., 0 when not understood
     char providerName[kSettingSize];     // "microsoft", "google", "custom"; as read otherwise
     char clientId[kSettingSize];
@@ -35,15 +56,20 @@ enum OAuthSettingsResult {
     kOAuthSettingsBadTenant,        // characters a tenant name or ID cannot have
     kOAuthSettingsBadAuthorizeUrl,  // not https://host..., or blanks, controls, a fragment
     kOAuthSettingsBadTokenUrl,
+    kOAuthSettingsUnknownApi,       // "MailAPI" names no known way (wayText says what)
+    kOAuthSettingsApiProvider,      // graph without microsoft, or gmail without google
 };
 
-// Reads "OAuthProvider" (compared without case), "OAuthClientId", "OAuthClientSecret",
+// Reads "MailAPI" first (an unknown value is refused before anything else), then
+// "OAuthProvider" (compared without case), "OAuthClientId", "OAuthClientSecret",
 // "OAuthTenant" and the overrides "OAuthAuthorizeURL", "OAuthTokenURL" and "OAuthScope" into
 // *out, the provider's defaults where no override is set. The default scopes of Microsoft
 // and Google begin with "openid email", so that the sign-in's answer names the account; a
 // renewal asks for the rest only, because a sign-in stored before those two were asked for
-// was never granted them (a renewal may ask for no more than the sign-in was granted). With
-// "OAuthScope" set, both ask for it. Shows nothing: on a failure the caller shows the text
+// was never granted them (a renewal may ask for no more than the sign-in was granted). The
+// mail scope is the way's: SMTP.Send or https://mail.google.com/ for SMTP, Mail.Send of
+// Graph for graph (microsoft only), gmail.send for gmail (google only; "custom" may go any
+// way). With "OAuthScope" set, both ask for it. Shows nothing: on a failure the caller shows the text
 // FormatOAuthSettingsFailure makes.
 OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out);
 

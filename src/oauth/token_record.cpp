@@ -6,7 +6,9 @@
 
 #include "../base/text.h"
 
+// The first form is an SMTP sign-in's; the second adds the way, for an API's.
 static const char kRecordHeader[] = "Tillwick Orvenda mail sign-in 1\n";
+static const char kRecordHeaderWay[] = "Tillwick Orvenda mail sign-in 2\n";
 
 static bool IsFieldText(const char *text, bool token)
 {
@@ -28,11 +30,23 @@ static bool IsKnownProvider(const char *name)
 }
 
 // The fields in their order; a token field must be 1*VSCHAR, the others any non-empty text.
-enum { kFieldProvider, kFieldClient, kFieldTokenUrl, kFieldUser, kFieldExpires, kFieldAccess,
-       kFieldRefresh, kFieldCount };
+// The way's field stands only in the second form.
+enum { kFieldProvider, kFieldWay, kFieldClient, kFieldTokenUrl, kFieldUser, kFieldExpires,
+       kFieldAccess, kFieldRefresh, kFieldCount };
 static const char *const kFieldNames[kFieldCount] = {
-    "provider", "client_id", "token_url", "user", "expires_at", "access_token", "refresh_token",
+    "provider", "way", "client_id", "token_url", "user", "expires_at", "access_token",
+    "refresh_token",
 };
+
+// The way a second form's line names: graph or gmail (SMTP has the first form); -1 else.
+static int ParseRecordWay(const char *text)
+{
+    if (strcmp(text, MailWayName(kWayGraph)) == 0)
+        return kWayGraph;
+    if (strcmp(text, MailWayName(kWayGmail)) == 0)
+        return kWayGmail;
+    return -1;
+}
 
 static char *FieldBuffer(TokenRecord *record, int field, size_t *size)
 {
@@ -66,11 +80,17 @@ size_t WriteTokenRecord(const TokenRecord *record, char *dest, size_t destSize)
     if (destSize == 0)
         return 0;
     dest[0] = '\0';
-    bool fits = AppendText(dest, destSize, kRecordHeader);
+    bool withWay = record->way != kWaySmtp;
+    bool fits = (!withWay || ParseRecordWay(MailWayName(record->way)) >= 0) &&
+                AppendText(dest, destSize, withWay ? kRecordHeaderWay : kRecordHeader);
     for (int field = 0; fits && field < kFieldCount; field++) {
         char number[24];
         const char *value;
-        if (field == kFieldExpires) {
+        if (field == kFieldWay) {
+            if (!withWay)
+                continue;
+            value = MailWayName(record->way);
+        } else if (field == kFieldExpires) {
             if (record->expiresAt < 0)
                 fits = false;
             FormatText(number, sizeof number, "%lld", record->expiresAt);
@@ -98,6 +118,7 @@ static void ClearRecord(TokenRecord *out)
     out->provider[0] = out->clientId[0] = out->tokenUrl[0] = out->user[0] = '\0';
     out->accessToken[0] = out->refreshToken[0] = '\0';
     out->expiresAt = 0;
+    out->way = kWaySmtp;
 }
 
 bool ReadTokenRecord(const char *bytes, size_t count, TokenRecord *out)
@@ -105,11 +126,14 @@ bool ReadTokenRecord(const char *bytes, size_t count, TokenRecord *out)
     ClearRecord(out);
     const char *p = bytes;
     const char *end = bytes + count;
-    size_t headerLength = sizeof kRecordHeader - 1;
-    if (count < headerLength || memcmp(p, kRecordHeader, headerLength) != 0)
+    size_t headerLength = sizeof kRecordHeader - 1;  // both forms' first lines are as long
+    bool withWay = count >= headerLength && memcmp(p, kRecordHeaderWay, headerLength) == 0;
+    if (!withWay && (count < headerLength || memcmp(p, kRecordHeader, headerLength) != 0))
         return false;
     p += headerLength;
     for (int field = 0; field < kFieldCount; field++) {
+        if (field == kFieldWay && !withWay)
+            continue;
         size_t nameLength = strlen(kFieldNames[field]);
         if ((size_t)(end - p) < nameLength + 1 || memcmp(p, kFieldNames[field], nameLength) != 0 ||
             p[nameLength] != '=') {
@@ -132,6 +156,12 @@ bool ReadTokenRecord(const char *bytes, size_t count, TokenRecord *out)
                 value = value * 10 + (p[i] - '0');
             }
             out->expiresAt = value;
+        } else if (field == kFieldWay) {
+            char way[16];
+            good = good && CopyTextN(way, sizeof way, p, valueLength) &&
+                   strlen(way) == valueLength;
+            out->way = good ? ParseRecordWay(way) : -1;
+            good = good && out->way >= 0;
         } else {
             size_t size;
             char *dest = FieldBuffer(out, field, &size);
@@ -175,6 +205,11 @@ bool RecordBelongsTo(const TokenRecord *record, const OAuthSettings *settings,
            strcmp(record->tokenUrl, settings->tokenUrl) == 0 && SameNoCase(record->user, user);
 }
 
+bool RecordMadeForWay(const TokenRecord *record, const OAuthSettings *settings)
+{
+    return record->way == settings->way;
+}
+
 bool AccessTokenNeedsRefresh(const TokenRecord *record, long long now)
 {
     return record->expiresAt - now < kRefreshMarginSeconds;
@@ -188,6 +223,7 @@ bool TakeTokenResponse(TokenRecord *record, const OAuthSettings *settings, const
         response->accessToken[0] == '\0')
         return false;
     CopyText(record->provider, sizeof record->provider, settings->providerName);
+    record->way = settings->way;
     CopyText(record->clientId, sizeof record->clientId, settings->clientId);
     CopyText(record->tokenUrl, sizeof record->tokenUrl, settings->tokenUrl);
     CopyText(record->user, sizeof record->user, user);

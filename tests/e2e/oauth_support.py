@@ -17,7 +17,7 @@ import urllib.parse
 from pathlib import Path
 from types import SimpleNamespace
 
-from tls_support import SERVER_NAME
+from tls_support import SERVER_NAME, serve_https
 
 CLIENT_ID = "0b7e4c5a-7d1f-4c1e-9a53-5f2d8c6e1a94"
 SCOPE = "https://outlook.office.com/SMTP.Send offline_access"
@@ -100,35 +100,8 @@ class IdentityServer:
 
     # -- life
     def resume(self):
-        owner = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def do_GET(self):
-                owner._handle(self, "GET")
-
-            def do_POST(self):
-                owner._handle(self, "POST")
-
-            def log_message(self, *args):
-                pass
-
-        class Server(http.server.ThreadingHTTPServer):
-            daemon_threads = True
-
-            def handle_error(self, request, client_address):
-                import traceback
-                owner.errors.append(traceback.format_exc(limit=3))
-
-        server = Server(("127.0.0.1", self.port), Handler)
-        # The handshake happens in the request's thread, on its first read.
-        server.socket = self._context.wrap_socket(server.socket, server_side=True,
-                                                  do_handshake_on_connect=False)
-        self.port = server.server_address[1]
-        self._server = server
-        threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05},
-                         daemon=True).start()
+        self._server = serve_https(self._context, self._handle, self.errors, self.port)
+        self.port = self._server.server_address[1]
 
     def stop(self):
         """Unreachable from now on: the port refuses connections."""

@@ -1,7 +1,8 @@
 """The peers of the sign-in tests proven with Python's own clients, before any test leans on
 them: the mock identity server (PKCE, one use per code, rotation, refusals, unreachable), the
-stand-in browser run as winebrowser runs it, and AUTH XOAUTH2 answered the way Microsoft and
-Google answer it. No Wine program runs here."""
+stand-in browser run as winebrowser runs it, AUTH XOAUTH2 answered the way Microsoft and
+Google answer it, and the mock of the Graph and Gmail sending APIs. No Wine program runs
+here."""
 import base64
 import http.client
 import json
@@ -11,6 +12,7 @@ import urllib.parse
 
 import pytest
 
+from api_mock import ApiMock
 from oauth_support import (CLIENT_ID, SCOPE, VERIFIER, IdentityServer, Loopback,
                            StandInBrowser, Xoauth2, authorize_query, xoauth2_response)
 from tls_support import SERVER_NAME, SecureSmtpd
@@ -188,3 +190,57 @@ def test_xoauth2_peer_answers_like_the_provider(certs, style):
     auth_lines = [c["arg"] for c in server.commands if c["verb"] == "AUTH"]
     assert base64.b64decode(auth_lines[1].split()[1]) == xoauth2_response(USER, token)
     assert [(m["login"], m["tls"]) for m in server.messages] == [(USER.encode(), True)]
+
+
+def test_api_mock_takes_mail_as_graph_and_gmail_do(certs):
+    mock = ApiMock(certs, check=lambda token: token == "good")
+    message = (b"From: <a@acme.test>\r\nTo: <b@example.org>\r\nBcc: <c@example.net>\r\n"
+               b"Subject: x\r\n\r\nHello.\r\n")
+
+    def post(url, body, ctype, token="good"):
+        parts = urllib.parse.urlsplit(url)
+        conn = http.client.HTTPSConnection(SERVER_NAME, mock.port, timeout=10,
+                                           context=certs.client_context())
+        conn.request("POST", parts.path + ("?" + parts.query if parts.query else ""), body,
+                     {"Content-Type": ctype, "Authorization": "Bearer " + token})
+        response = conn.getresponse()
+        data = response.read()
+        conn.close()
+        return response.status, response.getheader("Retry-After"), \
+            json.loads(data) if data else None
+
+    try:
+        graph = lambda body=base64.b64encode(message), **kw: post(  # noqa: E731
+            mock.graph_url, body, kw.pop("ctype", "text/plain"), **kw)
+        gmail = lambda body=message, **kw: post(  # noqa: E731
+            mock.gmail_url, body, kw.pop("ctype", "message/rfc822"), **kw)
+        assert graph() == (202, None, None)
+        status, _, sent = gmail()
+        assert status == 200 and sent["id"] and sent["labelIds"] == ["SENT"]
+        # Both keep the message as it came, its Bcc too: the recipients are read from it.
+        first, second = mock.delivered()
+        assert first["raw"] == second["raw"] == message
+        assert first["message"]["Bcc"].addresses[0].addr_spec == "c@example.net"
+        assert [r["token"] for r in mock.requests] == ["good", "good"]
+
+        status, _, refused = graph(token="stale")
+        assert (status, refused["error"]["code"]) == (401, "InvalidAuthenticationToken")
+        assert gmail(token="stale")[2]["error"]["status"] == "UNAUTHENTICATED"
+        assert graph(body=b"not base64!")[0] == 400
+        assert gmail(ctype="text/plain")[0] == 400
+        mock.answer(429, retry_after=7)
+        status, retry, busy = gmail()
+        assert (status, retry, busy["error"]["errors"][0]["reason"]) == \
+            (429, "7", "rateLimitExceeded")
+        mock.answer(403)
+        assert graph()[2]["error"]["code"] == "ErrorAccessDenied"
+        mock.answer(403)
+        assert gmail()[2]["error"]["errors"][0]["reason"] == "insufficientPermissions"
+        mock.answer(413)
+        assert graph()[0] == 413
+        assert len(mock.delivered()) == 2
+        assert [p["problem"] for p in mock.problems] == [
+            "the body is not base64", "Content-Type 'text/plain', not message/rfc822"]
+    finally:
+        mock.stop()
+    assert mock.errors == []

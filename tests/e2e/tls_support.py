@@ -243,6 +243,47 @@ class CrlServer:
 
 # ------------------------------------------------------------------- the prefix's side
 
+def serve_https(context, handle, errors, port=0):
+    """A threaded HTTP/1.1 server for a mock on https://localhost:PORT (127.0.0.1; port 0 takes a
+    free one), serving from a thread of its own: handle(handler, method) answers each GET and
+    POST; what a handler raises is added to errors. Answers leave at once (TCP_NODELAY): no
+    client waits for a delayed acknowledgement. The TLS handshake happens in the request's
+    thread, on its first read."""
+    import http.server
+    import socket
+    import threading
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def setup(self):
+            super().setup()
+            self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+        def do_GET(self):
+            handle(self, "GET")
+
+        def do_POST(self):
+            handle(self, "POST")
+
+        def log_message(self, *args):
+            pass
+
+    class Server(http.server.ThreadingHTTPServer):
+        daemon_threads = True
+
+        def handle_error(self, request, client_address):
+            import traceback
+            errors.append(traceback.format_exc(limit=3))
+
+    server = Server(("127.0.0.1", port), Handler)
+    server.socket = context.wrap_socket(server.socket, server_side=True,
+                                        do_handshake_on_connect=False)
+    threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05},
+                     daemon=True).start()
+    return server
+
+
 def trust_test_ca(session, certs):
     """Adds the test CA to the CurrentUser ROOT store of the session's prefix."""
     session.wine([TOOLS_DIR_WIN + r"\certtool.exe", "add-root", session.win_path(certs.ca_path)],

@@ -1,6 +1,7 @@
 // The recording fake of the crypto and HTTPS seams and of the whole-file write and replace.
 #include "fake_oauth.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "fake.h"
@@ -108,6 +109,53 @@ int PlatHttpsPost(const char *url, const char *body, size_t bodyLength, char *re
     *responseLength = reply.body.size();
     *status = reply.status;
     return 1;
+}
+
+PlatHttps PlatStartHttpsRequest(const PlatHttpsRequest *request, PlatHttpsAnswer *answer)
+{
+    FakeRecord(std::string("HttpsRequest(") + request->method + " " + request->url + ")");
+    FakeHttpsRecord record;
+    record.method = request->method;
+    record.url = request->url;
+    record.headers = request->headers;
+    std::vector<char> piece(gFakeOAuth.pieceSize);
+    while (request->bodyLength > 0) {
+        size_t n = request->produce(request->producerContext, piece.data(), piece.size());
+        if (n == 0)
+            break;
+        record.body.append(piece.data(), n);
+    }
+    gFakeOAuth.requests.push_back(record);
+    FakeHttpsReply reply;
+    reply.connected = false;
+    if (!gFakeOAuth.httpsReplies.empty()) {
+        reply = gFakeOAuth.httpsReplies.front();
+        gFakeOAuth.httpsReplies.pop_front();
+    }
+    answer->connected = reply.status != 0 || reply.connected;
+    answer->bytesSent = answer->connected ? record.body.size() : 0;
+    answer->status = reply.status;
+    answer->error = reply.status != 0 ? 0 : reply.error;
+    snprintf(answer->retryAfter, sizeof answer->retryAfter, "%s", reply.retryAfter.c_str());
+    answer->bodyCut = reply.body.size() > answer->bodySize;
+    answer->bodyLength = answer->bodyCut ? answer->bodySize : reply.body.size();
+    if (answer->bodyLength)
+        memcpy(answer->body, reply.body.data(), answer->bodyLength);
+    return gFakeOAuth.requests.size();
+}
+
+void PlatCancelHttpsRequest(PlatHttps https)
+{
+    FakeRecord("CancelHttpsRequest");
+    if (https)
+        gFakeOAuth.requests[https - 1].cancelled = true;
+}
+
+void PlatEndHttpsRequest(PlatHttps https)
+{
+    FakeRecord("EndHttpsRequest");
+    if (https)
+        gFakeOAuth.requests[https - 1].ended = true;
 }
 
 // ---- whole-file write and replace ---------------------------------------------------------

@@ -315,6 +315,25 @@ TEST(MessageIdDomain, IsADotAtom)
     }
 }
 
+TEST_F(MessageFile, AHeadForAMailApiKeepsItsBccFields)
+{
+    // As written (it has its Date and Message-ID), or composed (it gets a Date): the Bcc
+    // field goes only where asked for.
+    const std::string own = "Subject: x\r\nTo: <b@x.y>\r\nFrom: <a@b.c>\r\nBcc: <c@d.e>\r\nDate: "
+                            "Tue, 08 Dec 2026 14:05:09 +0100\r\nMessage-ID: <m1@b.c>\r\n";
+    const std::string dated = "Subject: x\r\nTo: <b@x.y>\r\nbcc: <c@d.e>\r\nFrom: <a@b.c>\r\n";
+    for (const std::string &head : {own, dated}) {
+        for (bool keepBcc : {false, true}) {
+            FakeReset();
+            gFake.files["C:\\Q\\a.txt"] = head + "\r\nHi\r\n";
+            ASSERT_EQ(ParseMessageFile(&Rig().message, "C:\\Q\\a.txt", keepBcc), 1);
+            std::string got(Rig().message.head, Rig().message.headLength);
+            EXPECT_EQ(ContainsTextNoCase(got.c_str(), "Bcc: <c@d.e>\r\n"), keepBcc) << got;
+            EXPECT_EQ(got.compare(0, head.size(), head) == 0, keepBcc) << got;
+        }
+    }
+}
+
 TEST_F(MessageFile, DocumentLabel)
 {
     struct Row {

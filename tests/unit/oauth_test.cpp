@@ -229,6 +229,7 @@ TEST_F(OAuth, ProviderSettingsTable)
         std::vector<std::pair<std::string, std::string>> keys;
         OAuthSettingsResult result;
         std::string authorize, token, scope, box;
+        std::string refresh = "";  // checked when set
     } rows[] = {
         {"microsoft defaults", {{"OAuthProvider", "Microsoft"}, {"OAuthClientId", "c"}},
          kOAuthSettingsOk, ms + "organizations/oauth2/v2.0/authorize",
@@ -281,6 +282,33 @@ TEST_F(OAuth, ProviderSettingsTable)
         {"no host", {{"OAuthProvider", "google"}, {"OAuthClientId", "c"},
                      {"OAuthTokenURL", "https:///t"}},
          kOAuthSettingsBadTokenUrl, "", "", "", ""},
+        // The way out decides the resource: Graph's or the Gmail API's scope.
+        {"graph", {{"MailAPI", "Graph"}, {"OAuthProvider", "microsoft"}, {"OAuthClientId", "c"}},
+         kOAuthSettingsOk, ms + "organizations/oauth2/v2.0/authorize",
+         ms + "organizations/oauth2/v2.0/token",
+         "https://graph.microsoft.com/Mail.Send offline_access openid email", "",
+         "https://graph.microsoft.com/Mail.Send offline_access"},
+        {"gmail", {{"MailAPI", "gmail"}, {"OAuthProvider", "google"}, {"OAuthClientId", "c"}},
+         kOAuthSettingsOk, "https://accounts.google.com/o/oauth2/v2/auth",
+         "https://oauth2.googleapis.com/token",
+         "https://www.googleapis.com/auth/gmail.send openid email", "",
+         "https://www.googleapis.com/auth/gmail.send"},
+        {"an explicit scope wins", {{"MailAPI", "gmail"}, {"OAuthProvider", "google"},
+                                    {"OAuthClientId", "c"}, {"OAuthScope", "s"}},
+         kOAuthSettingsOk, "https://accounts.google.com/o/oauth2/v2/auth",
+         "https://oauth2.googleapis.com/token", "s", "", "s"},
+        {"unknown way, named before the rest", {{"MailAPI", "ews"}}, kOAuthSettingsUnknownApi,
+         "", "", "",
+         "MailAPI \"ews\" is not understood.\n\nPlease set MailAPI in Email Setup to graph or "
+         "gmail, or remove it to send through the SMTP server."},
+        {"graph with google", {{"MailAPI", "graph"}, {"OAuthProvider", "google"},
+                               {"OAuthClientId", "c"}},
+         kOAuthSettingsApiProvider, "", "", "",
+         "MailAPI graph needs OAuthProvider microsoft (or custom).\n\nPlease correct "
+         "OAuthProvider or MailAPI in Email Setup."},
+        {"gmail with microsoft", {{"MailAPI", "gmail"}, {"OAuthProvider", "microsoft"},
+                                  {"OAuthClientId", "c"}},
+         kOAuthSettingsApiProvider, "", "", "", ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -293,6 +321,9 @@ TEST_F(OAuth, ProviderSettingsTable)
             EXPECT_EQ(std::string(settings.authorizeUrl), row.authorize);
             EXPECT_EQ(std::string(settings.tokenUrl), row.token);
             EXPECT_EQ(std::string(settings.scope), row.scope);
+            if (!row.refresh.empty()) {
+                EXPECT_EQ(std::string(settings.refreshScope), row.refresh);
+            }
         }
         if (!row.box.empty()) {
             char text[600];
@@ -649,8 +680,25 @@ TEST_F(OAuth, TokenRecordIsReadBackExactlyAndStrictly)
     }
     // A field the form cannot carry is not written.
     ASSERT_TRUE(ReadTokenRecord(good.data(), good.size(), &record));
+    EXPECT_EQ(record.way, kWaySmtp);
     record.user[0] = '\n';
     EXPECT_EQ(WriteTokenRecord(&record, written, sizeof written), 0u);
+
+    // An API's sign-in names its way in the second form; the first form has no way line.
+    const std::string graph = replaced("sign-in 1\nprovider=microsoft\n",
+                                       "sign-in 2\nprovider=microsoft\nway=graph\n");
+    ASSERT_TRUE(ReadTokenRecord(graph.data(), graph.size(), &record));
+    EXPECT_EQ(record.way, kWayGraph);
+    EXPECT_EQ(std::string(written, WriteTokenRecord(&record, written, sizeof written)), graph);
+    auto graphReplaced = [&](const std::string &from, const std::string &to) {
+        std::string text = graph;
+        return text.replace(text.find(from), from.size(), to);
+    };
+    for (const std::string &text :
+         {graphReplaced("way=graph", "way=smtp"), graphReplaced("way=graph\n", ""),
+          graphReplaced("way=graph", "way=graph "), graphReplaced("sign-in 2", "sign-in 1"),
+          replaced("sign-in 1", "sign-in 2")})
+        EXPECT_FALSE(ReadTokenRecord(text.data(), text.size(), &record)) << text;
 }
 
 TEST_F(OAuth, RecordBelongsToItsSettingsAndIsRenewedFiveMinutesEarly)
@@ -1133,6 +1181,44 @@ TEST_F(OAuth, AccessTokenIsRenewedAndStoredBeforeItIsHandedOut)
     EXPECT_EQ(GetAccessToken(&settings, kUser.c_str(), &token), kAccessTokenNotSaved);
     EXPECT_STREQ(token.token, "");
     EXPECT_EQ(FakeUnprotect(gFake.files[kStore]), RecordText("client-1", kUser, kNow, "a1", "r1"));
+}
+
+TEST_F(OAuth, ASignInIsUsedOnlyForTheWayItWasMadeFor)
+{
+    static AccessToken token;
+    const std::string smtp = RecordText("client-1", kUser, kNow, "a1", "r1");
+    // An SMTP sign-in (every store written before the APIs) is not posted to Graph.
+    Configure("microsoft");
+    FakeSetSetting("Email Setup", "MailAPI", "graph");
+    gFake.files[kStore] = FakeProtect(smtp);
+    OAuthSettings settings = Settings();
+    EXPECT_EQ(GetAccessToken(&settings, kUser.c_str(), &token), kAccessTokenOtherWay);
+    EXPECT_TRUE(gFakeOAuth.posts.empty());
+    char text[1000];
+    FormatAccessTokenFailure(kAccessTokenOtherWay, &token, &settings, kUser.c_str(), text,
+                             sizeof text);
+    EXPECT_EQ(std::string(text),
+              "The stored sign-in of alice@example.com was made for sending through the SMTP "
+              "server, not through Microsoft Graph.\n\nPlease run \"Tillwick.exe /emailsignin\" "
+              "again. No e-mail was sent.");
+
+    // A Graph sign-in is renewed with Graph's scope and stays one, and SMTP does not take it.
+    std::string graph = smtp;
+    graph.replace(0, graph.find("client_id"),
+                  "Tillwick Orvenda mail sign-in 2\nprovider=microsoft\nway=graph\n");
+    gFake.files[kStore] = FakeProtect(graph);
+    gFakeOAuth.replies.push_back({true, 200, TokenJson("a2", "r2"), 0});
+    EXPECT_EQ(GetAccessToken(&settings, kUser.c_str(), &token), kAccessTokenReady);
+    ASSERT_EQ(gFakeOAuth.posts.size(), 1u);
+    EXPECT_EQ(Param(gFakeOAuth.posts[0].body, "scope"),
+              "https://graph.microsoft.com/Mail.Send offline_access");
+    static TokenRecord record;
+    std::string stored = FakeUnprotect(gFake.files[kStore]);
+    ASSERT_TRUE(ReadTokenRecord(stored.data(), stored.size(), &record));
+    EXPECT_EQ(record.way, kWayGraph);
+    FakeSetSetting("Email Setup", "MailAPI", "");
+    settings = Settings();
+    EXPECT_EQ(GetAccessToken(&settings, kUser.c_str(), &token), kAccessTokenOtherWay);
 }
 
 TEST_F(OAuth, ForcedRenewalIgnoresTheTimeLeft)

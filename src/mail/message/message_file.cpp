@@ -436,7 +436,7 @@ void ScanMessage(QueuedMessage *m)
     m->notUtf8 = headNotUtf8 || m->restNotUtf8;
 }
 
-int PrepareMessageHead(QueuedMessage *m)
+int PrepareMessageHead(QueuedMessage *m, bool keepBcc)
 {
     TransmitPlan plan = PlanTransmission(&m->facts, false, false);
     m->added[0] = '\0';
@@ -462,6 +462,7 @@ int PrepareMessageHead(QueuedMessage *m)
     char domain[kFieldSize];
     MakeMessageIdDomain(m->sender, m->greetingName, domain, sizeof domain);
     source.domain = domain;
+    source.keepBcc = keepBcc;
     // Counted first: the buffer holds what the head is, however much that is.
     size_t needed = ComposeMessageHead(&source, &plan, nullptr, 0, &m->codingOffset,
                                        m->added, sizeof m->added);
@@ -554,7 +555,7 @@ int BeginMessageFile(QueuedMessage *message, const char *path)
     return result;
 }
 
-int FinishMessageFile(QueuedMessage *message)
+int FinishMessageFile(QueuedMessage *message, bool keepBcc)
 {
     if (message->finished)
         return message->finished;
@@ -562,7 +563,7 @@ int FinishMessageFile(QueuedMessage *message)
     int result = kParseCannotOpen;
     if (message->text && !message->restZero) {
         ScanMessage(message);
-        result = PrepareMessageHead(message);
+        result = PrepareMessageHead(message, keepBcc);
     }
     if (result != kParseReady && message->text && message->restZero) {
         // As a zero byte in the header block: no text, and so no description either.
@@ -573,10 +574,10 @@ int FinishMessageFile(QueuedMessage *message)
     return result;
 }
 
-int ParseMessageFile(QueuedMessage *message, const char *path)
+int ParseMessageFile(QueuedMessage *message, const char *path, bool keepBcc)
 {
     int result = BeginMessageFile(message, path);
-    return result == kParseReady ? FinishMessageFile(message) : result;
+    return result == kParseReady ? FinishMessageFile(message, keepBcc) : result;
 }
 
 size_t EncodeTransparent(const char *source, size_t length, size_t *position, int *atLineStart,

@@ -135,7 +135,9 @@ void ScanMessage(QueuedMessage *message);
 // taken here, only when needed. A label names the code page's charset, but "unknown-8bit"
 // on a UTF-8 system for text that is no UTF-8. 1; kParseNotNow when the random source or
 // memory fails (the file is valid and stays queued); 10 when it cannot be made at all.
-int PrepareMessageHead(QueuedMessage *message);
+// With keepBcc its Bcc fields stay in it (for a mail API, which reads the recipients from
+// the head and delivers no Bcc field); otherwise none goes out.
+int PrepareMessageHead(QueuedMessage *message, bool keepBcc = false);
 
 // The document label of an invalid message: its description, else "Invoice number %s" or
 // "Statement" from the file name (without folder).
@@ -150,13 +152,14 @@ void MakeDocumentLabel(const char *statusText, const char *fileName, char *label
 // is released with ReleaseMessageText once it is done with.
 int BeginMessageFile(QueuedMessage *message, const char *path);
 
-// Waits for the body's scan, then reads the facts and composes the head: 1, or 10 when the
-// body holds a zero byte (the text is then released and the status text emptied, as for one
-// in the header block) or the head cannot be made. Runs once; later calls give the same.
-int FinishMessageFile(QueuedMessage *message);
+// Waits for the body's scan, then reads the facts and composes the head (keepBcc as for
+// PrepareMessageHead): 1, or 10 when the body holds a zero byte (the text is then released
+// and the status text emptied, as for one in the header block) or the head cannot be made.
+// Runs once; later calls give the same.
+int FinishMessageFile(QueuedMessage *message, bool keepBcc = false);
 
 // BeginMessageFile, and FinishMessageFile when it gave 1: the whole parse at once.
-int ParseMessageFile(QueuedMessage *message, const char *path);
+int ParseMessageFile(QueuedMessage *message, const char *path, bool keepBcc = false);
 
 // Deletes the message file: through the claim when the run holds one (the text is unmapped
 // first, since a mapped file cannot be deleted; the file goes when the claim is released),

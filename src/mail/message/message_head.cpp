@@ -361,7 +361,7 @@ enum FieldWay { kFieldAsWritten, kFieldLeftOut, kFieldEncodedLine, kFieldList, k
 static FieldWay WayOfField(const HeadSource *s, const TransmitPlan *plan, const HeaderField *f)
 {
     const char *text = s->text;
-    if (IsLeftOut(text, f))
+    if (IsLeftOut(text, f) && !(s->keepBcc && HasFieldName(text, f, "Bcc")))
         return kFieldLeftOut;
     bool encode = plan->label && Has8Bit(text + f->start, f->end - f->start);
     if (f->nameLength == 0)

@@ -44,25 +44,26 @@ struct HeadSource {
     PlatLocalTime time;
     unsigned char random[16];
     const char *domain;  // for the Message-ID
+    bool keepBcc;        // the Bcc fields stay: a mail API reads the recipients from the head
 };
 
-// The transmitted header block for plan: its fields from firstField on, every field named
-// Bcc or Resent-Bcc (in any case) left out, then what is added ("Date", "Message-ID",
-// "MIME-Version", "Content-Type", "Content-Transfer-Encoding" with "8bit", in that order) at
-// its end. A field goes as it stands unless it is an address field (From, Sender, Reply-To,
-// To, Cc, Bcc and their Resent- forms) whose list has a ";" where a "," belongs or a line of
-// more than 78 characters, or it holds 8-bit bytes and the message is labelled. Such an
-// address field is written anew: its items separated by ",", folded between its words so
-// that no line passes 78 characters (a word longer than a line stands alone), and when
-// labelled each phrase and each comment that holds 8-bit text as encoded-words (RFC 2047
+// The transmitted header block for plan: its fields from firstField on, every field named Bcc
+// (unless source->keepBcc) or Resent-Bcc (in any case) left out, then what is added ("Date",
+// "Message-ID", "MIME-Version", "Content-Type", "Content-Transfer-Encoding" with "8bit", in
+// that order) at its end. A field goes as it stands unless it is an address field (From,
+// Sender, Reply-To, To, Cc, Bcc and their Resent- forms) whose list has a ";" where a ","
+// belongs or a line of more than 78 characters, or it holds 8-bit bytes and the message is
+// labelled. Such an address field is written anew: its items separated by ",", folded between
+// its words so that no line passes 78 characters (a word longer than a line stands alone), and
+// when labelled each phrase and each comment that holds 8-bit text as encoded-words (RFC 2047
 // section 5), the addresses and the parentheses as they are. Any other labelled field with
 // 8-bit text goes as encoded-words, unfolded. Folds are whitespace: unfolding gives back the
-// text of every item. The empty line and the body are not part of it. *codingOffset is
-// where the value "8bit" starts (0 when not labelled), for the caller to send
-// "quoted-printable" there instead. added gets what the log says of it ("Date, Message-ID;
-// labelled windows-1252"; "" for nothing). Returns the length, or (size_t)-1 when dest is
-// too small or the date cannot be written; with a null dest nothing is written and the
-// length it needs (without a terminator) is counted.
+// text of every item. The empty line and the body are not part of it. *codingOffset is where
+// the value "8bit" starts (0 when not labelled), for the caller to send "quoted-printable"
+// there instead. added gets what the log says of it ("Date, Message-ID; labelled windows-1252";
+// "" for nothing). Returns the length, or (size_t)-1 when dest is too small or the date cannot
+// be written; with a null dest nothing is written and the length it needs (without a
+// terminator) is counted.
 size_t ComposeMessageHead(const HeadSource *source, const TransmitPlan *plan, char *dest,
                           size_t destSize, size_t *codingOffset, char *added,
                           size_t addedSize);

@@ -10,6 +10,10 @@
 #include "../../platform/plat_security.h"
 #include "settings_texts.h"
 
+const char kGraphSendUrl[] = "https://graph.microsoft.com/v1.0/me/sendMail";
+const char kGmailSendUrl[] =
+    "https://gmail.googleapis.com/upload/gmail/v1/users/me/messages/send?uploadType=media";
+
 void ForgetMailSettings(MailSettings *settings)
 {
     WipeBytes(settings->password, sizeof settings->password);
@@ -108,9 +112,35 @@ static bool ReadPassword(MailSettings *settings)
     return length != (size_t)-1 && length > 0;
 }
 
+// The settings of an API: the way first (a value it does not know is named before anything
+// else), its endpoint, the account, then the provider.
+static SettingsResult ReadApiSettings(MailSettings *settings)
+{
+    settings->auth = kAuthXoauth2;
+    settings->oauthResult = ReadOAuthSettings(&settings->oauth);
+    if (settings->oauthResult == kOAuthSettingsUnknownApi)
+        return kSettingsUnknownApi;
+    settings->way = (MailWay)settings->oauth.way;
+    ReadHostSetting(kHostSettingsRead, kSectionEmail, "MailAPIURL", "", settings->apiUrl,
+                    sizeof settings->apiUrl);
+    if (settings->apiUrl[0] == '\0')
+        CopyText(settings->apiUrl, sizeof settings->apiUrl,
+                 settings->way == kWayGraph ? kGraphSendUrl : kGmailSendUrl);
+    else if (!IsHttpsUrl(settings->apiUrl))
+        return kSettingsBadApiUrl;
+    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPUser", "", settings->user,
+                    sizeof settings->user);
+    if (settings->user[0] == '\0')
+        return kSettingsApiWithoutUser;
+    return settings->oauthResult == kOAuthSettingsOk ? kSettingsReady : kSettingsSignInProvider;
+}
+
 // The settings as far as they go, the password last.
 static SettingsResult ReadSettingsInOrder(MailSettings *settings, bool signIn)
 {
+    char api[kSettingSize];
+    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "MailAPI", "", api, sizeof api) > 0)
+        return ReadApiSettings(settings);
     if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPServer", "", settings->server,
                         sizeof settings->server) == 0)
         return kSettingsNoServer;
@@ -191,7 +221,14 @@ void MakeSettingsFailureText(SettingsResult result, const MailSettings *settings
         CopyText(text, textSize, kTextSignInWithoutTls);
         break;
     case kSettingsSignInProvider:
+    case kSettingsUnknownApi:
         FormatOAuthSettingsFailure(settings->oauthResult, &settings->oauth, text, textSize);
+        break;
+    case kSettingsBadApiUrl:
+        FormatText(text, textSize, kTextBadApiUrl, settings->apiUrl);
+        break;
+    case kSettingsApiWithoutUser:
+        FormatText(text, textSize, kTextApiWithoutUser, settings->oauth.wayText);
         break;
     default:
         CopyText(text, textSize, "");

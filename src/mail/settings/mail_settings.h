@@ -1,6 +1,6 @@
-// The mail settings of a batch: the server and port from the host settings file, how the
-// connection is protected, and the login with its password from the credential store; and
-// the encodings the login needs.
+// The mail settings of a batch: the way out (an SMTP server, or a mail API), the server and
+// port from the host settings file, how the connection is protected, and the login with its
+// password from the credential store; and the encodings the login needs.
 #pragma once
 #include <cstddef>
 
@@ -27,12 +27,14 @@ const size_t kCredentialBlobMax = 2560;
 const size_t kPasswordSize = kCredentialBlobMax / 2 * 3 + 1;
 
 struct MailSettings {
+    MailWay way;                      // "MailAPI": kWaySmtp, or the API the mail is posted to
+    char apiUrl[kOAuthUrlSize];       // an API: "MailAPIURL", or the API's own endpoint
     char server[kSettingSize];        // "SMTPServer"
     unsigned short port;              // "SMTPPort", kept in 16 bits (0: the services entry)
     MailSecurity security;            // "SMTPSecurity"
     char securityText[kSettingSize];  // the value as written, for the box that refuses it
-    char user[kSettingSize];          // "SMTPUser"; "" for no login
-    MailAuth auth;                    // "SMTPAuth"
+    char user[kSettingSize];          // "SMTPUser"; "" for no login (an API: the account)
+    MailAuth auth;                    // "SMTPAuth" (an API: always the sign-in, xoauth2)
     char authText[kSettingSize];      // the value as written, for the box that refuses it
     char password[kPasswordSize];     // from the credential store, UTF-8; wiped when done
     OAuthSettings oauth;              // xoauth2: the provider
@@ -52,11 +54,21 @@ enum SettingsResult {
     kSettingsSignInWithoutUser, // xoauth2 without "SMTPUser"
     kSettingsSignInWithoutTls,  // xoauth2 over a connection without TLS
     kSettingsSignInProvider,    // the provider's settings are refused (see oauthResult)
+    kSettingsUnknownApi,        // "MailAPI" names no known API (oauth.wayText says what)
+    kSettingsBadApiUrl,         // "MailAPIURL" is not an https:// address
+    kSettingsApiWithoutUser,    // "MailAPI" without "SMTPUser"
 };
+
+// The endpoints the APIs post a message to, unless "MailAPIURL" names another.
+extern const char kGraphSendUrl[];
+extern const char kGmailSendUrl[];
 
 // Reads section "Email Setup" into settings, and the password for a password login (the
 // access token of a sign-in is the batch's to fetch). On any result but kSettingsReady
 // nothing of the login is kept and nothing may be connected.
+// With "MailAPI" set (graph or gmail) the mail is posted to that API: "MailAPIURL" (https
+// only) or the API's endpoint, "SMTPUser" the account, the sign-in the login; "SMTPServer",
+// "SMTPPort", "SMTPSecurity" and "SMTPAuth" are not read.
 // With signIn the login is the sign-in's (as "SMTPAuth" xoauth2) whatever the key says: the
 // sign-in proves the tokens it has just stored.
 SettingsResult ReadSmtpSettings(MailSettings *settings, bool signIn = false);

@@ -23,3 +23,11 @@ const char kTextSignInWithoutUser[] =
 const char kTextSignInWithoutTls[] =
     "SMTPAuth is xoauth2 but SMTPSecurity is not starttls or tls.\n\nThe sign-in's token is "
     "never sent over an unencrypted connection: please set SMTPSecurity in Email Setup.";
+// "MailAPIURL" as written.
+const char kTextBadApiUrl[] =
+    "MailAPIURL \"%s\" is not an https:// address.\n\nPlease correct MailAPIURL in Email Setup, "
+    "or remove it to post to the API's own address.";
+// "MailAPI" as written.
+const char kTextApiWithoutUser[] =
+    "MailAPI is %s but SMTPUser is not set.\n\nPlease set SMTPUser in Email Setup to the mailbox "
+    "you sign in with.";
