@@ -515,12 +515,40 @@ def tls_record_types(raw):
 
 # --------------------------------------------------------------- a fast peer for figures
 
+def client_hello_offer(data):
+    """What a TLS ClientHello (the first bytes of data) offers for resuming: (length of its
+    session id, length of its session ticket extension, -1 when it has none); None when data
+    does not start with a whole ClientHello."""
+    try:
+        if data[0] != 22 or data[5] != 1:
+            return None
+        at = 5 + 4 + 2 + 32  # record and handshake headers, version, random
+        session_id = data[at]
+        at += 1 + session_id
+        at += 2 + int.from_bytes(data[at:at + 2], "big")  # cipher suites
+        at += 1 + data[at]  # compression methods
+        end = at + 2 + int.from_bytes(data[at:at + 2], "big")
+        at += 2
+        ticket = -1
+        while at + 4 <= end:
+            kind, length = int.from_bytes(data[at:at + 2], "big"), \
+                int.from_bytes(data[at + 2:at + 4], "big")
+            if kind == 35:
+                ticket = length
+            at += 4 + length
+        return session_id, ticket
+    except IndexError:
+        return None
+
+
 class FastSmtpServer:
     """A lean threaded SMTP peer for the figures: replies at once, reads the message in 1 MB
     receives, takes STARTTLS (ssl wrap of the socket) when given a server context, and accepts
     HELO and EHLO alike. sizes: the length of every message received, end-of-data mark
     included. clocks: for every message, the seconds from the accept to its end of data, as the
-    server's own clock measured them. quits: the monotonic time of every reply to QUIT."""
+    server's own clock measured them. quits: the monotonic time of every reply to QUIT.
+    handshakes: for every STARTTLS, what the ClientHello offered for resuming
+    (`client_hello_offer`) and whether the session was resumed."""
 
     def __init__(self, context=None):
         self.context = context
@@ -528,6 +556,7 @@ class FastSmtpServer:
         self.clocks = []
         self.quits = []
         self.errors = []
+        self.handshakes = []
         self.sock = socket.socket()
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.sock.bind(("127.0.0.1", 0))
@@ -564,8 +593,11 @@ class FastSmtpServer:
                     conn.sendall(b"250-fast.test\r\n" + offer + b"250 8BITMIME\r\n")
                 elif verb == b"STARTTLS" and self.context and not tls:
                     conn.sendall(b"220 2.0.0 Ready to start TLS\r\n")
+                    hello = conn.recv(16384, socket.MSG_PEEK)
                     conn = self.context.wrap_socket(conn, server_side=True)
                     tls, pending = True, b""
+                    self.handshakes.append({"offer": client_hello_offer(hello),
+                                            "resumed": conn.session_reused})
                 elif verb == b"DATA":
                     conn.sendall(b"354 End data with <CR><LF>.<CR><LF>\r\n")
                     size, tail = len(pending), pending[-5:]
