@@ -202,10 +202,10 @@ class CrlServer:
     def serve(self, der):
         self.der = der
 
-    def _accept(self):
+    def _accept(self, sock=None):
         while True:
             try:
-                conn, _ = self.sock.accept()
+                conn, _ = (sock or self.sock).accept()
             except OSError:
                 return
             self.conns.append(conn)
@@ -548,26 +548,33 @@ class FastSmtpServer:
     included. clocks: for every message, the seconds from the accept to its end of data, as the
     server's own clock measured them. quits: the monotonic time of every reply to QUIT.
     handshakes: for every STARTTLS, what the ClientHello offered for resuming
-    (`client_hello_offer`) and whether the session was resumed."""
+    (`client_hello_offer`) and whether the session was resumed. socks: listening sockets made
+    by the caller (of one port; each served), instead of one on 127.0.0.1."""
 
-    def __init__(self, context=None):
+    def __init__(self, context=None, socks=None):
         self.context = context
         self.sizes = []
         self.clocks = []
         self.quits = []
         self.errors = []
         self.handshakes = []
-        self.sock = socket.socket()
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
+        if socks is None:
+            sock = socket.socket()
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            sock.bind(("127.0.0.1", 0))
+            sock.listen(8)
+            socks = [sock]
+        self.socks = socks
+        self.sock = socks[0]
         self.port = self.sock.getsockname()[1]
+        for sock in socks[1:]:
+            threading.Thread(target=self._accept, args=(sock,), daemon=True).start()
         threading.Thread(target=self._accept, daemon=True).start()
 
-    def _accept(self):
+    def _accept(self, sock=None):
         while True:
             try:
-                conn, _ = self.sock.accept()
+                conn, _ = (sock or self.sock).accept()
             except OSError:
                 return
             threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
@@ -626,7 +633,8 @@ class FastSmtpServer:
                 pass
 
     def stop(self):
-        try:
-            self.sock.close()
-        except OSError:
-            pass
+        for sock in self.socks:
+            try:
+                sock.close()
+            except OSError:
+                pass
