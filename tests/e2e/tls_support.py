@@ -546,7 +546,8 @@ class FastSmtpServer:
     receives, takes STARTTLS (ssl wrap of the socket) when given a server context, and accepts
     HELO and EHLO alike. sizes: the length of every message received, end-of-data mark
     included. clocks: for every message, the seconds from the accept to its end of data, as the
-    server's own clock measured them. quits: the monotonic time of every reply to QUIT.
+    server's own clock measured them. accepts: the monotonic time of every accept. quits: the
+    monotonic time of every reply to QUIT.
     handshakes: for every STARTTLS, what the ClientHello offered for resuming
     (`client_hello_offer`) and whether the session was resumed. socks: listening sockets made
     by the caller (of one port; each served), instead of one on 127.0.0.1."""
@@ -555,6 +556,7 @@ class FastSmtpServer:
         self.context = context
         self.sizes = []
         self.clocks = []
+        self.accepts = []
         self.quits = []
         self.errors = []
         self.handshakes = []
@@ -581,6 +583,7 @@ class FastSmtpServer:
 
     def _serve(self, conn):
         accepted = time.monotonic()
+        self.accepts.append(accepted)
         chunk = bytearray(1 << 20)
         pending = b""
         tls = False

@@ -284,6 +284,7 @@ intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, vo
     gFakeDialog.context = nullptr;
     gProc = nullptr;
     gFakeDialog.timerRunning = false;
+    gFakeDialog.timers.clear();
     return result;
 }
 
@@ -312,6 +313,7 @@ void PlatSetTimer(PlatWindow window, uintptr_t timerId, unsigned milliseconds)
     gFakeDialog.timerStarts++;
     gFakeDialog.timerPeriod = milliseconds;
     gFakeDialog.timerRunning = true;
+    gFakeDialog.timers[timerId] = milliseconds;
 }
 
 void PlatKillTimer(PlatWindow window, uintptr_t timerId)
@@ -319,6 +321,7 @@ void PlatKillTimer(PlatWindow window, uintptr_t timerId)
     FakeRecord("KillTimer(" + std::to_string(window) + "," + std::to_string(timerId) + ")");
     gFakeDialog.timerKills++;
     gFakeDialog.timerRunning = false;
+    gFakeDialog.timers.erase(timerId);
 }
 
 void PlatSendCommand(PlatWindow window, int commandId)
@@ -401,7 +404,7 @@ void FakeServerSays(const std::string &bytes)
 
 void FakeUserCancel(void) { FakeDeliver(PLAT_WM_COMMAND, (uintptr_t)gFakeDialog.cancelCommand, 0); }
 
-void FakeTimerFires(void) { FakeDeliver(PLAT_WM_TIMER, 1000, 0); }
+void FakeTimerFires(uintptr_t timerId) { FakeDeliver(PLAT_WM_TIMER, timerId, 0); }
 
 PlatSocket FakeBrowserConnects(void)
 {

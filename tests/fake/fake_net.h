@@ -96,7 +96,8 @@ struct FakeDialogState {
     std::vector<std::vector<std::string>> statusByWindow;  // the same, per window shown
     int timerStarts = 0, timerKills = 0;
     unsigned timerPeriod = 0;
-    bool timerRunning = false;
+    bool timerRunning = false;            // the last timer set or killed, whatever its id
+    std::map<uintptr_t, unsigned> timers;  // the timers running, by id: their period
     std::vector<FakeFont> fonts;
     std::vector<std::string> fontSets;    // "control:font:redraw"
     int fontsDeleted = 0;
@@ -124,9 +125,9 @@ void FakeAddressesFound(const std::vector<std::string> &addresses, int error = 0
 // read event is held back, inside a message box).
 void FakeServerSays(const std::string &bytes);
 
-// The user clicks Cancel; the timer fires.
+// The user clicks Cancel; a timer fires (1000: the sending window's time-out).
 void FakeUserCancel(void);
-void FakeTimerFires(void);
+void FakeTimerFires(uintptr_t timerId = 1000);
 
 // A browser connects to the listener: the listener's accept event goes to the window.
 // Returns the connection's socket (what the program's accept will give).
