@@ -70,10 +70,11 @@ struct PlatAddressList {
 // until PlatResolveTake has taken the answer or PlatResolveCancel has let it go.
 uintptr_t PlatResolveStart(PlatWindow window, unsigned message, const char *name);
 
-// The answer of a lookup whose message has come: copies the addresses into *list (count 0
-// after an error) and frees the lookup; the handle means nothing afterwards. Returns 1; 0
-// when the lookup has not finished (an old message carrying a handle that is in use again),
-// and then *list and the lookup are left as they were.
+// The answer of a lookup whose message has come (call it only with the caller's own handle,
+// the one the message carries): copies the addresses into *list (count 0 after an error) and
+// frees the lookup; the handle means nothing afterwards. Returns 1; 0 when the lookup has not
+// finished (an old message carrying a handle value that is in use again), and then *list and
+// the lookup are left as they were.
 int PlatResolveTake(uintptr_t lookup, PlatAddressList *list);
 
 // Lets go of a lookup whose answer is no longer wanted (the window ends first): its message
