@@ -33,6 +33,63 @@ uintptr_t PlatAsyncGetHostByName(PlatWindow window, unsigned message, const char
 // socket(AF_INET, SOCK_STREAM, 0). PLAT_INVALID_SOCKET on failure.
 PlatSocket PlatCreateStreamSocket(void);
 
+// ---- every address of a name ------------------------------------------------------------
+
+// Address families, by their Windows numbers.
+const int PLAT_AF_INET = 2;
+const int PLAT_AF_INET6 = 23;
+
+// One address of a name: the family, the socket address (sockaddr_in or sockaddr_in6, port 0)
+// as bytes that only the platform reads, and the address as text ("192.0.2.1",
+// "2001:db8::1", "fe80::1%3").
+const int PLAT_ADDRESS_BYTES = 28;      // sizeof(sockaddr_in6)
+const int PLAT_ADDRESS_TEXT_SIZE = 64;  // room for any IPv6 address with its zone
+struct PlatAddress {
+    int family;  // PLAT_AF_INET or PLAT_AF_INET6
+    int length;  // bytes of raw in use
+    unsigned char raw[PLAT_ADDRESS_BYTES];
+    char text[PLAT_ADDRESS_TEXT_SIZE];
+};
+
+// The addresses of a name, in the order the system gives them (IPv6 and IPv4 as its address
+// selection sorts them), each once. A name with more than PLAT_ADDRESS_MAX keeps the first
+// ones; total says how many the system gave.
+const int PLAT_ADDRESS_MAX = 16;
+struct PlatAddressList {
+    int count;
+    int total;
+    PlatAddress addresses[PLAT_ADDRESS_MAX];
+};
+
+// getaddrinfo(name, no service, any family, a stream socket) on a thread of its own, so the
+// caller's window goes on; an address written out ("::1", "192.0.2.1") is taken as it is.
+// When the lookup is done, message is posted to window: first parameter the lookup's handle
+// (the value returned here), second the error number (0: found; a name without addresses
+// gives WSAHOST_NOT_FOUND, 11001). Returns 0 when the lookup cannot be started
+// (PlatWsaGetLastError tells why); nothing is posted then. The handle stays the caller's
+// until PlatResolveTake has taken the answer or PlatResolveCancel has let it go.
+uintptr_t PlatResolveStart(PlatWindow window, unsigned message, const char *name);
+
+// The answer of a lookup whose message has come (call it only with the caller's own handle,
+// the one the message carries): copies the addresses into *list (count 0 after an error) and
+// frees the lookup; the handle means nothing afterwards. Returns 1; 0 when the lookup has not
+// finished (an old message carrying a handle value that is in use again), and then *list and
+// the lookup are left as they were.
+int PlatResolveTake(uintptr_t lookup, PlatAddressList *list);
+
+// Lets go of a lookup whose answer is no longer wanted (the window ends first): its message
+// may still come and must be ignored. Harmless for 0.
+void PlatResolveCancel(uintptr_t lookup);
+
+// socket(family, SOCK_STREAM, IPPROTO_TCP) for an address's family. PLAT_INVALID_SOCKET on
+// failure (PlatWsaGetLastError tells why: WSAEAFNOSUPPORT, 10047, without IPv6).
+PlatSocket PlatCreateSocketFor(int family);
+
+// connect() to address at port (host byte order), on a socket of the address's family.
+// Returns 0 when connected at once, -1 otherwise; PlatWsaGetLastError then tells why
+// (PLAT_WSAEWOULDBLOCK: the connect goes on, and PLAT_FD_CONNECT reports how it ended).
+int PlatConnectAddress(PlatSocket socket, const PlatAddress *address, unsigned short port);
+
 // WSAAsyncSelect: posts message to window for the events in mask (first parameter: the
 // socket; second: event and error as above). Makes the socket non-blocking. Returns 0 on
 // success, nonzero on failure.

@@ -35,12 +35,15 @@ const unsigned long PLAT_CERT_E_INVALID_POLICY = 0x800B0113;
 const unsigned long PLAT_CERT_E_INVALID_NAME = 0x800B0114;        // name constraints broken
 const unsigned long PLAT_TRUST_E_BASIC_CONSTRAINTS = 0x80096019;  // an issuer that is no CA
 
-// AcquireCredentialsHandle for a Schannel client: no client certificate, the server's
-// certificate left to PlatTlsVerifyServer (manual validation). 0 on failure, *error then holds
-// the status.
+// A new session for one connection. Its credentials are the run's: the first call acquires
+// them (AcquireCredentialsHandle for a Schannel client: no client certificate, the server's
+// certificate left to PlatTlsVerifyServer, manual validation) and every later session shares
+// them until the process ends, so that Schannel, which keeps its session cache with the
+// credentials, resumes an earlier session with the same server. 0 on failure, *error then
+// holds the status (a later call tries to acquire them again). Call from one thread only.
 PlatTls PlatTlsOpen(unsigned long *error);
 
-// Deletes the context and frees the credentials. Harmless for 0.
+// Deletes the session's context (the run's credentials stay). Harmless for 0.
 void PlatTlsClose(PlatTls tls);
 
 // One InitializeSecurityContext step toward serverName (also the name sent to the server).
@@ -73,9 +76,13 @@ int PlatTlsDecrypt(PlatTls tls, char *data, size_t length, size_t *consumed,
 // The certificate the server presented in the finished handshake, judged by the platform:
 // a chain to a trusted root (CertGetCertificateChain, revocation checked below the root,
 // the fetching given 5 seconds in all and waited for 6 at most; a status that cannot be had
-// in that time passes, a revoked certificate does not), then the TLS server policy for serverName (CertVerifyCertificateChainPolicy,
-// CERT_CHAIN_POLICY_SSL), then every error bit of the chain. PLAT_CERT_OK, or the error the
-// chain or the policy gave (one of the PLAT_CERT_E_ / PLAT_TRUST_E_ values above, or another).
+// in that time passes, a revoked certificate does not), then the TLS server policy for
+// serverName (CertVerifyCertificateChainPolicy, CERT_CHAIN_POLICY_SSL), then every error bit
+// of the chain. PLAT_CERT_OK, or the error the chain or the policy gave (one of the
+// PLAT_CERT_E_ / PLAT_TRUST_E_ values above, or another). While the chain is fetched, the
+// calling thread's window messages are dispatched (its windows stay responsive), all but
+// keyboard and mouse input, which waits until the call has returned. The certificate last
+// found good in this run, for the same serverName, is good again at once.
 unsigned long PlatTlsVerifyServer(PlatTls tls, const char *serverName);
 
 // What the mail log tells of a finished handshake.

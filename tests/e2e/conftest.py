@@ -52,7 +52,8 @@ PROGRAM_DIR_WIN = r"C:\Program Files\Tillwick Orvenda"
 TOOLS_DIR_WIN = r"C:\TillwickTest\tools"
 HELP_FILE_WIN = PROGRAM_DIR_WIN + r"\Tillwick.hlp"
 TOOL_NAMES = ("uidriver.exe", "uihook.dll", "recorder.exe", "launch.exe", "msgbox.exe",
-              "regtool.exe", "certtool.exe", "credtool.exe", "httppost.exe")
+              "regtool.exe", "certtool.exe", "credtool.exe", "httppost.exe",
+              "walkprobe.exe")
 # The i686 run of a test uses the 64-bit tools, except the UI driver: a hook DLL loads only
 # into processes of its own bitness (the 64-bit uihook.dll sees no text of a 32-bit program),
 # and the item records a 64-bit driver places in a 32-bit dialog's list view or tree have the

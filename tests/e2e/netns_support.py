@@ -120,9 +120,9 @@ class NetNamespace:
     def write_sysctl(self, name, value):
         self.run_inside(lambda: Path("/proc/sys", name).write_text(value + "\n"))
 
-    def socket(self):
+    def socket(self, family=socket.AF_INET):
         """A TCP socket that belongs to the namespace for good (made by a thread inside it)."""
-        return self.run_inside(socket.socket)
+        return self.run_inside(lambda: socket.socket(family))
 
     def inode(self):
         return os.stat(self.path).st_ino

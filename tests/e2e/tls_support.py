@@ -202,10 +202,10 @@ class CrlServer:
     def serve(self, der):
         self.der = der
 
-    def _accept(self):
+    def _accept(self, sock=None):
         while True:
             try:
-                conn, _ = self.sock.accept()
+                conn, _ = (sock or self.sock).accept()
             except OSError:
                 return
             self.conns.append(conn)
@@ -556,36 +556,75 @@ def tls_record_types(raw):
 
 # --------------------------------------------------------------- a fast peer for figures
 
+def client_hello_offer(data):
+    """What a TLS ClientHello (the first bytes of data) offers for resuming: (length of its
+    session id, length of its session ticket extension, -1 when it has none); None when data
+    does not start with a whole ClientHello."""
+    try:
+        if data[0] != 22 or data[5] != 1:
+            return None
+        at = 5 + 4 + 2 + 32  # record and handshake headers, version, random
+        session_id = data[at]
+        at += 1 + session_id
+        at += 2 + int.from_bytes(data[at:at + 2], "big")  # cipher suites
+        at += 1 + data[at]  # compression methods
+        end = at + 2 + int.from_bytes(data[at:at + 2], "big")
+        at += 2
+        ticket = -1
+        while at + 4 <= end:
+            kind, length = int.from_bytes(data[at:at + 2], "big"), \
+                int.from_bytes(data[at + 2:at + 4], "big")
+            if kind == 35:
+                ticket = length
+            at += 4 + length
+        return session_id, ticket
+    except IndexError:
+        return None
+
+
 class FastSmtpServer:
     """A lean threaded SMTP peer for the figures: replies at once, reads the message in 1 MB
     receives, takes STARTTLS (ssl wrap of the socket) when given a server context, and accepts
     HELO and EHLO alike. sizes: the length of every message received, end-of-data mark
     included. clocks: for every message, the seconds from the accept to its end of data, as the
-    server's own clock measured them. quits: the monotonic time of every reply to QUIT."""
+    server's own clock measured them. accepts: the monotonic time of every accept. quits: the
+    monotonic time of every reply to QUIT.
+    handshakes: for every STARTTLS, what the ClientHello offered for resuming
+    (`client_hello_offer`) and whether the session was resumed. socks: listening sockets made
+    by the caller (of one port; each served), instead of one on 127.0.0.1."""
 
-    def __init__(self, context=None):
+    def __init__(self, context=None, socks=None):
         self.context = context
         self.sizes = []
         self.clocks = []
+        self.accepts = []
         self.quits = []
         self.errors = []
-        self.sock = socket.socket()
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
+        self.handshakes = []
+        if socks is None:
+            sock = socket.socket()
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            sock.bind(("127.0.0.1", 0))
+            sock.listen(8)
+            socks = [sock]
+        self.socks = socks
+        self.sock = socks[0]
         self.port = self.sock.getsockname()[1]
+        for sock in socks[1:]:
+            threading.Thread(target=self._accept, args=(sock,), daemon=True).start()
         threading.Thread(target=self._accept, daemon=True).start()
 
-    def _accept(self):
+    def _accept(self, sock=None):
         while True:
             try:
-                conn, _ = self.sock.accept()
+                conn, _ = (sock or self.sock).accept()
             except OSError:
                 return
             threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
 
     def _serve(self, conn):
         accepted = time.monotonic()
+        self.accepts.append(accepted)
         chunk = bytearray(1 << 20)
         pending = b""
         tls = False
@@ -605,8 +644,11 @@ class FastSmtpServer:
                     conn.sendall(b"250-fast.test\r\n" + offer + b"250 8BITMIME\r\n")
                 elif verb == b"STARTTLS" and self.context and not tls:
                     conn.sendall(b"220 2.0.0 Ready to start TLS\r\n")
+                    hello = conn.recv(16384, socket.MSG_PEEK)
                     conn = self.context.wrap_socket(conn, server_side=True)
                     tls, pending = True, b""
+                    self.handshakes.append({"offer": client_hello_offer(hello),
+                                            "resumed": conn.session_reused})
                 elif verb == b"DATA":
                     conn.sendall(b"354 End data with <CR><LF>.<CR><LF>\r\n")
                     size, tail = len(pending), pending[-5:]
@@ -635,7 +677,8 @@ class FastSmtpServer:
                 pass
 
     def stop(self):
-        try:
-            self.sock.close()
-        except OSError:
-            pass
+        for sock in self.socks:
+            try:
+                sock.close()
+            except OSError:
+                pass

@@ -1,6 +1,7 @@
 // The recording fake of the sockets and dialog-window seams.
 #include "fake_net.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "fake.h"
@@ -56,6 +57,59 @@ PlatSocket PlatCreateStreamSocket(void)
     FakeRecord("socket");
     gFakeNet.socket = gFakeNet.socketFails ? PLAT_INVALID_SOCKET : (PlatSocket)0x50;
     return gFakeNet.socket;
+}
+
+uintptr_t PlatResolveStart(PlatWindow window, unsigned message, const char *name)
+{
+    FakeRecord("ResolveStart(" + std::string(name) + "," + std::to_string(message) + ")");
+    gFakeNet.resolveName = name;
+    gFakeNet.lookupWindow = window;
+    gFakeNet.resolveMessage = message;
+    if (gFakeNet.resolveHandle == 0)
+        gFakeNet.lastError = 10055;  // WSAENOBUFS
+    return gFakeNet.resolveHandle;
+}
+
+int PlatResolveTake(uintptr_t lookup, PlatAddressList *list)
+{
+    if (lookup != gFakeNet.resolveHandle || !gFakeNet.resolveAnswered || gFakeNet.resolveTaken)
+        return 0;
+    FakeRecord("ResolveTake");
+    gFakeNet.resolveTaken = true;
+    *list = gFakeNet.resolved;
+    return 1;
+}
+
+void PlatResolveCancel(uintptr_t lookup)
+{
+    if (lookup == 0)
+        return;
+    FakeRecord("ResolveCancel");
+    gFakeNet.resolveCancelled = true;
+}
+
+PlatSocket PlatCreateSocketFor(int family)
+{
+    FakeRecord("socket(" + std::to_string(family) + ")");
+    if (gFakeNet.socketFails || (family == PLAT_AF_INET6 && gFakeNet.ipv6Unavailable)) {
+        gFakeNet.lastError = 10047;
+        return PLAT_INVALID_SOCKET;
+    }
+    gFakeNet.socket = (PlatSocket)(0x50 + gFakeNet.socketsMade++);
+    return gFakeNet.socket;
+}
+
+int PlatConnectAddress(PlatSocket socket, const PlatAddress *address, unsigned short port)
+{
+    gFakeNet.connectedTo = std::string(address->text) + ":" + std::to_string(port);
+    FakeRecord("Connect(" + std::to_string(socket) + "," + gFakeNet.connectedTo + ")");
+    auto scripted = gFakeNet.connectErrorFor.find(address->text);
+    int error = scripted != gFakeNet.connectErrorFor.end() ? scripted->second
+                                                           : gFakeNet.connectError;
+    if (error == 0)
+        return 0;
+    gFakeNet.lastError = error;
+    return -1;
 }
 
 static bool IsConnection(PlatSocket socket)
@@ -230,6 +284,7 @@ intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, vo
     gFakeDialog.context = nullptr;
     gProc = nullptr;
     gFakeDialog.timerRunning = false;
+    gFakeDialog.timers.clear();
     return result;
 }
 
@@ -258,6 +313,7 @@ void PlatSetTimer(PlatWindow window, uintptr_t timerId, unsigned milliseconds)
     gFakeDialog.timerStarts++;
     gFakeDialog.timerPeriod = milliseconds;
     gFakeDialog.timerRunning = true;
+    gFakeDialog.timers[timerId] = milliseconds;
 }
 
 void PlatKillTimer(PlatWindow window, uintptr_t timerId)
@@ -265,6 +321,7 @@ void PlatKillTimer(PlatWindow window, uintptr_t timerId)
     FakeRecord("KillTimer(" + std::to_string(window) + "," + std::to_string(timerId) + ")");
     gFakeDialog.timerKills++;
     gFakeDialog.timerRunning = false;
+    gFakeDialog.timers.erase(timerId);
 }
 
 void PlatSendCommand(PlatWindow window, int commandId)
@@ -309,7 +366,29 @@ void FakeHostFound(const std::string &address, int error)
 
 void FakeSocketEvent(unsigned event, unsigned error)
 {
-    FakeDeliver(1026, gFakeNet.socket, (intptr_t)(((uintptr_t)error << 16) | event));
+    FakeSocketEventOn(gFakeNet.socket, event, error);
+}
+
+void FakeSocketEventOn(PlatSocket socket, unsigned event, unsigned error)
+{
+    FakeDeliver(1026, socket, (intptr_t)(((uintptr_t)error << 16) | event));
+}
+
+void FakeAddressesFound(const std::vector<std::string> &addresses, int error)
+{
+    PlatAddressList &list = gFakeNet.resolved;
+    list = PlatAddressList();
+    for (const std::string &text : addresses) {
+        list.total++;
+        if (error != 0 || list.count >= PLAT_ADDRESS_MAX)
+            continue;
+        PlatAddress &a = list.addresses[list.count++];
+        a.family = text.find(':') != std::string::npos ? PLAT_AF_INET6 : PLAT_AF_INET;
+        a.length = PLAT_ADDRESS_BYTES;
+        snprintf(a.text, sizeof a.text, "%s", text.c_str());
+    }
+    gFakeNet.resolveAnswered = true;
+    FakeDeliver(gFakeNet.resolveMessage, gFakeNet.resolveHandle, (intptr_t)error);
 }
 
 void FakeServerSays(const std::string &bytes)
@@ -325,7 +404,7 @@ void FakeServerSays(const std::string &bytes)
 
 void FakeUserCancel(void) { FakeDeliver(PLAT_WM_COMMAND, (uintptr_t)gFakeDialog.cancelCommand, 0); }
 
-void FakeTimerFires(void) { FakeDeliver(PLAT_WM_TIMER, 1000, 0); }
+void FakeTimerFires(uintptr_t timerId) { FakeDeliver(PLAT_WM_TIMER, timerId, 0); }
 
 PlatSocket FakeBrowserConnects(void)
 {

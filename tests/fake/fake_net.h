@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/plat_net.h"
 #include "platform/plat_types.h"
 
 struct FakeNetState {
@@ -25,6 +26,10 @@ struct FakeNetState {
     std::string inbound;                  // bytes the server has sent, not yet received
     bool peerClosed = false;              // once inbound is empty, a receive gives 0
     int receiveError = 0;                 // nonzero: the next receive fails with it
+    // The lookup of every address and the sockets made for one address family.
+    uintptr_t resolveHandle = 0x4D00;     // 0: the lookup cannot be started
+    bool ipv6Unavailable = false;         // a socket for IPv6 cannot be made (10047)
+    std::map<std::string, int> connectErrorFor;  // by the address's text; else connectError
 
     // --- recorded ---
     int startups = 0, cleanups = 0;
@@ -38,6 +43,11 @@ struct FakeNetState {
     long selectMask = 0;
     unsigned selectMessage = 0;
     std::string connectedTo;              // "address:port"
+    std::string resolveName;
+    unsigned resolveMessage = 0;
+    bool resolveAnswered = false, resolveTaken = false, resolveCancelled = false;
+    PlatAddressList resolved = {};        // what the lookup found (FakeAddressesFound)
+    int socketsMade = 0;                  // by PlatCreateSocketFor: 0x50, 0x51, ...
     std::string sent;                     // every byte the socket took, in order
     std::vector<std::string> sends;       // the same, one entry per send call that took bytes
     int sendCalls = 0;
@@ -86,7 +96,8 @@ struct FakeDialogState {
     std::vector<std::vector<std::string>> statusByWindow;  // the same, per window shown
     int timerStarts = 0, timerKills = 0;
     unsigned timerPeriod = 0;
-    bool timerRunning = false;
+    bool timerRunning = false;            // the last timer set or killed, whatever its id
+    std::map<uintptr_t, unsigned> timers;  // the timers running, by id: their period
     std::vector<FakeFont> fonts;
     std::vector<std::string> fontSets;    // "control:font:redraw"
     int fontsDeleted = 0;
@@ -102,16 +113,21 @@ intptr_t FakeDeliver(unsigned message, uintptr_t first, intptr_t second);
 // with the lookup's handle and the error in the high 16 bits.
 void FakeHostFound(const std::string &address, int error = 0);
 
-// A socket event for the last socket made.
+// A socket event for the last socket made; for a given socket.
 void FakeSocketEvent(unsigned event, unsigned error = 0);
+void FakeSocketEventOn(PlatSocket socket, unsigned event, unsigned error = 0);
+
+// The lookup of every address answers: the addresses by their text (one with ':' is IPv6),
+// then the lookup's message with its handle and the error.
+void FakeAddressesFound(const std::vector<std::string> &addresses, int error = 0);
 
 // The server sends bytes, then one read event per receive until they are all taken (or a
 // read event is held back, inside a message box).
 void FakeServerSays(const std::string &bytes);
 
-// The user clicks Cancel; the timer fires.
+// The user clicks Cancel; a timer fires (1000: the sending window's time-out).
 void FakeUserCancel(void);
-void FakeTimerFires(void);
+void FakeTimerFires(uintptr_t timerId = 1000);
 
 // A browser connects to the listener: the listener's accept event goes to the window.
 // Returns the connection's socket (what the program's accept will give).

@@ -17,13 +17,37 @@
 
 #include "../plat_tls.h"
 
-// One session: the credentials handle and, once the first handshake step made one, the
-// context. PlatTls is a pointer to this record.
+// One session: the context, once the first handshake step made one. PlatTls is a pointer to
+// this record.
 struct TlsSession {
-    CredHandle credentials;
     CtxtHandle context;
     int haveContext;
 };
+
+// One credentials handle for the whole run, shared by every session: Schannel keeps its cache
+// of sessions with the credentials handle, so only with the same handle does a later
+// connection to the same server resume the session of an earlier one (an abbreviated
+// handshake: no key exchange, no certificate sent again) instead of starting afresh.
+static CredHandle gCredentials;
+static bool gHaveCredentials;
+
+static SECURITY_STATUS AcquireRunCredentials(void)
+{
+    if (gHaveCredentials)
+        return SEC_E_OK;
+    SCHANNEL_CRED schannel;
+    memset(&schannel, 0, sizeof schannel);
+    schannel.dwVersion = SCHANNEL_CRED_VERSION;
+    schannel.grbitEnabledProtocols = 0;  // the system's defaults
+    schannel.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+    TimeStamp expiry;
+    SECURITY_STATUS status =
+        AcquireCredentialsHandleA(nullptr, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, nullptr,
+                                  &schannel, nullptr, nullptr, &gCredentials, &expiry);
+    if (status == SEC_E_OK)
+        gHaveCredentials = true;
+    return status;
+}
 
 static const ULONG kHandshakeFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                      ISC_REQ_CONFIDENTIALITY | ISC_REQ_EXTENDED_ERROR |
@@ -54,23 +78,14 @@ static ULONG ExtraLength(const SecBuffer *buffers, int count)
 PlatTls PlatTlsOpen(unsigned long *error)
 {
     *error = 0;
+    SECURITY_STATUS status = AcquireRunCredentials();
+    if (status != SEC_E_OK) {
+        *error = (unsigned long)status;
+        return 0;
+    }
     TlsSession *session = (TlsSession *)calloc(1, sizeof(TlsSession));
     if (!session) {
         *error = (unsigned long)SEC_E_INSUFFICIENT_MEMORY;
-        return 0;
-    }
-    SCHANNEL_CRED schannel;
-    memset(&schannel, 0, sizeof schannel);
-    schannel.dwVersion = SCHANNEL_CRED_VERSION;
-    schannel.grbitEnabledProtocols = 0;  // the system's defaults
-    schannel.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-    TimeStamp expiry;
-    SECURITY_STATUS status =
-        AcquireCredentialsHandleA(nullptr, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, nullptr,
-                                  &schannel, nullptr, nullptr, &session->credentials, &expiry);
-    if (status != SEC_E_OK) {
-        *error = (unsigned long)status;
-        free(session);
         return 0;
     }
     return (PlatTls)session;
@@ -83,7 +98,6 @@ void PlatTlsClose(PlatTls tls)
         return;
     if (session->haveContext)
         DeleteSecurityContext(&session->context);
-    FreeCredentialsHandle(&session->credentials);
     free(session);
 }
 
@@ -122,7 +136,7 @@ int PlatTlsHandshake(PlatTls tls, const char *serverName, const char *input, siz
         ULONG attributes = 0;
         TimeStamp expiry;
         SECURITY_STATUS status = InitializeSecurityContextA(
-            &session->credentials, session->haveContext ? &session->context : nullptr,
+            &gCredentials, session->haveContext ? &session->context : nullptr,
             (SEC_CHAR *)serverName, kHandshakeFlags, 0, 0, first ? nullptr : &inDesc, 0,
             &session->context, &outDesc, &attributes, &expiry);
         if (!session->haveContext && !FAILED(status))
@@ -351,6 +365,51 @@ static DWORD WINAPI ChainJobThread(void *param)
     return 0;
 }
 
+// Dispatches the calling thread's window messages but the user's keyboard and mouse input,
+// which stays queued for later: a click on Cancel handled in here would end the sending window
+// while the certificate check it started is still running. False once WM_QUIT came (it is
+// posted again, for the loop it was meant for).
+static bool DispatchAllButInput(void)
+{
+    static const UINT ranges[][2] = {{0, WM_KEYFIRST - 1},
+                                     {WM_KEYLAST + 1, WM_MOUSEFIRST - 1},
+                                     {WM_MOUSELAST + 1, 0xFFFFFFFF}};
+    MSG msg;
+    for (const auto &range : ranges) {
+        while (PeekMessageA(&msg, nullptr, range[0], range[1], PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage((int)msg.wParam);
+                return false;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return true;
+}
+
+// WaitForSingleObject(thread, milliseconds) as a message box's loop waits: the thread's
+// windows keep repainting and answering, so that Windows never marks them "Not Responding"
+// (a thread waiting with a wake mask that includes input never counts as hung). A window
+// whose handlers are re-entered here holds its socket and timer messages back itself.
+static DWORD WaitWithMessagesFlowing(HANDLE thread, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    bool pumping = true;
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds)
+            return WaitForSingleObject(thread, 0);
+        DWORD left = milliseconds - spent;
+        if (!pumping)
+            return WaitForSingleObject(thread, left);
+        DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_ALLINPUT);
+        if (woke != WAIT_OBJECT_0 + 1)
+            return woke;
+        pumping = DispatchAllButInput();
+    }
+}
+
 // The chain with revocation checked below the root; when that overruns kRevocationWaitMs
 // (or no thread can be had), the chain without the check, whose revocation status is then
 // unknown and passes. FALSE with GetLastError when no chain could be built.
@@ -363,7 +422,7 @@ static BOOL BuildCheckedChain(PCCERT_CONTEXT certificate, PCCERT_CHAIN_CONTEXT *
         HANDLE thread = CreateThread(nullptr, 0, ChainJobThread, job, 0, nullptr);
         if (!thread)
             job->refs = 1;  // the thread's share is never taken
-        DWORD waited = thread ? WaitForSingleObject(thread, kRevocationWaitMs) : WAIT_FAILED;
+        DWORD waited = thread ? WaitWithMessagesFlowing(thread, kRevocationWaitMs) : WAIT_FAILED;
         if (thread)
             CloseHandle(thread);
         if (waited == WAIT_OBJECT_0) {
@@ -457,6 +516,30 @@ static unsigned long ChainTrustError(DWORD status)
     return (unsigned long)TRUST_E_FAIL;
 }
 
+// The last certificate this run found good, and the name it was good for. Every message of a
+// batch meets the same server with the same certificate: judging it once is enough, and
+// spares each later message a thread and the building of its chains.
+static PCCERT_CONTEXT gTrustedCertificate;
+static char gTrustedName[256];
+
+static bool IsTrustedAlready(PCCERT_CONTEXT certificate, const char *serverName)
+{
+    return gTrustedCertificate && strcmp(gTrustedName, serverName) == 0 &&
+           gTrustedCertificate->cbCertEncoded == certificate->cbCertEncoded &&
+           memcmp(gTrustedCertificate->pbCertEncoded, certificate->pbCertEncoded,
+                  certificate->cbCertEncoded) == 0;
+}
+
+static void RememberTrusted(PCCERT_CONTEXT certificate, const char *serverName)
+{
+    if (strlen(serverName) >= sizeof gTrustedName)
+        return;
+    if (gTrustedCertificate)
+        CertFreeCertificateContext(gTrustedCertificate);
+    gTrustedCertificate = CertDuplicateCertificateContext(certificate);
+    strcpy(gTrustedName, serverName);
+}
+
 unsigned long PlatTlsVerifyServer(PlatTls tls, const char *serverName)
 {
     TlsSession *session = (TlsSession *)tls;
@@ -483,6 +566,8 @@ unsigned long PlatTlsVerifyServer(PlatTls tls, const char *serverName)
 
     unsigned long result = 0;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (IsTrustedAlready(certificate, serverName))
+        goto done;
     if (!BuildCheckedChain(certificate, &chain)) {
         result = GetLastError();
         if (!result)
@@ -506,6 +591,8 @@ unsigned long PlatTlsVerifyServer(PlatTls tls, const char *serverName)
     }
     if (result == 0)
         result = ChainTrustError(chain->TrustStatus.dwErrorStatus);
+    if (result == 0)
+        RememberTrusted(certificate, serverName);
 
 done:
     if (chain)
