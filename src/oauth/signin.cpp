@@ -273,8 +273,7 @@ int SignInMailAccount(SignInResult *outcome)
         FormatOAuthSettingsFailure(settings, &job.settings, text, sizeof text);
         return Refuse(text);
     }
-    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPUser", "", job.user,
-                        sizeof job.user) == 0)
+    if (ReadHostSetting(kKeySmtpUser, job.user, sizeof job.user) == 0)
         return Refuse(kTextNoUser);
 
     unsigned char random[2 * kPkceRandomBytes];

@@ -8,17 +8,8 @@
 
 #include "../base/text.h"
 #include "../mail/settings/settings_texts.h"
-#include "../platform/plat_profile.h"
 #include "../platform/plat_security.h"
 #include "setup_texts.h"
-
-// What a read gives for a key that is absent: no value holds this byte.
-static const char kAbsent[] = "\x7f";
-
-static void ReadEmailKey(const char *key, char *dest, size_t destSize)
-{
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, key, "", dest, destSize);
-}
 
 static bool SameNoCase(const char *a, const char *b)
 {
@@ -34,11 +25,11 @@ void ReadSetupValues(SetupValues *values)
 {
     memset(values, 0, sizeof *values);
     char api[kSettingSize], security[kSettingSize];
-    ReadEmailKey("MailAPI", api, sizeof api);
-    ReadEmailKey("SMTPServer", values->server, sizeof values->server);
-    ReadEmailKey("SMTPPort", values->port, sizeof values->port);
-    ReadEmailKey("SMTPSecurity", security, sizeof security);
-    ReadEmailKey("SMTPUser", values->user, sizeof values->user);
+    ReadHostSetting(kKeyMailApi, api, sizeof api);
+    ReadHostSetting(kKeySmtpServer, values->server, sizeof values->server);
+    ReadHostSetting(kKeySmtpPort, values->port, sizeof values->port);
+    ReadHostSetting(kKeySmtpSecurity, security, sizeof security);
+    ReadHostSetting(kKeySmtpUser, values->user, sizeof values->user);
     values->security = SameNoCase(security, "starttls") ? kSecurityStartTls
                        : SameNoCase(security, "tls")    ? kSecurityTls
                                                         : kSecurityNone;
@@ -126,33 +117,32 @@ void MakeFieldCheckText(SetupField field, const SetupValues *values, char *text,
     }
 }
 
-// Sets key to value unless it holds that value already. False when the write failed.
-static bool SetEmailKey(const char *key, const char *value)
+// Sets key to value unless it holds that value already. False when the write failed. A
+// value read at full length may have been cut, so it is written again.
+static bool SetEmailKey(SettingKey key, const char *value)
 {
     char now[kSettingSize];
-    PlatReadProfileString(kSectionEmail, key, kAbsent, now, (int)sizeof now, kHostSettingsRead);
-    if (strcmp(now, value) == 0)
+    int n = ReadHostSettingIfPresent(key, now, sizeof now);
+    if (n >= 0 && n < (int)kSettingMax && strcmp(now, value) == 0)
         return true;
-    return PlatWriteProfileString(kSectionEmail, key, value, kHostSettingsWrite) != 0;
+    return PutHostSetting(key, value);
 }
 
 // Empties key when it holds something; an absent key stays absent.
-static bool EmptyEmailKey(const char *key)
+static bool EmptyEmailKey(SettingKey key)
 {
     char now[kSettingSize];
-    PlatReadProfileString(kSectionEmail, key, kAbsent, now, (int)sizeof now, kHostSettingsRead);
-    if (now[0] == '\0' || strcmp(now, kAbsent) == 0)
+    if (ReadHostSettingIfPresent(key, now, sizeof now) <= 0)
         return true;
-    return PlatWriteProfileString(kSectionEmail, key, "", kHostSettingsWrite) != 0;
+    return PutHostSetting(key, "");
 }
 
-static bool RemoveEmailKey(const char *key)
+static bool RemoveEmailKey(SettingKey key)
 {
     char now[kSettingSize];
-    PlatReadProfileString(kSectionEmail, key, kAbsent, now, (int)sizeof now, kHostSettingsRead);
-    if (strcmp(now, kAbsent) == 0)
+    if (ReadHostSettingIfPresent(key, now, sizeof now) < 0)
         return true;
-    return PlatDeleteProfileKey(kSectionEmail, key, kHostSettingsWrite) != 0;
+    return PutHostSetting(key, nullptr);
 }
 
 static bool StorePassword(const char *user, const unsigned short *password, size_t units)
@@ -175,9 +165,9 @@ SaveResult SaveSetupValues(const SetupValues *values, const unsigned short *pass
     bool written = true;
     if (values->way != kWayServer) {
         bool microsoft = values->way == kWayMicrosoft;
-        written = SetEmailKey("MailAPI", microsoft ? "graph" : "gmail") &&
-                  SetEmailKey("OAuthProvider", microsoft ? "microsoft" : "google") &&
-                  SetEmailKey("SMTPUser", values->address);
+        written = SetEmailKey(kKeyMailApi, microsoft ? "graph" : "gmail") &&
+                  SetEmailKey(kKeyOAuthProvider, microsoft ? "microsoft" : "google") &&
+                  SetEmailKey(kKeySmtpUser, values->address);
         return written ? kSaveDone : kSaveSettingsRefused;
     }
     if (values->user[0] != '\0' && units > 0 && !StorePassword(values->user, password, units))
@@ -187,10 +177,10 @@ SaveResult SaveSetupValues(const SetupValues *values, const unsigned short *pass
     const char *security = values->security == kSecurityStartTls ? "starttls"
                            : values->security == kSecurityTls    ? "tls"
                                                                  : "none";
-    written = SetEmailKey("SMTPServer", values->server) && SetEmailKey("SMTPPort", port) &&
-              SetEmailKey("SMTPSecurity", security) &&
-              (values->user[0] != '\0' ? SetEmailKey("SMTPUser", values->user)
-                                       : EmptyEmailKey("SMTPUser")) &&
-              RemoveEmailKey("SMTPAuth") && EmptyEmailKey("MailAPI");
+    written = SetEmailKey(kKeySmtpServer, values->server) && SetEmailKey(kKeySmtpPort, port) &&
+              SetEmailKey(kKeySmtpSecurity, security) &&
+              (values->user[0] != '\0' ? SetEmailKey(kKeySmtpUser, values->user)
+                                       : EmptyEmailKey(kKeySmtpUser)) &&
+              RemoveEmailKey(kKeySmtpAuth) && EmptyEmailKey(kKeyMailApi);
     return written ? kSaveDone : kSaveSettingsRefused;
 }
