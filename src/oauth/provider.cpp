@@ -99,28 +99,10 @@ bool IsHttpsUrl(const char *url)
     return true;
 }
 
-OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
+// The registration of the way and provider in *out: the client, the tenant, the endpoints and
+// the scope, each the provider's default where the settings file sets none.
+static OAuthSettingsResult ReadRegistration(OAuthSettings *out)
 {
-    memset(out, 0, sizeof *out);
-    out->way = ReadMailWay(out->wayText, sizeof out->wayText);
-    if (out->way < 0)
-        return kOAuthSettingsUnknownApi;
-    ReadHostSetting(kKeyOAuthProvider, out->providerName, sizeof out->providerName);
-    if (out->providerName[0] == '\0')
-        return kOAuthSettingsNoProvider;
-    char lower[kSettingSize];
-    CopyText(lower, sizeof lower, out->providerName);
-    LowerAscii(lower);
-    if (strcmp(lower, "microsoft") == 0)
-        out->provider = kProviderMicrosoft;
-    else if (strcmp(lower, "google") == 0)
-        out->provider = kProviderGoogle;
-    else if (strcmp(lower, "custom") == 0)
-        out->provider = kProviderCustom;
-    else
-        return kOAuthSettingsUnknownProvider;
-    CopyText(out->providerName, sizeof out->providerName, lower);
-
     ReadHostSetting(kKeyOAuthClientId, out->clientId, sizeof out->clientId);
     ReadHostSetting(kKeyOAuthClientSecret, out->clientSecret, sizeof out->clientSecret);
     ReadHostSetting(kKeyOAuthAuthorizeUrl, out->authorizeUrl, sizeof out->authorizeUrl);
@@ -165,6 +147,43 @@ OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
     if (!IsHttpsUrl(out->tokenUrl))
         return kOAuthSettingsBadTokenUrl;
     return kOAuthSettingsOk;
+}
+
+OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
+{
+    memset(out, 0, sizeof *out);
+    out->way = ReadMailWay(out->wayText, sizeof out->wayText);
+    if (out->way < 0)
+        return kOAuthSettingsUnknownApi;
+    ReadHostSetting(kKeyOAuthProvider, out->providerName, sizeof out->providerName);
+    if (out->providerName[0] == '\0')
+        return kOAuthSettingsNoProvider;
+    char lower[kSettingSize];
+    CopyText(lower, sizeof lower, out->providerName);
+    LowerAscii(lower);
+    if (strcmp(lower, "microsoft") == 0)
+        out->provider = kProviderMicrosoft;
+    else if (strcmp(lower, "google") == 0)
+        out->provider = kProviderGoogle;
+    else if (strcmp(lower, "custom") == 0)
+        out->provider = kProviderCustom;
+    else
+        return kOAuthSettingsUnknownProvider;
+    CopyText(out->providerName, sizeof out->providerName, lower);
+    return ReadRegistration(out);
+}
+
+OAuthSettingsResult ReadOAuthSettingsFor(int way, int provider, OAuthSettings *out)
+{
+    memset(out, 0, sizeof *out);
+    out->way = way;
+    CopyText(out->wayText, sizeof out->wayText, way == kWaySmtp ? "" : MailWayName(way));
+    out->provider = provider;
+    CopyText(out->providerName, sizeof out->providerName,
+             provider == kProviderMicrosoft ? "microsoft"
+             : provider == kProviderGoogle  ? "google"
+                                            : "custom");
+    return ReadRegistration(out);
 }
 
 void FormatOAuthSettingsFailure(OAuthSettingsResult result, const OAuthSettings *settings,

@@ -86,6 +86,10 @@ SetupField CheckSetupValues(const SetupValues *values)
         return kFieldPort;
     if (TooLong(values->user))
         return kFieldUser;
+    if (values->user[0] != '\0' && values->security == kSecurityNone)
+        return kFieldSecurity;
+    if (values->user[0] != '\0' && !values->passwordGiven)
+        return kFieldPassword;
     return kFieldNone;
 }
 
@@ -97,7 +101,8 @@ void MakeFieldCheckText(SetupField field, const SetupValues *values, char *text,
     const char *label = field == kFieldAddress  ? "E-mail address"
                         : field == kFieldServer ? "Server"
                                                 : "User name";
-    if (field != kFieldPort && TooLong(value)) {
+    bool named = field == kFieldAddress || field == kFieldServer || field == kFieldUser;
+    if (named && TooLong(value)) {
         FormatText(text, textSize, kTextCheckTooLong, label, (unsigned)kSettingMax);
         return;
     }
@@ -111,10 +116,71 @@ void MakeFieldCheckText(SetupField field, const SetupValues *values, char *text,
     case kFieldPort:
         CopyText(text, textSize, kTextCheckPort);
         break;
+    case kFieldSecurity:
+        CopyText(text, textSize, kTextCheckSecurity);
+        break;
+    case kFieldPassword:
+        FormatText(text, textSize, kTextCheckPassword, values->user);
+        break;
     default:
         CopyText(text, textSize, "");
         break;
     }
+}
+
+static const char *SecurityWord(MailSecurity security)
+{
+    return security == kSecurityStartTls ? "starttls" : security == kSecurityTls ? "tls" : "none";
+}
+
+// UTF-16 units as the credential store keeps them: little-endian bytes. False when too long.
+static bool PutPasswordBlob(const unsigned short *password, size_t units, unsigned char *blob,
+                            size_t blobSize)
+{
+    if (units > blobSize / 2)
+        return false;
+    for (size_t i = 0; i < units; i++) {
+        blob[2 * i] = (unsigned char)(password[i] & 0xFF);
+        blob[2 * i + 1] = (unsigned char)(password[i] >> 8);
+    }
+    return true;
+}
+
+SettingsResult MakeTestSettings(const SetupValues *values, const unsigned short *password,
+                                size_t units, MailSettings *settings)
+{
+    memset(settings, 0, sizeof *settings);
+    if (values->way != kWayServer) {
+        bool microsoft = values->way == kWayMicrosoft;
+        settings->way = microsoft ? kWayGraph : kWayGmail;
+        settings->auth = kAuthXoauth2;
+        CopyText(settings->user, sizeof settings->user, values->address);
+        settings->oauthResult =
+            ReadOAuthSettingsFor(settings->way, microsoft ? kProviderMicrosoft : kProviderGoogle,
+                                 &settings->oauth);
+        if (!ReadApiEndpoint(settings))
+            return kSettingsBadApiUrl;
+        return settings->oauthResult == kOAuthSettingsOk ? kSettingsReady
+                                                         : kSettingsSignInProvider;
+    }
+    settings->way = kWaySmtp;
+    CopyText(settings->server, sizeof settings->server, values->server);
+    settings->port = (unsigned short)ParsePort(values->port);
+    settings->security = values->security;
+    CopyText(settings->securityText, sizeof settings->securityText,
+             SecurityWord(values->security));
+    CopyText(settings->user, sizeof settings->user, values->user);
+    settings->auth = kAuthPassword;
+    if (settings->user[0] == '\0')
+        return kSettingsReady;
+    if (units == 0)
+        return ReadStoredPassword(settings) ? kSettingsReady : kSettingsNoCredential;
+    unsigned char blob[kCredentialBlobMax];
+    size_t length = (size_t)-1;
+    if (PutPasswordBlob(password, units, blob, sizeof blob))
+        length = Utf16LeToUtf8(blob, units * 2, settings->password, sizeof settings->password);
+    WipeBytes(blob, sizeof blob);
+    return length != (size_t)-1 ? kSettingsReady : kSettingsNoCredential;
 }
 
 // Sets key to value unless it holds that value already. False when the write failed. A
@@ -148,12 +214,8 @@ static bool RemoveEmailKey(SettingKey key)
 static bool StorePassword(const char *user, const unsigned short *password, size_t units)
 {
     unsigned char blob[kCredentialBlobMax];
-    if (units > sizeof blob / 2)
+    if (!PutPasswordBlob(password, units, blob, sizeof blob))
         return false;
-    for (size_t i = 0; i < units; i++) {
-        blob[2 * i] = (unsigned char)(password[i] & 0xFF);
-        blob[2 * i + 1] = (unsigned char)(password[i] >> 8);
-    }
     int stored = PlatWriteGenericCredential(kCredentialTarget, user, blob, units * 2);
     WipeBytes(blob, sizeof blob);
     return stored != 0;
@@ -174,9 +236,7 @@ SaveResult SaveSetupValues(const SetupValues *values, const unsigned short *pass
         return kSaveCredentialRefused;
     char port[8];
     FormatText(port, sizeof port, "%u", ParsePort(values->port));
-    const char *security = values->security == kSecurityStartTls ? "starttls"
-                           : values->security == kSecurityTls    ? "tls"
-                                                                 : "none";
+    const char *security = SecurityWord(values->security);
     written = SetEmailKey(kKeySmtpServer, values->server) && SetEmailKey(kKeySmtpPort, port) &&
               SetEmailKey(kKeySmtpSecurity, security) &&
               (values->user[0] != '\0' ? SetEmailKey(kKeySmtpUser, values->user)

@@ -99,8 +99,7 @@ static int ParseSecurity(const char *value)
     return -1;
 }
 
-// The password of the login from the credential store. True when there is one.
-static bool ReadPassword(MailSettings *settings)
+bool ReadStoredPassword(MailSettings *settings)
 {
     unsigned char blob[kCredentialBlobMax];
     size_t blobLength = 0;
@@ -112,6 +111,15 @@ static bool ReadPassword(MailSettings *settings)
     return length != (size_t)-1 && length > 0;
 }
 
+bool ReadApiEndpoint(MailSettings *settings)
+{
+    ReadHostSetting(kKeyMailApiUrl, settings->apiUrl, sizeof settings->apiUrl);
+    if (settings->apiUrl[0] == '\0')
+        CopyText(settings->apiUrl, sizeof settings->apiUrl,
+                 settings->way == kWayGraph ? kGraphSendUrl : kGmailSendUrl);
+    return IsHttpsUrl(settings->apiUrl);
+}
+
 // The settings of an API: the way first (a value it does not know is named before anything
 // else), its endpoint, the account, then the provider.
 static SettingsResult ReadApiSettings(MailSettings *settings)
@@ -121,11 +129,7 @@ static SettingsResult ReadApiSettings(MailSettings *settings)
     if (settings->oauthResult == kOAuthSettingsUnknownApi)
         return kSettingsUnknownApi;
     settings->way = (MailWay)settings->oauth.way;
-    ReadHostSetting(kKeyMailApiUrl, settings->apiUrl, sizeof settings->apiUrl);
-    if (settings->apiUrl[0] == '\0')
-        CopyText(settings->apiUrl, sizeof settings->apiUrl,
-                 settings->way == kWayGraph ? kGraphSendUrl : kGmailSendUrl);
-    else if (!IsHttpsUrl(settings->apiUrl))
+    if (!ReadApiEndpoint(settings))
         return kSettingsBadApiUrl;
     ReadHostSetting(kKeySmtpUser, settings->user, sizeof settings->user);
     if (settings->user[0] == '\0')
@@ -174,7 +178,7 @@ static SettingsResult ReadSettingsInOrder(MailSettings *settings, bool signIn)
     // A password goes over an encrypted connection or not at all.
     if (settings->security == kSecurityNone)
         return kSettingsLoginWithoutTls;
-    return ReadPassword(settings) ? kSettingsReady : kSettingsNoCredential;
+    return ReadStoredPassword(settings) ? kSettingsReady : kSettingsNoCredential;
 }
 
 SettingsResult ReadSmtpSettings(MailSettings *settings, bool signIn)
