@@ -183,20 +183,6 @@ static void ShowFound(SetupWindow *w, const FindProgress *p, bool timedOut)
     PlatSetDlgItemText(window, IDC_SETUP_STATUS, line);
 }
 
-// The window's values, and for a login to another mail server the password typed, read as
-// UTF-16 so that no character is lost to the ANSI code page. Returns its units.
-static size_t ReadWindowForm(SetupWindow *w, SetupValues *values, unsigned short *password,
-                             size_t passwordUnits)
-{
-    ReadWindowValues(w->handle, values);
-    int units = 0;
-    if (values->way == kWayServer && values->user[0] != '\0')
-        units = PlatGetDlgItemTextUtf16(w->handle, IDC_SETUP_PASSWORD, password,
-                                        (int)passwordUnits);
-    values->passwordGiven = units > 0 || w->passwordStored;
-    return units > 0 ? (size_t)units : 0;
-}
-
 static void RefuseField(SetupWindow *w, SetupField field, const SetupValues *values)
 {
     static const int kFieldControls[] = {0,              IDC_SETUP_ADDRESS,  IDC_SETUP_SERVER,
@@ -206,6 +192,27 @@ static void RefuseField(SetupWindow *w, SetupField field, const SetupValues *val
     MakeFieldCheckText(field, values, text, sizeof text);
     PlatMessageBox(w->handle, text, kTextSetupCaption, PLAT_MB_OK | PLAT_MB_ICONEXCLAMATION);
     PlatFocusDlgItem(w->handle, kFieldControls[field]);
+}
+
+// The window's values, and for a login to another mail server the password typed, read as
+// UTF-16 so that no character is lost to the ANSI code page (*units of it). False, with the
+// password wiped, when a field check stops them: its box has said why.
+static bool ReadCheckedForm(SetupWindow *w, SetupValues *values, unsigned short *password,
+                            size_t passwordUnits, size_t *units)
+{
+    ReadWindowValues(w->handle, values);
+    int read = 0;
+    if (values->way == kWayServer && values->user[0] != '\0')
+        read = PlatGetDlgItemTextUtf16(w->handle, IDC_SETUP_PASSWORD, password,
+                                       (int)passwordUnits);
+    *units = read > 0 ? (size_t)read : 0;
+    values->passwordGiven = *units > 0 || w->passwordStored;
+    SetupField field = CheckSetupValues(values);
+    if (field == kFieldNone)
+        return true;
+    WipeBytes(password, passwordUnits * sizeof *password);
+    RefuseField(w, field, values);
+    return false;
 }
 
 // Pressed again while it looks, it starts over for the address in the window.
@@ -277,13 +284,9 @@ static void HandleSave(SetupWindow *w)
 {
     SetupValues values;
     unsigned short password[kSetupPasswordUnits + 1];
-    size_t units = ReadWindowForm(w, &values, password, sizeof password / sizeof password[0]);
-    SetupField field = CheckSetupValues(&values);
-    if (field != kFieldNone) {
-        WipeBytes(password, sizeof password);
-        RefuseField(w, field, &values);
+    size_t units = 0;
+    if (!ReadCheckedForm(w, &values, password, sizeof password / sizeof password[0], &units))
         return;
-    }
     SaveResult result = SaveSetupValues(&values, password, units);
     WipeBytes(password, sizeof password);
     if (result != kSaveDone) {
@@ -379,13 +382,9 @@ static void HandleTest(SetupWindow *w)
 {
     SetupValues values;
     unsigned short password[kSetupPasswordUnits + 1];
-    size_t units = ReadWindowForm(w, &values, password, sizeof password / sizeof password[0]);
-    SetupField field = CheckSetupValues(&values);
-    if (field != kFieldNone) {
-        WipeBytes(password, sizeof password);
-        RefuseField(w, field, &values);
+    size_t units = 0;
+    if (!ReadCheckedForm(w, &values, password, sizeof password / sizeof password[0], &units))
         return;
-    }
     StopFindForAction(w);
     MailCheck *check = &gSetupCheck;
     SettingsResult made = MakeTestSettings(&values, password, units, &check->settings);
