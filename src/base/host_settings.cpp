@@ -2,6 +2,8 @@
 // here, each one private-profile call; a write that fails is kept until it is reported.
 #include "host_settings.h"
 
+#include <cstring>
+
 #include "../platform/plat_files.h"
 #include "../platform/plat_profile.h"
 #include "error_box.h"
@@ -9,9 +11,9 @@
 
 const char kHostSettingsRead[] = "tillwick.ini";
 const char kHostSettingsWrite[] = "Tillwick.ini";
-const char kSectionAccess[] = "Microsoft Access";
-const char kSectionEmail[] = "Email Setup";
-const char kSectionRunTime[] = "Run-Time Options";
+
+// What a read gives for a key that is absent: no value holds this byte.
+static const char kAbsent[] = "\x7f";
 
 // The box for a lost answer: the key, the file, the system's reason and its code.
 static const char kWriteFailedMessage[] = "Could not write %s to %s: %s (error %lu)";
@@ -25,13 +27,13 @@ static struct {
     unsigned long error;
 } gFailedWrite;
 
-int ReadHostSetting(const char *file, const char *section, const char *key, const char *def,
-                    char *dest, size_t destSize)
+int ReadHostSettingOr(SettingKey key, const char *def, char *dest, size_t destSize)
 {
+    const SettingDef *d = GetSettingDef(key);
     char work[kSettingSize];
     // The platform is allowed 255 characters, so at most 254 of value and a terminator.
-    int n = PlatReadProfileString(section, key, def ? def : "", work, (int)kSettingSize - 1,
-                                  file);
+    int n = PlatReadProfileString(d->section, d->name, def ? def : "", work,
+                                  (int)kSettingSize - 1, kHostSettingsRead);
     if (n > 0) {
         CopyTextN(dest, destSize, work, (size_t)n);
     } else if (destSize > 0) {
@@ -40,17 +42,43 @@ int ReadHostSetting(const char *file, const char *section, const char *key, cons
     return n;
 }
 
-bool WriteHostSetting(const char *section, const char *key, const char *value,
-                      const char *file)
+int ReadHostSetting(SettingKey key, char *dest, size_t destSize)
 {
-    if (PlatWriteProfileString(section, key, value, file) != 0)
+    return ReadHostSettingOr(key, GetSettingDef(key)->def, dest, destSize);
+}
+
+int ReadHostSettingIfPresent(SettingKey key, char *dest, size_t destSize)
+{
+    int n = ReadHostSettingOr(key, kAbsent, dest, destSize);
+    if (strcmp(dest, kAbsent) != 0)
+        return n;
+    if (destSize > 0)
+        dest[0] = '\0';
+    return -1;
+}
+
+bool PutHostSetting(SettingKey key, const char *value)
+{
+    const SettingDef *d = GetSettingDef(key);
+    if (!(d->use & kUseWritten))
+        return false;
+    if (!value)
+        return PlatDeleteProfileKey(d->section, d->name, kHostSettingsWrite) != 0;
+    return PlatWriteProfileString(d->section, d->name, value, kHostSettingsWrite) != 0;
+}
+
+bool WriteHostSetting(SettingKey key, const char *value)
+{
+    if (!(GetSettingDef(key)->use & kUseWritten))
+        return false;  // a slip of ours, not a lost answer: the platform was not asked
+    if (PutHostSetting(key, value))
         return true;
     unsigned long error = PlatGetLastError();
     if (!gFailedWrite.failed) {
         gFailedWrite.failed = true;
         gFailedWrite.error = error;
-        CopyText(gFailedWrite.key, sizeof gFailedWrite.key, key);
-        CopyText(gFailedWrite.file, sizeof gFailedWrite.file, file);
+        CopyText(gFailedWrite.key, sizeof gFailedWrite.key, GetSettingDef(key)->name);
+        CopyText(gFailedWrite.file, sizeof gFailedWrite.file, kHostSettingsWrite);
     }
     return false;
 }
@@ -72,7 +100,7 @@ bool ReportFailedHostWrite(PlatWindow owner)
 
 void GetHelpFile(char *dest, size_t destSize)
 {
-    ReadHostSetting(kHostSettingsRead, kSectionRunTime, "HelpFile", "", dest, destSize);
+    ReadHostSetting(kKeyHelpFile, dest, destSize);
 }
 
 void GetProgramDirectory(char *dest, size_t destSize)
@@ -85,6 +113,6 @@ void GetProgramDirectory(char *dest, size_t destSize)
 PlatWindow GetHostWindow(void)
 {
     char text[kSettingSize];
-    ReadHostSetting(kHostSettingsRead, kSectionAccess, "hWnd", nullptr, text, sizeof text);
+    ReadHostSetting(kKeyHostWindow, text, sizeof text);
     return (PlatWindow)(intptr_t)ParseDecimal(text);
 }

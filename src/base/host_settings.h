@@ -3,33 +3,39 @@
 #pragma once
 #include <cstddef>
 #include "../platform/plat_types.h"
+#include "settings_table.h"
 
 // Reads name it in lower case, writes capitalised; both are the one file in the Windows
 // directory, which the platform finds for a bare file name.
 extern const char kHostSettingsRead[];   // "tillwick.ini"
 extern const char kHostSettingsWrite[];  // "Tillwick.ini"
 
-extern const char kSectionAccess[];      // "Microsoft Access"
-extern const char kSectionEmail[];       // "Email Setup"
-extern const char kSectionRunTime[];     // "Run-Time Options"
-
 // Longest value a read returns; longer values arrive cut to this many characters.
 const size_t kSettingMax = 254;
 // Size of a buffer that holds any value read, with its terminator.
 const size_t kSettingSize = 256;
 
-// Reads key of section into dest (destSize bytes, at least 255 to hold any value). def may
-// be NULL (no default, the same as ""). Returns the number of characters stored; 0 with ""
-// in dest when the key is absent and the default is empty.
-int ReadHostSetting(const char *file, const char *section, const char *key, const char *def,
-                    char *dest, size_t destSize);
+// Reads key (section and name from the settings table) into dest (destSize bytes, at least
+// 255 to hold any value); an absent key gives the table's default. Returns the number of
+// characters stored; 0 with "" in dest when the key is absent and the default is empty.
+int ReadHostSetting(SettingKey key, char *dest, size_t destSize);
+// The same with def (NULL: "") in place of the table's default, for a default known only
+// at run time.
+int ReadHostSettingOr(SettingKey key, const char *def, char *dest, size_t destSize);
+// The same without a default: -1 when the key is absent (dest "" then), else the number of
+// characters stored (0 for a key the file holds empty).
+int ReadHostSettingIfPresent(SettingKey key, char *dest, size_t destSize);
 
-// Writes key of section; the platform creates the file, section or key as needed. Returns
-// true when the value was written. A failure is also kept (the run's first: its key, file and
-// the system's reason) for ReportFailedHostWrite, since the host application would otherwise
-// act on whatever an earlier run left under the key.
-bool WriteHostSetting(const char *section, const char *key, const char *value,
-                      const char *file);
+// Writes key; the platform creates the file, section or key as needed. Returns true when the
+// value was written; false also for a key the table does not declare written. A failure is
+// also kept (the run's first: its key, file and the system's reason) for
+// ReportFailedHostWrite, since the host application would otherwise act on whatever an earlier
+// run left under the key.
+bool WriteHostSetting(SettingKey key, const char *value);
+
+// Writes key, or removes it (value NULL), for a caller that reports its own failure: nothing
+// is kept for ReportFailedHostWrite. False when it failed or the key is not declared written.
+bool PutHostSetting(SettingKey key, const char *value);
 
 // When a write has failed since the last report: shows one "Error" box that names the file,
 // the key of the first failure and the system's reason, and forgets them, so that a run shows

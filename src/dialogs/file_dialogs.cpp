@@ -13,15 +13,6 @@
 #include "../platform/plat_ui.h"
 
 // The texts of this job, as the host application expects them.
-static const char kKeyInitialDir[] = "InitialDir";
-static const char kKeyFileSpec[] = "FileSpec";
-static const char kKeyDlgTitle[] = "DlgTitle";
-static const char kKeyFileSelected[] = "FileSelected";
-static const char kKeyFileSelectedLong[] = "FileSelectedLong";
-static const char kKeyFolderSelected[] = "FolderSelected";
-static const char kKeyFolderSelectedLong[] = "FolderSelectedLong";
-static const char kDefaultFileSpec[] =
-    "Tillwick Files (*.tw)|*.tw|Old Tillwick Files (*.mdb)|*.mdb|";
 static const char kCancelled[] = "CANCELLED";
 static const char kNotValidPath[] = "This is not a valid path";
 static const char kWarningCaption[] = "Tillwick Orvenda";
@@ -66,17 +57,17 @@ static PlatWindow ReadDialogOwner(void)
     return owner;
 }
 
-static void WriteAnswer(const char *key, const char *longKey, const char *shortForm,
+static void WriteAnswer(SettingKey key, SettingKey longKey, const char *shortForm,
                         const char *longForm)
 {
-    WriteHostSetting(kSectionAccess, key, shortForm, kHostSettingsWrite);
-    WriteHostSetting(kSectionAccess, longKey, longForm, kHostSettingsWrite);
+    WriteHostSetting(key, shortForm);
+    WriteHostSetting(longKey, longForm);
 }
 
 // Writes the chosen path in gChosenPath as the answer pair. When its short form cannot be had
 // (the file or folder vanished meanwhile, or the form does not fit), the plain key gets the
 // full path, so the host always reads a usable path.
-static void WriteChosenPath(const char *key, const char *longKey)
+static void WriteChosenPath(SettingKey key, SettingKey longKey)
 {
     ShortPathOrSame(gChosenPath, gShortPath, sizeof gShortPath);
     WriteAnswer(key, longKey, gShortPath, gChosenPath);
@@ -87,13 +78,10 @@ void ShowOpenFileDialog(void)
     PlatWindow owner = ReadDialogOwner();
     char programDir[kPathSize];
     GetProgramDirectory(programDir, sizeof programDir);
-    ReadHostSetting(kHostSettingsRead, kSectionAccess, kKeyInitialDir, programDir, gInitialDir,
-                    sizeof gInitialDir);
+    ReadHostSettingOr(kKeyInitialDir, programDir, gInitialDir, sizeof gInitialDir);
     char fileSpec[kSettingSize];
-    ReadHostSetting(kHostSettingsRead, kSectionAccess, kKeyFileSpec, kDefaultFileSpec, fileSpec,
-                    sizeof fileSpec);
-    ReadHostSetting(kHostSettingsRead, kSectionAccess, kKeyDlgTitle, "", gDialogTitle,
-                    sizeof gDialogTitle);
+    ReadHostSetting(kKeyFileSpec, fileSpec, sizeof fileSpec);
+    ReadHostSetting(kKeyDlgTitle, gDialogTitle, sizeof gDialogTitle);
 
     BuildFilterList(fileSpec, gFilterList, sizeof gFilterList);
     memset(gChosenPath, 0, sizeof gChosenPath);
@@ -130,8 +118,7 @@ void ShowOpenFileDialog(void)
 
 void ShowSelectFolderDialog(void)
 {
-    ReadHostSetting(kHostSettingsRead, kSectionAccess, kKeyDlgTitle, "", gDialogTitle,
-                    sizeof gDialogTitle);
+    ReadHostSetting(kKeyDlgTitle, gDialogTitle, sizeof gDialogTitle);
     PlatWindow owner = ReadDialogOwner();
 
     PlatBrowseInfo info;

@@ -92,8 +92,7 @@ static void DeleteMatching(const char *folder, const char *mask)
 void DeleteLockFiles(void)
 {
     char last[kPathSize];
-    if (ReadHostSetting(kHostSettingsRead, kSectionAccess, "LastNonFloppyTillwick", "", last,
-                        sizeof last) == 0)
+    if (ReadHostSetting(kKeyLastDataFile, last, sizeof last) == 0)
         return;
     size_t folderLength = LockFolderLength(last);
     if (folderLength == 0)
@@ -184,10 +183,8 @@ void OpenDataFile(const char *dataPath)
         if (ContainsTextNoCase(path, ".qif")) {
             char shortPath[kPathSize];
             ShortPathOrSame(path, shortPath, sizeof shortPath);
-            bool written =
-                WriteHostSetting(kSectionAccess, "QIFFile", shortPath, kHostSettingsWrite);
-            written = WriteHostSetting(kSectionAccess, "QIFFileLong", path, kHostSettingsWrite) &&
-                      written;
+            bool written = WriteHostSetting(kKeyQifFile, shortPath);
+            written = WriteHostSetting(kKeyQifFileLong, path) && written;
             // The host would import whatever file an earlier hand-over left named there.
             if (!written)
                 return;
@@ -219,8 +216,8 @@ void OpenDataFile(const char *dataPath)
     }
     char shortPath[kPathSize];
     ShortPathOrSame(path, shortPath, sizeof shortPath);
-    WriteHostSetting(kSectionAccess, "FileSelected", shortPath, kHostSettingsWrite);
-    WriteHostSetting(kSectionAccess, "FileSelectedLong", path, kHostSettingsWrite);
+    WriteHostSetting(kKeyFileSelected, shortPath);
+    WriteHostSetting(kKeyFileSelectedLong, path);
     LaunchHost(kOpenCommand, shortPath);
 }
 

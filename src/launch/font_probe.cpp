@@ -14,5 +14,5 @@ void RecordScreenDpi(void)
     int dpi = PlatGetDeviceCaps(active, kLogPixelsX);
     char text[100];
     FormatText(text, sizeof text, "%d", dpi);
-    WriteHostSetting(kSectionAccess, "DPILogicalX", text, kHostSettingsWrite);
+    WriteHostSetting(kKeyDpiLogicalX, text);
 }

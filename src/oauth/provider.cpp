@@ -38,7 +38,7 @@ static void SetDefaultScopes(OAuthSettings *out, const char *mailScope)
 
 int ReadMailWay(char *text, size_t textSize)
 {
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, "MailAPI", "", text, textSize);
+    ReadHostSetting(kKeyMailApi, text, textSize);
     char lower[kSettingSize];
     CopyText(lower, sizeof lower, text);
     LowerAscii(lower);
@@ -63,11 +63,6 @@ const char *MailWayName(int way)
     default:
         return "";
     }
-}
-
-static void ReadEmailSetting(const char *key, char *dest, size_t destSize)
-{
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, key, "", dest, destSize);
 }
 
 // A tenant goes into the endpoints' path: a domain name, an ID or one of the common names.
@@ -104,33 +99,15 @@ bool IsHttpsUrl(const char *url)
     return true;
 }
 
-OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
+// The registration of the way and provider in *out: the client, the tenant, the endpoints and
+// the scope, each the provider's default where the settings file sets none.
+static OAuthSettingsResult ReadRegistration(OAuthSettings *out)
 {
-    memset(out, 0, sizeof *out);
-    out->way = ReadMailWay(out->wayText, sizeof out->wayText);
-    if (out->way < 0)
-        return kOAuthSettingsUnknownApi;
-    ReadEmailSetting("OAuthProvider", out->providerName, sizeof out->providerName);
-    if (out->providerName[0] == '\0')
-        return kOAuthSettingsNoProvider;
-    char lower[kSettingSize];
-    CopyText(lower, sizeof lower, out->providerName);
-    LowerAscii(lower);
-    if (strcmp(lower, "microsoft") == 0)
-        out->provider = kProviderMicrosoft;
-    else if (strcmp(lower, "google") == 0)
-        out->provider = kProviderGoogle;
-    else if (strcmp(lower, "custom") == 0)
-        out->provider = kProviderCustom;
-    else
-        return kOAuthSettingsUnknownProvider;
-    CopyText(out->providerName, sizeof out->providerName, lower);
-
-    ReadEmailSetting("OAuthClientId", out->clientId, sizeof out->clientId);
-    ReadEmailSetting("OAuthClientSecret", out->clientSecret, sizeof out->clientSecret);
-    ReadEmailSetting("OAuthAuthorizeURL", out->authorizeUrl, sizeof out->authorizeUrl);
-    ReadEmailSetting("OAuthTokenURL", out->tokenUrl, sizeof out->tokenUrl);
-    ReadEmailSetting("OAuthScope", out->scope, sizeof out->scope);
+    ReadHostSetting(kKeyOAuthClientId, out->clientId, sizeof out->clientId);
+    ReadHostSetting(kKeyOAuthClientSecret, out->clientSecret, sizeof out->clientSecret);
+    ReadHostSetting(kKeyOAuthAuthorizeUrl, out->authorizeUrl, sizeof out->authorizeUrl);
+    ReadHostSetting(kKeyOAuthTokenUrl, out->tokenUrl, sizeof out->tokenUrl);
+    ReadHostSetting(kKeyOAuthScope, out->scope, sizeof out->scope);
     if (out->clientId[0] == '\0')
         return kOAuthSettingsNoClientId;
     // A token of one provider is no good at the other's API.
@@ -139,7 +116,7 @@ OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
         return kOAuthSettingsApiProvider;
 
     if (out->provider == kProviderMicrosoft) {
-        ReadEmailSetting("OAuthTenant", out->tenant, sizeof out->tenant);
+        ReadHostSetting(kKeyOAuthTenant, out->tenant, sizeof out->tenant);
         if (out->tenant[0] == '\0')
             CopyText(out->tenant, sizeof out->tenant, kMicrosoftTenant);
         if (!IsTenant(out->tenant))
@@ -172,6 +149,43 @@ OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
     return kOAuthSettingsOk;
 }
 
+OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out)
+{
+    memset(out, 0, sizeof *out);
+    out->way = ReadMailWay(out->wayText, sizeof out->wayText);
+    if (out->way < 0)
+        return kOAuthSettingsUnknownApi;
+    ReadHostSetting(kKeyOAuthProvider, out->providerName, sizeof out->providerName);
+    if (out->providerName[0] == '\0')
+        return kOAuthSettingsNoProvider;
+    char lower[kSettingSize];
+    CopyText(lower, sizeof lower, out->providerName);
+    LowerAscii(lower);
+    if (strcmp(lower, "microsoft") == 0)
+        out->provider = kProviderMicrosoft;
+    else if (strcmp(lower, "google") == 0)
+        out->provider = kProviderGoogle;
+    else if (strcmp(lower, "custom") == 0)
+        out->provider = kProviderCustom;
+    else
+        return kOAuthSettingsUnknownProvider;
+    CopyText(out->providerName, sizeof out->providerName, lower);
+    return ReadRegistration(out);
+}
+
+OAuthSettingsResult ReadOAuthSettingsFor(int way, int provider, OAuthSettings *out)
+{
+    memset(out, 0, sizeof *out);
+    out->way = way;
+    CopyText(out->wayText, sizeof out->wayText, way == kWaySmtp ? "" : MailWayName(way));
+    out->provider = provider;
+    CopyText(out->providerName, sizeof out->providerName,
+             provider == kProviderMicrosoft ? "microsoft"
+             : provider == kProviderGoogle  ? "google"
+                                            : "custom");
+    return ReadRegistration(out);
+}
+
 void FormatOAuthSettingsFailure(OAuthSettingsResult result, const OAuthSettings *settings,
                                 char *dest, size_t destSize)
 {
@@ -195,12 +209,12 @@ void FormatOAuthSettingsFailure(OAuthSettingsResult result, const OAuthSettings 
         FormatText(dest, destSize, kTextBadTenant, settings->tenant);
         break;
     case kOAuthSettingsBadAuthorizeUrl:
-        FormatText(dest, destSize, kTextBadUrl, "OAuthAuthorizeURL", settings->authorizeUrl,
-                   "OAuthAuthorizeURL");
+        FormatText(dest, destSize, kTextBadUrl, GetSettingDef(kKeyOAuthAuthorizeUrl)->name,
+                   settings->authorizeUrl, GetSettingDef(kKeyOAuthAuthorizeUrl)->name);
         break;
     case kOAuthSettingsBadTokenUrl:
-        FormatText(dest, destSize, kTextBadUrl, "OAuthTokenURL", settings->tokenUrl,
-                   "OAuthTokenURL");
+        FormatText(dest, destSize, kTextBadUrl, GetSettingDef(kKeyOAuthTokenUrl)->name,
+                   settings->tokenUrl, GetSettingDef(kKeyOAuthTokenUrl)->name);
         break;
     case kOAuthSettingsUnknownApi:
         FormatText(dest, destSize, kTextUnknownApi, settings->wayText);

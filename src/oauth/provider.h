@@ -73,6 +73,11 @@ enum OAuthSettingsResult {
 // FormatOAuthSettingsFailure makes.
 OAuthSettingsResult ReadOAuthSettings(OAuthSettings *out);
 
+// The same for a way (a MailWay) and a provider (kProvider...) chosen elsewhere, such as in
+// the Email Setup window before it saves them: "MailAPI" and "OAuthProvider" are not read,
+// everything else is, with the same defaults and checks.
+OAuthSettingsResult ReadOAuthSettingsFor(int way, int provider, OAuthSettings *out);
+
 // The box text for a failed read (settings as ReadOAuthSettings left them).
 void FormatOAuthSettingsFailure(OAuthSettingsResult result, const OAuthSettings *settings,
                                 char *dest, size_t destSize);

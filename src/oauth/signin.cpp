@@ -26,6 +26,7 @@ static const unsigned short kWinsockVersion = 0x0101;
 static const long kConnectionEvents = PLAT_FD_READ | PLAT_FD_CLOSE;
 
 struct SignInJob {
+    PlatWindow owner;  // the window the sign-in's window and boxes belong to, 0 for none
     OAuthSettings settings;
     char user[kSettingSize];
     PkcePair pkce;
@@ -166,17 +167,17 @@ static intptr_t SignInWindowProc(void *context, PlatWindow window, unsigned mess
 
 // ---- the job ----------------------------------------------------------------------------------
 
-static int Refuse(const char *text)
+static int Refuse(PlatWindow owner, const char *text)
 {
-    ShowErrorBox(0, text);
+    ShowErrorBox(owner, text);
     return 1;
 }
 
-static int RefuseNotStarted(const char *step, int error)
+static int RefuseNotStarted(PlatWindow owner, const char *step, int error)
 {
     char text[400];
     FormatText(text, sizeof text, kTextSignInNotStarted, step, error);
-    return Refuse(text);
+    return Refuse(owner, text);
 }
 
 // The box for a flow that ended without a code.
@@ -185,14 +186,14 @@ static int RefuseOutcome(const SignInJob *job)
     char text[2000];
     switch (job->flow.outcome) {
     case kSignInCancelled:
-        return Refuse(kTextSignInCancelled);
+        return Refuse(job->owner, kTextSignInCancelled);
     case kSignInTimedOut:
-        return Refuse(kTextSignInTimedOut);
+        return Refuse(job->owner, kTextSignInTimedOut);
     case kSignInBrowserFailed:
         FormatText(text, sizeof text, kTextBrowserFailed, (int)job->browserResult);
-        return Refuse(text);
+        return Refuse(job->owner, text);
     case kSignInNoListener:
-        return RefuseNotStarted(kStepListener, job->listenerError);
+        return RefuseNotStarted(job->owner, kStepListener, job->listenerError);
     case kSignInDenied: {
         char reason[sizeof job->flow.redirect.errorDescription + 200];
         const RedirectRequest *r = &job->flow.redirect;
@@ -202,18 +203,18 @@ static int RefuseOutcome(const SignInJob *job)
         else
             FormatText(reason, sizeof reason, kReasonProviderCode, r->error);
         FormatText(text, sizeof text, kTextSignInDenied, reason);
-        return Refuse(text);
+        return Refuse(job->owner, text);
     }
     case kSignInWrongState:
-        return Refuse(kTextSignInWrongState);
+        return Refuse(job->owner, kTextSignInWrongState);
     case kSignInNoCode:
-        return Refuse(kTextSignInNoCode);
+        return Refuse(job->owner, kTextSignInNoCode);
     case kSignInMalformed:
-        return Refuse(kTextSignInMalformed);
+        return Refuse(job->owner, kTextSignInMalformed);
     case kSignInTooLong:
-        return Refuse(kTextSignInTooLong);
+        return Refuse(job->owner, kTextSignInTooLong);
     default:
-        return RefuseNotStarted(kStepWindow, 0);
+        return RefuseNotStarted(job->owner, kStepWindow, 0);
     }
 }
 
@@ -224,7 +225,7 @@ static int FinishSignIn(SignInJob *job)
     char reason[1400];
     if (!MakeCodeExchangeBody(&job->settings, job->flow.redirect.code, job->redirectUri,
                               job->pkce.verifier, job->body, sizeof job->body))
-        return Refuse(kTextSignInTooLong);
+        return Refuse(job->owner, kTextSignInTooLong);
     TokenRequestResult result = PostTokenRequest(job->settings.tokenUrl, job->body,
                                                  &job->response, &job->failure);
     WipeBytes(job->body, sizeof job->body);
@@ -235,7 +236,7 @@ static int FinishSignIn(SignInJob *job)
                    result == kTokenRequestRefused ? kTextExchangeRefused
                                                   : kTextExchangeUnreachable,
                    reason);
-        return Refuse(text);
+        return Refuse(job->owner, text);
     }
     memset(&job->record, 0, sizeof job->record);
     bool taken = TakeTokenResponse(&job->record, &job->settings, job->user, &job->response,
@@ -243,7 +244,7 @@ static int FinishSignIn(SignInJob *job)
     CopyText(job->signedInAs, sizeof job->signedInAs, job->response.signedInAs);
     WipeBytes(&job->response, sizeof job->response);
     if (!taken)
-        return Refuse(kTextNoRefreshToken);
+        return Refuse(job->owner, kTextNoRefreshToken);
     // Under the store's lock: a batch renewing the old sign-in at this moment saves first
     // and is then replaced, never the other way round.
     PlatMutex lock = LockSignInStore();
@@ -255,31 +256,25 @@ static int FinishSignIn(SignInJob *job)
         if (!MakeTokenStorePath(path, sizeof path))
             CopyText(path, sizeof path, "the application data folder");
         FormatText(text, sizeof text, kTextSignInNotSaved, path);
-        return Refuse(text);
+        return Refuse(job->owner, text);
     }
     return 0;
 }
 
-int SignInMailAccount(SignInResult *outcome)
+int SignInMailAccountAs(const OAuthSettings *settings, const char *user, PlatWindow owner,
+                        SignInResult *outcome)
 {
     static SignInJob job;
     memset(&job, 0, sizeof job);
     memset(outcome, 0, sizeof *outcome);
     job.listener = PLAT_INVALID_SOCKET;
-
-    char text[2000];
-    OAuthSettingsResult settings = ReadOAuthSettings(&job.settings);
-    if (settings != kOAuthSettingsOk) {
-        FormatOAuthSettingsFailure(settings, &job.settings, text, sizeof text);
-        return Refuse(text);
-    }
-    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPUser", "", job.user,
-                        sizeof job.user) == 0)
-        return Refuse(kTextNoUser);
+    job.owner = owner;
+    job.settings = *settings;
+    CopyText(job.user, sizeof job.user, user);
 
     unsigned char random[2 * kPkceRandomBytes];
     if (!PlatRandomBytes(random, sizeof random))
-        return RefuseNotStarted(kStepRandom, 0);
+        return RefuseNotStarted(owner, kStepRandom, 0);
     MakePkcePair(random, &job.pkce);
     Base64Encode(random + kPkceRandomBytes, kPkceRandomBytes, true, job.state,
                  sizeof job.state);
@@ -290,25 +285,25 @@ int SignInMailAccount(SignInResult *outcome)
     if (error != 0 || granted != kWinsockVersion) {
         if (error == 0)
             PlatWsaCleanup();
-        return RefuseNotStarted(kStepWinsock, error);
+        return RefuseNotStarted(owner, kStepWinsock, error);
     }
     unsigned short port = 0;
     job.listener = PlatListenLoopback(&port);
     if (job.listener == PLAT_INVALID_SOCKET) {
         error = PlatWsaGetLastError();
         PlatWsaCleanup();
-        return RefuseNotStarted(kStepListener, error);
+        return RefuseNotStarted(owner, kStepListener, error);
     }
     MakeRedirectUri(port, job.redirectUri, sizeof job.redirectUri);
     if (!MakeAuthorizeUrl(&job.settings, job.redirectUri, job.state, job.pkce.challenge,
                           job.user, job.url, sizeof job.url)) {
         PlatCloseSocket(job.listener);
         PlatWsaCleanup();
-        return RefuseNotStarted(kStepAddress, 0);
+        return RefuseNotStarted(owner, kStepAddress, 0);
     }
 
     StartSignInFlow(&job.flow, job.state);
-    PlatDialogBox(kSignInTemplate, 0, SignInWindowProc, &job);
+    PlatDialogBox(kSignInTemplate, owner, SignInWindowProc, &job);
     // A window that could not be made leaves its connections to be closed here.
     for (SignInConnection &c : job.flow.connections)
         if (c.socket != PLAT_INVALID_SOCKET)
@@ -325,6 +320,22 @@ int SignInMailAccount(SignInResult *outcome)
     CopyText(outcome->user, sizeof outcome->user, job.user);
     CopyText(outcome->signedInAs, sizeof outcome->signedInAs, job.signedInAs);
     return exitCode;
+}
+
+int SignInMailAccount(SignInResult *outcome)
+{
+    memset(outcome, 0, sizeof *outcome);
+    static OAuthSettings settings;
+    char text[2000];
+    OAuthSettingsResult read = ReadOAuthSettings(&settings);
+    if (read != kOAuthSettingsOk) {
+        FormatOAuthSettingsFailure(read, &settings, text, sizeof text);
+        return Refuse(0, text);
+    }
+    char user[kSettingSize];
+    if (ReadHostSetting(kKeySmtpUser, user, sizeof user) == 0)
+        return Refuse(0, kTextNoUser);
+    return SignInMailAccountAs(&settings, user, 0, outcome);
 }
 
 int RunEmailSignOut(void)

@@ -3,6 +3,7 @@
 #pragma once
 #include "../base/host_settings.h"
 #include "../platform/plat_types.h"
+#include "provider.h"
 #include "token_response.h"
 
 // The sign-in window: its template, controls, timer and private messages.
@@ -28,6 +29,12 @@ struct SignInResult {
 // job proves the sign-in at once and says so). Returns the exit code: 0 when signed in, 1
 // otherwise (nothing stored then).
 int SignInMailAccount(SignInResult *outcome);
+
+// The same for settings the caller has read (kOAuthSettingsOk) and user, with the sign-in
+// window and every box owned by owner (0: none), which is disabled meanwhile: for a window
+// that signs in before its choices are saved. The tokens are stored for settings' way out.
+int SignInMailAccountAs(const OAuthSettings *settings, const char *user, PlatWindow owner,
+                        SignInResult *outcome);
 
 // "/emailsignout": deletes the stored tokens and says so in a box. Returns 0.
 int RunEmailSignOut(void);

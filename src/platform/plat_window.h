@@ -11,7 +11,9 @@ typedef intptr_t (*PlatDialogProc)(void *context, PlatWindow window, unsigned me
 
 // DialogBoxParamA with the program's template templateId: runs the dialog modally and returns
 // the result given to PlatEndDialog (-1 also when the window cannot be made). Every message of
-// the window reaches proc with context. One dialog at a time.
+// the window from WM_INITDIALOG on reaches proc with context (second is 0 for WM_INITDIALOG).
+// A dialog may run another from inside: each window's messages reach its own proc; an owner
+// given is disabled while the dialog runs.
 intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, void *context);
 
 // DialogBoxParamW: as PlatDialogBox, but the window and its controls are Unicode windows, so

@@ -1,7 +1,8 @@
 // The Email Setup window. The DNS lookups of "Find settings" run on a thread of their own,
 // which shares one block with the window; the window looks at it on a timer, and gives up on
 // it after kFindTimeoutMilliseconds, so that a resolver that does not answer never holds the
-// window. "Sign in" and "Test" are not wired yet: they do nothing.
+// window. "Sign in" and "Test" run the sign-in and the settings check on the window's values,
+// in windows of their own that this one owns (it is disabled until they end).
 #include "email_setup.h"
 
 #include <atomic>
@@ -9,6 +10,11 @@
 #include <new>
 
 #include "../base/text.h"
+#include "../mail/jobs/mail_check.h"
+#include "../mail/jobs/mail_texts.h"
+#include "../mail/jobs/mail_token.h"
+#include "../oauth/oauth_texts.h"
+#include "../oauth/signin.h"
 #include "../platform/plat_dns.h"
 #include "../platform/plat_ui.h"
 #include "../platform/plat_window.h"
@@ -25,8 +31,8 @@ const uintptr_t kFindTimeoutTimer = 2;
 const unsigned kFindPollMilliseconds = 20;
 // The buttons the dialog manager sends for Enter (Save, the default button) and for Esc and
 // the close box (Cancel).
-const int kSaveButton = 1;
-const int kCancelButton = 2;
+const int kSetupSave = 1;
+const int kSetupCancel = 2;
 
 // The lookups of one "Find settings", shared by the window and the thread that makes them;
 // whichever lets go last frees it, so a late answer lands in memory nobody else reads.
@@ -179,12 +185,34 @@ static void ShowFound(SetupWindow *w, const FindProgress *p, bool timedOut)
 
 static void RefuseField(SetupWindow *w, SetupField field, const SetupValues *values)
 {
-    static const int kFieldControls[] = {0, IDC_SETUP_ADDRESS, IDC_SETUP_SERVER, IDC_SETUP_PORT,
-                                         IDC_SETUP_USER};
-    char text[300];
+    static const int kFieldControls[] = {0,              IDC_SETUP_ADDRESS,  IDC_SETUP_SERVER,
+                                         IDC_SETUP_PORT, IDC_SETUP_USER,     IDC_SETUP_SECURITY,
+                                         IDC_SETUP_PASSWORD};
+    char text[600];
     MakeFieldCheckText(field, values, text, sizeof text);
     PlatMessageBox(w->handle, text, kTextSetupCaption, PLAT_MB_OK | PLAT_MB_ICONEXCLAMATION);
     PlatFocusDlgItem(w->handle, kFieldControls[field]);
+}
+
+// The window's values, and for a login to another mail server the password typed, read as
+// UTF-16 so that no character is lost to the ANSI code page (*units of it). False, with the
+// password wiped, when a field check stops them: its box has said why.
+static bool ReadCheckedForm(SetupWindow *w, SetupValues *values, unsigned short *password,
+                            size_t passwordUnits, size_t *units)
+{
+    ReadWindowValues(w->handle, values);
+    int read = 0;
+    if (values->way == kWayServer && values->user[0] != '\0')
+        read = PlatGetDlgItemTextUtf16(w->handle, IDC_SETUP_PASSWORD, password,
+                                       (int)passwordUnits);
+    *units = read > 0 ? (size_t)read : 0;
+    values->passwordGiven = *units > 0 || w->passwordStored;
+    SetupField field = CheckSetupValues(values);
+    if (field == kFieldNone)
+        return true;
+    WipeBytes(password, passwordUnits * sizeof *password);
+    RefuseField(w, field, values);
+    return false;
 }
 
 // Pressed again while it looks, it starts over for the address in the window.
@@ -255,19 +283,11 @@ static void HandleTimer(SetupWindow *w, uintptr_t timer)
 static void HandleSave(SetupWindow *w)
 {
     SetupValues values;
-    ReadWindowValues(w->handle, &values);
-    SetupField field = CheckSetupValues(&values);
-    if (field != kFieldNone) {
-        RefuseField(w, field, &values);
-        return;
-    }
-    // The password is read as UTF-16 so that no character is lost to the ANSI code page.
     unsigned short password[kSetupPasswordUnits + 1];
-    int units = 0;
-    if (values.way == kWayServer && values.user[0] != '\0')
-        units = PlatGetDlgItemTextUtf16(w->handle, IDC_SETUP_PASSWORD, password,
-                                        (int)(sizeof password / sizeof password[0]));
-    SaveResult result = SaveSetupValues(&values, password, units > 0 ? (size_t)units : 0);
+    size_t units = 0;
+    if (!ReadCheckedForm(w, &values, password, sizeof password / sizeof password[0], &units))
+        return;
+    SaveResult result = SaveSetupValues(&values, password, units);
     WipeBytes(password, sizeof password);
     if (result != kSaveDone) {
         PlatMessageBox(w->handle,
@@ -277,6 +297,113 @@ static void HandleSave(SetupWindow *w)
     }
     AbandonFind(w);
     PlatEndDialog(w->handle, 0);
+}
+
+// ---- Sign in and Test ------------------------------------------------------------------------
+
+// One at a time (the window is disabled while either runs); the check's state is large.
+static MailCheck gSetupCheck;
+static OAuthSettings gSignInSettings;
+
+static void ShowBox(SetupWindow *w, const char *text, const char *caption, bool passed)
+{
+    PlatMessageBox(w->handle, text, caption,
+                   PLAT_MB_OK | (passed ? PLAT_MB_ICONINFORMATION : PLAT_MB_ICONEXCLAMATION));
+}
+
+// Lookups still under way would change the values being used: they are given up.
+static void StopFindForAction(SetupWindow *w)
+{
+    if (!w->find)
+        return;
+    AbandonFind(w);
+    PlatSetDlgItemText(w->handle, IDC_SETUP_STATUS, kTextSetupHint);
+}
+
+// Microsoft or Google: the sign-in of the address for the provider's API, with the
+// registration the settings file holds. Nothing is saved but the tokens.
+static void HandleSignIn(SetupWindow *w)
+{
+    SetupValues values;
+    ReadWindowValues(w->handle, &values);
+    if (values.way == kWayServer)
+        return;  // the button is disabled then
+    SetupField field = CheckSetupValues(&values);
+    if (field != kFieldNone) {
+        RefuseField(w, field, &values);
+        return;
+    }
+    StopFindForAction(w);
+    bool microsoft = values.way == kWayMicrosoft;
+    OAuthSettings *settings = &gSignInSettings;
+    OAuthSettingsResult read =
+        ReadOAuthSettingsFor(microsoft ? kWayGraph : kWayGmail,
+                             microsoft ? kProviderMicrosoft : kProviderGoogle, settings);
+    char text[2000];
+    if (read != kOAuthSettingsOk) {
+        if (read == kOAuthSettingsNoClientId)
+            CopyText(text, sizeof text, kTextNoRegistration);
+        else
+            FormatOAuthSettingsFailure(read, settings, text, sizeof text);
+        ShowBox(w, text, kTextSetupCaption, false);
+        return;
+    }
+    SignInResult outcome;
+    SignInMailAccountAs(settings, values.address, w->handle, &outcome);
+    WipeBytes(settings, sizeof *settings);
+    if (!outcome.signedIn)
+        return;  // its box has said why
+    FormatText(text, sizeof text, kTextSignedIn,
+               outcome.signedInAs[0] ? outcome.signedInAs : outcome.user);
+    ShowBox(w, text, kSignInCaption, true);
+}
+
+// Microsoft or Google: the stored sign-in renewed at the provider's token endpoint, which
+// proves the sign-in and the registration. Into check->text; true when it works.
+static bool ProveSignIn(MailCheck *check)
+{
+    MailSettings *s = &check->settings;
+    const char *api = s->way == kWayGraph ? kTextApiGraph : kTextApiGmail;
+    OpenMailLog(&check->log);
+    AccessTokenStatus status = TakeMailAccessToken(s, &check->log, true, &check->token);
+    ForgetMailLogSecrets(&check->log);
+    if (status == kAccessTokenReady)
+        FormatText(check->text, sizeof check->text, kTextSignInWorks, s->user, api);
+    else if (status == kAccessTokenNotSignedIn || status == kAccessTokenOtherWay)
+        FormatText(check->text, sizeof check->text, kTextTestNotSignedIn, s->user, api);
+    else
+        FormatAccessTokenFailure(status, &check->token, &s->oauth, s->user, check->text,
+                                 sizeof check->text);
+    return status == kAccessTokenReady;
+}
+
+// The settings check on the window's values, before anything is saved; its box.
+static void HandleTest(SetupWindow *w)
+{
+    SetupValues values;
+    unsigned short password[kSetupPasswordUnits + 1];
+    size_t units = 0;
+    if (!ReadCheckedForm(w, &values, password, sizeof password / sizeof password[0], &units))
+        return;
+    StopFindForAction(w);
+    MailCheck *check = &gSetupCheck;
+    SettingsResult made = MakeTestSettings(&values, password, units, &check->settings);
+    WipeBytes(password, sizeof password);
+    bool passed = false;
+    if (made != kSettingsReady) {
+        if (made == kSettingsSignInProvider &&
+            check->settings.oauthResult == kOAuthSettingsNoClientId)
+            CopyText(check->text, sizeof check->text, kTextNoRegistration);
+        else
+            MakeSettingsFailureText(made, &check->settings, check->text, sizeof check->text);
+    } else if (values.way == kWayServer) {
+        passed = CheckMailSettings(check, w->handle) == kCheckPassed;
+    } else {
+        passed = ProveSignIn(check);
+    }
+    ForgetMailSettings(&check->settings);
+    WipeBytes(&check->token, sizeof check->token);
+    ShowBox(w, check->text, kCheckCaption, passed);
 }
 
 static void HandleInitDialog(SetupWindow *w, PlatWindow window)
@@ -327,12 +454,15 @@ static intptr_t EmailSetupDlgProc(void *context, PlatWindow window, unsigned mes
             HandleFind(w);
             return 1;
         case IDC_SETUP_SIGN_IN:
+            HandleSignIn(w);
+            return 1;
         case IDC_SETUP_TEST:
-            return 1;  // not wired yet
-        case kSaveButton:
+            HandleTest(w);
+            return 1;
+        case kSetupSave:
             HandleSave(w);
             return 1;
-        case kCancelButton:
+        case kSetupCancel:
             AbandonFind(w);
             PlatEndDialog(window, 1);
             return 1;

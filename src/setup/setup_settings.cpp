@@ -8,17 +8,8 @@
 
 #include "../base/text.h"
 #include "../mail/settings/settings_texts.h"
-#include "../platform/plat_profile.h"
 #include "../platform/plat_security.h"
 #include "setup_texts.h"
-
-// What a read gives for a key that is absent: no value holds this byte.
-static const char kAbsent[] = "\x7f";
-
-static void ReadEmailKey(const char *key, char *dest, size_t destSize)
-{
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, key, "", dest, destSize);
-}
 
 static bool SameNoCase(const char *a, const char *b)
 {
@@ -34,11 +25,11 @@ void ReadSetupValues(SetupValues *values)
 {
     memset(values, 0, sizeof *values);
     char api[kSettingSize], security[kSettingSize];
-    ReadEmailKey("MailAPI", api, sizeof api);
-    ReadEmailKey("SMTPServer", values->server, sizeof values->server);
-    ReadEmailKey("SMTPPort", values->port, sizeof values->port);
-    ReadEmailKey("SMTPSecurity", security, sizeof security);
-    ReadEmailKey("SMTPUser", values->user, sizeof values->user);
+    ReadHostSetting(kKeyMailApi, api, sizeof api);
+    ReadHostSetting(kKeySmtpServer, values->server, sizeof values->server);
+    ReadHostSetting(kKeySmtpPort, values->port, sizeof values->port);
+    ReadHostSetting(kKeySmtpSecurity, security, sizeof security);
+    ReadHostSetting(kKeySmtpUser, values->user, sizeof values->user);
     values->security = SameNoCase(security, "starttls") ? kSecurityStartTls
                        : SameNoCase(security, "tls")    ? kSecurityTls
                                                         : kSecurityNone;
@@ -95,6 +86,10 @@ SetupField CheckSetupValues(const SetupValues *values)
         return kFieldPort;
     if (TooLong(values->user))
         return kFieldUser;
+    if (values->user[0] != '\0' && values->security == kSecurityNone)
+        return kFieldSecurity;
+    if (values->user[0] != '\0' && !values->passwordGiven)
+        return kFieldPassword;
     return kFieldNone;
 }
 
@@ -106,7 +101,8 @@ void MakeFieldCheckText(SetupField field, const SetupValues *values, char *text,
     const char *label = field == kFieldAddress  ? "E-mail address"
                         : field == kFieldServer ? "Server"
                                                 : "User name";
-    if (field != kFieldPort && TooLong(value)) {
+    bool named = field == kFieldAddress || field == kFieldServer || field == kFieldUser;
+    if (named && TooLong(value)) {
         FormatText(text, textSize, kTextCheckTooLong, label, (unsigned)kSettingMax);
         return;
     }
@@ -120,50 +116,106 @@ void MakeFieldCheckText(SetupField field, const SetupValues *values, char *text,
     case kFieldPort:
         CopyText(text, textSize, kTextCheckPort);
         break;
+    case kFieldSecurity:
+        CopyText(text, textSize, kTextCheckSecurity);
+        break;
+    case kFieldPassword:
+        FormatText(text, textSize, kTextCheckPassword, values->user);
+        break;
     default:
         CopyText(text, textSize, "");
         break;
     }
 }
 
-// Sets key to value unless it holds that value already. False when the write failed.
-static bool SetEmailKey(const char *key, const char *value)
+static const char *SecurityWord(MailSecurity security)
 {
-    char now[kSettingSize];
-    PlatReadProfileString(kSectionEmail, key, kAbsent, now, (int)sizeof now, kHostSettingsRead);
-    if (strcmp(now, value) == 0)
-        return true;
-    return PlatWriteProfileString(kSectionEmail, key, value, kHostSettingsWrite) != 0;
+    return security == kSecurityStartTls ? "starttls" : security == kSecurityTls ? "tls" : "none";
 }
 
-// Empties key when it holds something; an absent key stays absent.
-static bool EmptyEmailKey(const char *key)
+// UTF-16 units as the credential store keeps them: little-endian bytes. False when too long.
+static bool PutPasswordBlob(const unsigned short *password, size_t units, unsigned char *blob,
+                            size_t blobSize)
 {
-    char now[kSettingSize];
-    PlatReadProfileString(kSectionEmail, key, kAbsent, now, (int)sizeof now, kHostSettingsRead);
-    if (now[0] == '\0' || strcmp(now, kAbsent) == 0)
-        return true;
-    return PlatWriteProfileString(kSectionEmail, key, "", kHostSettingsWrite) != 0;
-}
-
-static bool RemoveEmailKey(const char *key)
-{
-    char now[kSettingSize];
-    PlatReadProfileString(kSectionEmail, key, kAbsent, now, (int)sizeof now, kHostSettingsRead);
-    if (strcmp(now, kAbsent) == 0)
-        return true;
-    return PlatDeleteProfileKey(kSectionEmail, key, kHostSettingsWrite) != 0;
-}
-
-static bool StorePassword(const char *user, const unsigned short *password, size_t units)
-{
-    unsigned char blob[kCredentialBlobMax];
-    if (units > sizeof blob / 2)
+    if (units > blobSize / 2)
         return false;
     for (size_t i = 0; i < units; i++) {
         blob[2 * i] = (unsigned char)(password[i] & 0xFF);
         blob[2 * i + 1] = (unsigned char)(password[i] >> 8);
     }
+    return true;
+}
+
+SettingsResult MakeTestSettings(const SetupValues *values, const unsigned short *password,
+                                size_t units, MailSettings *settings)
+{
+    memset(settings, 0, sizeof *settings);
+    if (values->way != kWayServer) {
+        bool microsoft = values->way == kWayMicrosoft;
+        settings->way = microsoft ? kWayGraph : kWayGmail;
+        settings->auth = kAuthXoauth2;
+        CopyText(settings->user, sizeof settings->user, values->address);
+        settings->oauthResult =
+            ReadOAuthSettingsFor(settings->way, microsoft ? kProviderMicrosoft : kProviderGoogle,
+                                 &settings->oauth);
+        if (!ReadApiEndpoint(settings))
+            return kSettingsBadApiUrl;
+        return settings->oauthResult == kOAuthSettingsOk ? kSettingsReady
+                                                         : kSettingsSignInProvider;
+    }
+    settings->way = kWaySmtp;
+    CopyText(settings->server, sizeof settings->server, values->server);
+    settings->port = (unsigned short)ParsePort(values->port);
+    settings->security = values->security;
+    CopyText(settings->securityText, sizeof settings->securityText,
+             SecurityWord(values->security));
+    CopyText(settings->user, sizeof settings->user, values->user);
+    settings->auth = kAuthPassword;
+    if (settings->user[0] == '\0')
+        return kSettingsReady;
+    if (units == 0)
+        return ReadStoredPassword(settings) ? kSettingsReady : kSettingsNoCredential;
+    unsigned char blob[kCredentialBlobMax];
+    size_t length = (size_t)-1;
+    if (PutPasswordBlob(password, units, blob, sizeof blob))
+        length = Utf16LeToUtf8(blob, units * 2, settings->password, sizeof settings->password);
+    WipeBytes(blob, sizeof blob);
+    return length != (size_t)-1 ? kSettingsReady : kSettingsNoCredential;
+}
+
+// Sets key to value unless it holds that value already. False when the write failed. A
+// value read at full length may have been cut, so it is written again.
+static bool SetEmailKey(SettingKey key, const char *value)
+{
+    char now[kSettingSize];
+    int n = ReadHostSettingIfPresent(key, now, sizeof now);
+    if (n >= 0 && n < (int)kSettingMax && strcmp(now, value) == 0)
+        return true;
+    return PutHostSetting(key, value);
+}
+
+// Empties key when it holds something; an absent key stays absent.
+static bool EmptyEmailKey(SettingKey key)
+{
+    char now[kSettingSize];
+    if (ReadHostSettingIfPresent(key, now, sizeof now) <= 0)
+        return true;
+    return PutHostSetting(key, "");
+}
+
+static bool RemoveEmailKey(SettingKey key)
+{
+    char now[kSettingSize];
+    if (ReadHostSettingIfPresent(key, now, sizeof now) < 0)
+        return true;
+    return PutHostSetting(key, nullptr);
+}
+
+static bool StorePassword(const char *user, const unsigned short *password, size_t units)
+{
+    unsigned char blob[kCredentialBlobMax];
+    if (!PutPasswordBlob(password, units, blob, sizeof blob))
+        return false;
     int stored = PlatWriteGenericCredential(kCredentialTarget, user, blob, units * 2);
     WipeBytes(blob, sizeof blob);
     return stored != 0;
@@ -175,22 +227,20 @@ SaveResult SaveSetupValues(const SetupValues *values, const unsigned short *pass
     bool written = true;
     if (values->way != kWayServer) {
         bool microsoft = values->way == kWayMicrosoft;
-        written = SetEmailKey("MailAPI", microsoft ? "graph" : "gmail") &&
-                  SetEmailKey("OAuthProvider", microsoft ? "microsoft" : "google") &&
-                  SetEmailKey("SMTPUser", values->address);
+        written = SetEmailKey(kKeyMailApi, microsoft ? "graph" : "gmail") &&
+                  SetEmailKey(kKeyOAuthProvider, microsoft ? "microsoft" : "google") &&
+                  SetEmailKey(kKeySmtpUser, values->address);
         return written ? kSaveDone : kSaveSettingsRefused;
     }
     if (values->user[0] != '\0' && units > 0 && !StorePassword(values->user, password, units))
         return kSaveCredentialRefused;
     char port[8];
     FormatText(port, sizeof port, "%u", ParsePort(values->port));
-    const char *security = values->security == kSecurityStartTls ? "starttls"
-                           : values->security == kSecurityTls    ? "tls"
-                                                                 : "none";
-    written = SetEmailKey("SMTPServer", values->server) && SetEmailKey("SMTPPort", port) &&
-              SetEmailKey("SMTPSecurity", security) &&
-              (values->user[0] != '\0' ? SetEmailKey("SMTPUser", values->user)
-                                       : EmptyEmailKey("SMTPUser")) &&
-              RemoveEmailKey("SMTPAuth") && EmptyEmailKey("MailAPI");
+    const char *security = SecurityWord(values->security);
+    written = SetEmailKey(kKeySmtpServer, values->server) && SetEmailKey(kKeySmtpPort, port) &&
+              SetEmailKey(kKeySmtpSecurity, security) &&
+              (values->user[0] != '\0' ? SetEmailKey(kKeySmtpUser, values->user)
+                                       : EmptyEmailKey(kKeySmtpUser)) &&
+              RemoveEmailKey(kKeySmtpAuth) && EmptyEmailKey(kKeyMailApi);
     return written ? kSaveDone : kSaveSettingsRefused;
 }

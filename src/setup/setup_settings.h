@@ -19,6 +19,7 @@ struct SetupValues {
     char port[kSetupFieldSize];     // as typed
     MailSecurity security;
     char user[kSetupFieldSize];     // the login's user name; "" for none
+    bool passwordGiven;             // a password typed in the window, or one stored
 };
 
 // The window's fields, each named as its label reads.
@@ -28,6 +29,8 @@ enum SetupField {
     kFieldServer,
     kFieldPort,
     kFieldUser,
+    kFieldSecurity,
+    kFieldPassword,
 };
 
 // The current settings: "MailAPI" graph or gmail picks that provider (the address from
@@ -40,9 +43,20 @@ void ReadSetupValues(SetupValues *values);
 bool IsPasswordStored(void);
 
 // The first field that stops a save, kFieldNone when none does. The box that says why is
-// MakeFieldCheckText's. Fields that do not apply to the way are not looked at.
+// MakeFieldCheckText's. Fields that do not apply to the way are not looked at. A login is
+// refused without TLS (a password is never sent unencrypted) and without a password, as
+// "/email" would refuse both later.
 SetupField CheckSetupValues(const SetupValues *values);
 void MakeFieldCheckText(SetupField field, const SetupValues *values, char *text, size_t textSize);
+
+// The mail settings Test checks values with, before anything is saved. Another mail server as
+// Save would write it: a password login when there is a user name, with password (units UTF-16
+// units, not terminated) when one was typed, else the stored one. Microsoft or Google: their
+// API ("MailAPIURL" or its endpoint), the address as the account, the sign-in with the
+// registration of the settings file for the window's provider. kSettingsReady, or what is
+// wrong (MakeSettingsFailureText words it). The caller forgets them (ForgetMailSettings).
+SettingsResult MakeTestSettings(const SetupValues *values, const unsigned short *password,
+                                size_t units, MailSettings *settings);
 
 enum SaveResult {
     kSaveDone = 0,

@@ -1,5 +1,5 @@
-// What the Email Setup window says: its status line, the boxes of its field checks and of a
-// save that failed, and the note about a stored password.
+// What the Email Setup window says: its status line, the boxes of its field checks, of Sign in
+// and Test, and of a save that failed, and the note about a stored password.
 #pragma once
 
 const char kTextSetupCaption[] = "Email Setup";
@@ -41,8 +41,33 @@ const char kTextCheckAddress[] =
 const char kTextCheckServer[] = "Please enter the name of your mail server in Server.";
 const char kTextCheckPort[] = "Please enter a number from 1 to 65535 in Port.";
 const char kTextCheckTooLong[] = "%s is too long: at most %u characters.";
+const char kTextCheckSecurity[] =
+    "A password is never sent unencrypted. Please choose STARTTLS or SSL/TLS in Security, or "
+    "leave User name empty for a server that takes mail without a login.";
+// The user name.
+const char kTextCheckPassword[] = "Please enter the password for %s in Password.";
 
 const char kTextSaveCredential[] =
     "The password could not be stored in the Windows Credential Manager. Nothing was saved.";
 const char kTextSaveSettings[] =
     "The settings could not be written to Tillwick.ini in the Windows folder.";
+
+// Sign in and Test for Microsoft or Google.
+const char kTextNoRegistration[] =
+    "This installation has no sign-in registration: OAuthClientId in section [Email Setup] of "
+    "Tillwick.ini is empty.\n\nPlease ask whoever installed Tillwick Orvenda to set it to the "
+    "client ID of the application your organisation registered, or choose Another mail "
+    "server.";
+// Whom the provider signed in.
+const char kTextSignedIn[] =
+    "You are signed in as %s.\n\nPress Test to try the sign-in, and Save to send your mail "
+    "this way.";
+// The address, then the API.
+const char kTextSignInWorks[] =
+    "The sign-in of %s works: the provider renewed its access token for %s.\n\nPress Save to "
+    "send your mail this way.";
+const char kTextTestNotSignedIn[] =
+    "Tillwick Orvenda is not signed in as %s to send through %s yet.\n\nPlease press Sign in "
+    "first.";
+const char kTextApiGraph[] = "Microsoft Graph";
+const char kTextApiGmail[] = "the Gmail API";

@@ -1,8 +1,9 @@
 """The Email Setup window ("/emailsetup") under Wine, driven by control ids: "Find settings"
 for a consumer domain and Cancel writing nothing; another mail server filled in, refused
-while its port is wrong, saved with every other line of the file kept, and a message then
-delivered with the saved password; and "Find settings" through the system's DNS, answering
-at once or not at all (a DNS server of the test's own in a network namespace)."""
+while its port is wrong, tested, saved with every other line of the file kept, and a message
+then delivered with the saved password; Sign in with Microsoft against the mock identity
+server, then Test and Save; and "Find settings" through the system's DNS, answering at once
+or not at all (a DNS server of the test's own in a network namespace)."""
 import json
 import socket
 import struct
@@ -16,6 +17,7 @@ import pytest
 import conftest
 import netns_support
 from mail_support import message
+from oauth_support import AppDataWatch, IdentityServer, StandInBrowser
 from tls_support import SERVER_NAME, Credentials, SecureSmtpd, mail_alone
 
 CAPTION = "Email Setup"
@@ -117,16 +119,23 @@ def test_another_server_saved_then_a_message_goes_with_the_saved_password(tw, tr
         "text=%d:%s" % (SERVER, SERVER_NAME), "text=%d:0" % PORT, "select=%d:0" % SECURITY,
         "text=%d:%s" % (USER, LOGIN), "textw=%d:%s" % (PASSWORD, SECRET.encode("utf-16-le").hex()),
         "click=%d" % SAVE, "waitbox=5000", "nobox=5000",
-        "text=%d:%d" % (PORT, server.port), "click=%d" % SAVE, "gone=5000")
+        "text=%d:%d" % (PORT, server.port), "click=%d" % TEST, "waitbox=20000", "nobox=5000",
+        "click=%d" % SAVE, "gone=5000")
     result = running.wait()
-    opened, box, _, gone = reports
+    opened, box, _, tested, _, gone = reports
 
     c = controls(opened)  # MailAPI=graph: Microsoft, the address from SMTPUser
     assert [c[i]["checked"] for i in (MICROSOFT, GOOGLE, OTHER)] == [True, False, False]
     assert c[ADDRESS]["text"] == LOGIN and not c[SERVER]["enabled"]
     # The wrong port: a box that names the field, and the window stays open.
     assert box["found"] and box["text"] == "Please enter a number from 1 to 65535 in Port."
-    assert [b["caption"] for b in result.boxes] == [CAPTION]
+    # Test, before anything is saved: the check of the window's values with the password
+    # typed (none is stored yet), in its own window owned by this one, and its box.
+    assert tested["found"] and tested["text"] == (
+        "Connected to localhost port %d; TLS 1.2, certificate for localhost trusted; logged in "
+        "as %s with PLAIN." % (server.port, LOGIN)), tested
+    assert [b["caption"] for b in result.boxes] == [CAPTION, "Email Setup Check"]
+    assert result.boxes[1]["icon"] == "information" and result.boxes[1]["owner"] != 0
     assert gone["found"], reports
     assert result.rc == 0, result
 
@@ -143,8 +152,61 @@ def test_another_server_saved_then_a_message_goes_with_the_saved_password(tw, tr
     sent = mail.run()
     assert sent.rc == 0 and sent.boxes == [], sent
     assert [(x["login"], x["password"], x["ok"]) for x in server.logins] == [
-        (LOGIN.encode(), SECRET.encode("utf-8"), True)]
+        (LOGIN.encode(), SECRET.encode("utf-8"), True)] * 2  # the Test's, the message's
     assert len(server.messages) == 1 and mail.queued() == []
+
+
+@pytest.fixture
+def idp(tw, trusted):
+    server = IdentityServer(trusted)
+    tw.on_cleanup(server.stop)
+    return server
+
+
+@pytest.fixture
+def browser(tw, trusted, wine_session):
+    """The stand-in browser as the prefix's browser for this test, following the sign-in."""
+    stand_in = StandInBrowser(wine_session.workdir / "setup-browser")
+    stand_in.use(tw, trusted, "follow")
+    return stand_in
+
+
+def test_sign_in_with_microsoft_then_test_and_save(tw, idp, browser):
+    """Sign in for the address in the window, for Graph, with the registration of the file;
+    nothing saved but the tokens; Test renews them for Graph; Save writes the way."""
+    AppDataWatch(tw)  # what the sign-in stores is removed afterwards
+    idp.id_token_email = LOGIN
+    tw.ini_write_raw(tw.ini_raw() + "[Email Setup]\r\nOAuthClientId=%s\r\n"
+                     "OAuthAuthorizeURL=%s\r\nOAuthTokenURL=%s\r\nSMTPServer=old.acme.test\r\n"
+                     % (idp.client_id, idp.authorize_url, idp.token_url))
+    before = tw.ini_raw()
+    running = start(tw)
+    signed_in, _, tested, _, gone = form(
+        tw, "click=%d" % MICROSOFT, "text=%d:%s" % (ADDRESS, LOGIN), "click=%d" % SIGN_IN,
+        "waitbox=45000", "nobox=5000", "click=%d" % TEST, "waitbox=20000", "nobox=5000",
+        "click=%d" % SAVE, "gone=5000")
+    result = running.wait()
+    assert signed_in["found"] and signed_in["text"] == (
+        "You are signed in as %s.\n\nPress Test to try the sign-in, and Save to send your mail "
+        "this way." % LOGIN), (signed_in, idp.problems)
+    assert tested["found"] and tested["text"] == (
+        "The sign-in of %s works: the provider renewed its access token for Microsoft Graph."
+        "\n\nPress Save to send your mail this way." % LOGIN), tested
+    assert [(b["caption"], b["owner"] != 0) for b in result.boxes] == [
+        ("Sign In", True), ("Email Setup Check", True)], result
+    assert gone["found"] and result.rc == 0, result
+
+    # Signed in for the address with Graph's scope; renewed with it.
+    assert idp.problems == []
+    [authorization] = idp.authorizations
+    assert authorization["login_hint"] == LOGIN
+    assert authorization["scope"] == "https://graph.microsoft.com/Mail.Send offline_access openid email"
+    assert [(g["grant_type"], g["status"]) for g in idp.grants] == [
+        ("authorization_code", 200), ("refresh_token", 200)]
+    assert idp.grants[1]["scope"] == "https://graph.microsoft.com/Mail.Send offline_access"
+    # Only Save wrote: the way, the provider and the address, after the lines there were.
+    assert tw.ini_raw() == before + ("MailAPI=graph\r\nOAuthProvider=microsoft\r\n"
+                                     "SMTPUser=%s\r\n" % LOGIN)
 
 
 # ------------------------------------------------- Find settings through the system's DNS

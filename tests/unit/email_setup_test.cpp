@@ -1,14 +1,18 @@
 // The Email Setup window's decisions against the recording fake: an address to the settings
 // found (the domain table, then the MX and SRV answers), the current settings read, the field
-// checks, and what a save writes for each way out with every other key kept.
+// checks, what a save writes for each way out with every other key kept, Sign in without a
+// registration, and the settings Test checks.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "fake/fake.h"
+#include "fake/fake_net.h"
 #include "fake/fake_setup.h"
 #include "fake/fake_tls.h"
+#include "res/resource.h"
+#include "setup/email_setup.h"
 #include "setup/find_settings.h"
 #include "setup/setup_settings.h"
 
@@ -216,6 +220,8 @@ TEST(EmailSetup, FieldChecksNameTheFieldThatStopsASave)
         const char *address, *server, *port, *user;
         SetupField field;
         const char *text;
+        MailSecurity security = kSecurityTls;
+        bool password = true;  // typed or stored
     } rows[] = {
         {kWayMicrosoft, "a@acme.test", "", "", "", kFieldNone, ""},  // the server's fields unread
         {kWayGoogle, "", "", "", "", kFieldAddress,
@@ -233,6 +239,14 @@ TEST(EmailSetup, FieldChecksNameTheFieldThatStopsASave)
         {kWayServer, "a@b", "s", "5 87", "", kFieldPort, nullptr},
         {kWayServer, "a@b", "s", "1", "", kFieldNone, nullptr},
         {kWayServer, "a@b", "s", "065535", "u", kFieldNone, nullptr},
+        // A login needs TLS and a password; without a login neither.
+        {kWayServer, "a@b", "s", "25", "u", kFieldSecurity,
+         "A password is never sent unencrypted. Please choose STARTTLS or SSL/TLS in Security, "
+         "or leave User name empty for a server that takes mail without a login.",
+         kSecurityNone, true},
+        {kWayServer, "a@b", "s", "587", "ann", kFieldPassword,
+         "Please enter the password for ann in Password.", kSecurityStartTls, false},
+        {kWayServer, "a@b", "s", "25", "", kFieldNone, nullptr, kSecurityNone, false},
     };
     for (const Row &row : rows) {
         SetupValues v = {};
@@ -241,6 +255,8 @@ TEST(EmailSetup, FieldChecksNameTheFieldThatStopsASave)
         snprintf(v.server, sizeof v.server, "%s", row.server);
         snprintf(v.port, sizeof v.port, "%s", row.port);
         snprintf(v.user, sizeof v.user, "%s", row.user);
+        v.security = row.security;
+        v.passwordGiven = row.password;
         EXPECT_EQ(CheckSetupValues(&v), row.field) << row.address << " " << row.port;
         char text[300];
         MakeFieldCheckText(row.field, &v, text, sizeof text);
@@ -316,6 +332,7 @@ TEST(EmailSetup, SaveWritesTheKeysOfTheWayAndKeepsEveryOtherKey)
         snprintf(v.port, sizeof v.port, "%s", row.port);
         snprintf(v.user, sizeof v.user, "%s", row.user);
         v.security = row.security;
+        v.passwordGiven = true;
         ASSERT_EQ(CheckSetupValues(&v), kFieldNone) << row.name;
         EXPECT_EQ(SaveSetupValues(&v, kPassword.data(), row.password ? kPassword.size() : 0),
                   kSaveDone)
@@ -357,4 +374,91 @@ TEST(EmailSetup, SaveWritesTheKeysOfTheWayAndKeepsEveryOtherKey)
     snprintf(v.user, sizeof v.user, "a@b");
     EXPECT_EQ(SaveSetupValues(&v, kPassword.data(), kPassword.size()), kSaveCredentialRefused);
     EXPECT_TRUE(gFake.profileWrites.empty());
+}
+
+TEST(EmailSetup, SignInWithoutARegistrationSaysSoAndTheWindowStays)
+{
+    FakeReset();
+    FakeSetSetting("Email Setup", "MailAPI", "graph");
+    FakeSetSetting("Email Setup", "SMTPUser", "ann@acme.test");
+    gFakeDialog.cancelCommand = 2;
+    bool endedBySignIn = true;
+    gFakeDialog.scripts.push_back([&] {
+        gFakeSetup.texts[IDC_SETUP_ADDRESS] = "ann@acme.test";
+        FakeDeliver(PLAT_WM_COMMAND, IDC_SETUP_SIGN_IN, 0);
+        endedBySignIn = gFakeDialog.ended;
+    });
+    EXPECT_EQ(RunEmailSetup(), 1);  // closed by the user's Cancel afterwards
+    EXPECT_FALSE(endedBySignIn);
+    ASSERT_EQ(gFake.messageBoxes.size(), 1u);
+    EXPECT_EQ(gFake.messageBoxes[0].owner, (PlatWindow)0x5E01);
+    EXPECT_EQ(gFake.messageBoxes[0].text.rfind("This installation has no sign-in registration", 0),
+              0u);
+    EXPECT_EQ(gFakeDialog.shown, 1);  // no sign-in window
+    EXPECT_TRUE(gFake.profileWrites.empty());
+}
+
+// What Test checks: the window's values, not the file's (but for the sign-in's registration).
+TEST(EmailSetup, TestChecksTheValuesInTheWindow)
+{
+    const std::vector<unsigned short> kTyped = {'p', 0xE4, 0x20AC};
+    struct Row {
+        const char *name;
+        SetupWay way;
+        const char *user;
+        bool typed;
+        SettingsResult result;
+        MailWay mailWay;
+        std::string server, userOut, password, apiUrl, tokenUrl;
+        unsigned short port;
+        MailAuth auth;
+    } rows[] = {
+        {"another server, the password typed", kWayServer, "ann", true, kSettingsReady, kWaySmtp,
+         "smtp.acme.test", "ann", "p\xC3\xA4\xE2\x82\xAC", "", "", 465, kAuthPassword},
+        {"another server, the stored password", kWayServer, "ann", false, kSettingsReady, kWaySmtp,
+         "smtp.acme.test", "ann", "stored", "", "", 465, kAuthPassword},
+        {"no login", kWayServer, "", true, kSettingsReady, kWaySmtp, "smtp.acme.test", "", "", "",
+         "", 465, kAuthPassword},
+        {"microsoft: graph with the file's registration", kWayMicrosoft, "", false,
+         kSettingsReady, kWayGraph, "", "ann@acme.test", "",
+         "https://graph.microsoft.com/v1.0/me/sendMail", "https://idp.acme.test/token", 0,
+         kAuthXoauth2},
+    };
+    for (const Row &row : rows) {
+        FakeReset();
+        // The file says otherwise: google, another server, another user.
+        for (auto &kv : std::vector<std::pair<std::string, std::string>>{
+                 {"MailAPI", "gmail"}, {"OAuthProvider", "google"}, {"SMTPServer", "old.test"},
+                 {"SMTPUser", "old@acme.test"}, {"OAuthClientId", "00000000-1111"},
+                 {"OAuthTokenURL", "https://idp.acme.test/token"}})
+            FakeSetSetting("Email Setup", kv.first, kv.second);
+        gFakeTls.credentialExists = true;
+        gFakeTls.credentialBlob = FakeUtf16("stored");
+        SetupValues v = {};
+        v.way = row.way;
+        snprintf(v.address, sizeof v.address, "ann@acme.test");
+        snprintf(v.server, sizeof v.server, "smtp.acme.test");
+        snprintf(v.port, sizeof v.port, "0465");
+        snprintf(v.user, sizeof v.user, "%s", row.user);
+        v.security = kSecurityTls;
+        MailSettings s;
+        EXPECT_EQ(MakeTestSettings(&v, kTyped.data(), row.typed ? kTyped.size() : 0, &s),
+                  row.result)
+            << row.name;
+        EXPECT_EQ(s.way, row.mailWay) << row.name;
+        EXPECT_EQ(s.server, row.server) << row.name;
+        EXPECT_EQ(s.user, row.userOut) << row.name;
+        EXPECT_EQ(s.password, row.password) << row.name;
+        EXPECT_EQ(s.auth, row.auth) << row.name;
+        EXPECT_EQ(s.apiUrl, row.apiUrl) << row.name;
+        EXPECT_EQ(s.oauth.tokenUrl, row.tokenUrl) << row.name;
+        if (row.way == kWayServer) {
+            EXPECT_EQ(s.port, row.port) << row.name;
+            EXPECT_EQ(s.security, kSecurityTls) << row.name;
+        } else {
+            EXPECT_EQ(s.oauth.provider, kProviderMicrosoft) << row.name;
+            EXPECT_STREQ(s.oauth.clientId, "00000000-1111") << row.name;
+        }
+        EXPECT_TRUE(gFake.profileWrites.empty()) << row.name;
+    }
 }

@@ -35,6 +35,13 @@ MailCheckResult CheckMailSetup(MailCheck *check, bool signIn)
         MakeSettingsFailureText(settings, s, check->text, sizeof check->text);
         return kCheckSettingsRefused;
     }
+    return CheckMailSettings(check, 0);
+}
+
+MailCheckResult CheckMailSettings(MailCheck *check, PlatWindow owner)
+{
+    check->text[0] = '\0';
+    MailSettings *s = &check->settings;
     unsigned short granted = 0;
     if (PlatWsaStartup(kWinsockVersion, &granted) != 0) {
         CopyText(check->text, sizeof check->text, kTextWinsockStart);
@@ -53,6 +60,7 @@ MailCheckResult CheckMailSetup(MailCheck *check, bool signIn)
         MailLogMessageStarts(&check->log, s, "(settings check)");
         PrepareSendingWindow(&check->window, s, &check->message, &check->log);
         check->window.check = true;
+        check->window.owner = owner;
         ShowSendingWindow(&check->window);
         const MailOutcome *outcome = &check->window.outcome;
         if (outcome->fate == kFateNoWindow)

@@ -39,6 +39,11 @@ struct MailCheck {
 // into check->text. What became of it stays in check->window.outcome.
 MailCheckResult CheckMailSetup(MailCheck *check, bool signIn = false);
 
+// The same check with check->settings as the caller filled them in (ready, as ReadSmtpSettings
+// would leave them: the Email Setup window's values before they are saved), its window owned
+// by owner (0: none).
+MailCheckResult CheckMailSettings(MailCheck *check, PlatWindow owner);
+
 // "/emailcheck": the check and its one box. Returns the exit code: 0 when it passed, 1
 // otherwise.
 int RunEmailCheck(void);

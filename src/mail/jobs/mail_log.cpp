@@ -55,8 +55,7 @@ void OpenMailLog(MailLog *log)
     log->secretCount = 0;
     log->delivered = log->kept = log->invalid = 0;
     char value[kSettingSize];
-    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "MailLog", "", value, sizeof value) ==
-        0)
+    if (ReadHostSetting(kKeyMailLog, value, sizeof value) == 0)
         return;
     if (IsShareOrDevicePath(value))
         return;  // off, as though the key were absent

@@ -858,6 +858,7 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
     w->message = message;
     w->log = log;
     w->renewOnRefusedToken = w->check = false;
+    w->owner = 0;
     ClearMailOutcome(&w->outcome);
     w->arrivalEarly = false;
     w->arrivalCommands = 0;
@@ -875,7 +876,7 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
 
 void ShowSendingWindow(SendingWindow *w)
 {
-    PlatDialogBox(w->check ? kCheckingWindowTemplate : kSendingWindowTemplate, 0,
+    PlatDialogBox(w->check ? kCheckingWindowTemplate : kSendingWindowTemplate, w->owner,
                   SendingWindowProc, w);
     // A window that could not be made sent nothing: the rest waits for a later run.
     if (w->handle == 0)

@@ -55,6 +55,9 @@ struct SendingWindow {
     // A settings check ("/emailcheck"): no message file, no boxes (the check words the
     // outcome in its one box after the window), a refusal ends the window, no pause.
     bool check;
+    // Set after PrepareSendingWindow by a job run from another window: that window owns this
+    // one (and is disabled while it runs). 0 for none.
+    PlatWindow owner;
 
     // What became of the message, for the batch and the check once the window has ended.
     MailOutcome outcome;

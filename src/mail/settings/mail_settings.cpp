@@ -99,8 +99,7 @@ static int ParseSecurity(const char *value)
     return -1;
 }
 
-// The password of the login from the credential store. True when there is one.
-static bool ReadPassword(MailSettings *settings)
+bool ReadStoredPassword(MailSettings *settings)
 {
     unsigned char blob[kCredentialBlobMax];
     size_t blobLength = 0;
@@ -112,6 +111,15 @@ static bool ReadPassword(MailSettings *settings)
     return length != (size_t)-1 && length > 0;
 }
 
+bool ReadApiEndpoint(MailSettings *settings)
+{
+    ReadHostSetting(kKeyMailApiUrl, settings->apiUrl, sizeof settings->apiUrl);
+    if (settings->apiUrl[0] == '\0')
+        CopyText(settings->apiUrl, sizeof settings->apiUrl,
+                 settings->way == kWayGraph ? kGraphSendUrl : kGmailSendUrl);
+    return IsHttpsUrl(settings->apiUrl);
+}
+
 // The settings of an API: the way first (a value it does not know is named before anything
 // else), its endpoint, the account, then the provider.
 static SettingsResult ReadApiSettings(MailSettings *settings)
@@ -121,15 +129,9 @@ static SettingsResult ReadApiSettings(MailSettings *settings)
     if (settings->oauthResult == kOAuthSettingsUnknownApi)
         return kSettingsUnknownApi;
     settings->way = (MailWay)settings->oauth.way;
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, "MailAPIURL", "", settings->apiUrl,
-                    sizeof settings->apiUrl);
-    if (settings->apiUrl[0] == '\0')
-        CopyText(settings->apiUrl, sizeof settings->apiUrl,
-                 settings->way == kWayGraph ? kGraphSendUrl : kGmailSendUrl);
-    else if (!IsHttpsUrl(settings->apiUrl))
+    if (!ReadApiEndpoint(settings))
         return kSettingsBadApiUrl;
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPUser", "", settings->user,
-                    sizeof settings->user);
+    ReadHostSetting(kKeySmtpUser, settings->user, sizeof settings->user);
     if (settings->user[0] == '\0')
         return kSettingsApiWithoutUser;
     return settings->oauthResult == kOAuthSettingsOk ? kSettingsReady : kSettingsSignInProvider;
@@ -139,25 +141,21 @@ static SettingsResult ReadApiSettings(MailSettings *settings)
 static SettingsResult ReadSettingsInOrder(MailSettings *settings, bool signIn)
 {
     char api[kSettingSize];
-    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "MailAPI", "", api, sizeof api) > 0)
+    if (ReadHostSetting(kKeyMailApi, api, sizeof api) > 0)
         return ReadApiSettings(settings);
-    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPServer", "", settings->server,
-                        sizeof settings->server) == 0)
+    if (ReadHostSetting(kKeySmtpServer, settings->server, sizeof settings->server) == 0)
         return kSettingsNoServer;
     char port[kSettingSize];
-    if (ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPPort", "", port, sizeof port) == 0)
+    if (ReadHostSetting(kKeySmtpPort, port, sizeof port) == 0)
         return kSettingsNoPort;
     settings->port = (unsigned short)ParseDecimal(port);
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPSecurity", "",
-                    settings->securityText, sizeof settings->securityText);
+    ReadHostSetting(kKeySmtpSecurity, settings->securityText, sizeof settings->securityText);
     int security = ParseSecurity(settings->securityText);
     if (security < 0)
         return kSettingsUnknownSecurity;
     settings->security = (MailSecurity)security;
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPUser", "", settings->user,
-                    sizeof settings->user);
-    ReadHostSetting(kHostSettingsRead, kSectionEmail, "SMTPAuth", "", settings->authText,
-                    sizeof settings->authText);
+    ReadHostSetting(kKeySmtpUser, settings->user, sizeof settings->user);
+    ReadHostSetting(kKeySmtpAuth, settings->authText, sizeof settings->authText);
     char auth[kSettingSize];
     CopyText(auth, sizeof auth, signIn ? "xoauth2" : settings->authText);
     LowerAscii(auth);
@@ -180,7 +178,7 @@ static SettingsResult ReadSettingsInOrder(MailSettings *settings, bool signIn)
     // A password goes over an encrypted connection or not at all.
     if (settings->security == kSecurityNone)
         return kSettingsLoginWithoutTls;
-    return ReadPassword(settings) ? kSettingsReady : kSettingsNoCredential;
+    return ReadStoredPassword(settings) ? kSettingsReady : kSettingsNoCredential;
 }
 
 SettingsResult ReadSmtpSettings(MailSettings *settings, bool signIn)

@@ -73,6 +73,13 @@ extern const char kGmailSendUrl[];
 // sign-in proves the tokens it has just stored.
 SettingsResult ReadSmtpSettings(MailSettings *settings, bool signIn = false);
 
+// The pieces of ReadSmtpSettings for settings made elsewhere (the Email Setup window's, before
+// they are saved). ReadStoredPassword: the password of the login from the credential store
+// into settings->password, true when there is one. ReadApiEndpoint: "MailAPIURL" or the
+// endpoint of settings->way into settings->apiUrl, false when it is not an https address.
+bool ReadStoredPassword(MailSettings *settings);
+bool ReadApiEndpoint(MailSettings *settings);
+
 // The box text that says what is wrong, for a result other than kSettingsReady.
 void MakeSettingsFailureText(SettingsResult result, const MailSettings *settings, char *text,
                              size_t textSize);

@@ -4,43 +4,45 @@
 
 #include "../plat_window.h"
 
-// The plain procedure of the one modal dialog that runs at a time, and its context.
-static PlatDialogProc gDialogProc;
-static void *gDialogContext;
+// A dialog's plain procedure and its context, on the stack of the PlatDialogBox that runs it.
+// Each window keeps its own in DWLP_USER from WM_INITDIALOG on, so that a dialog opened from
+// inside another (a sign-in or a check from Email Setup) gets its own messages and timers,
+// and the outer one's again once it has ended. What comes before WM_INITDIALOG (WM_SETFONT)
+// is left to the dialog manager, as no procedure of ours handles it.
+struct DialogBinding {
+    PlatDialogProc proc;
+    void *context;
+};
 
 static INT_PTR CALLBACK DialogThunk(HWND window, UINT message, WPARAM first, LPARAM second)
 {
-    if (!gDialogProc)
+    DialogBinding *binding;
+    if (message == WM_INITDIALOG) {
+        binding = (DialogBinding *)second;
+        SetWindowLongPtrW(window, DWLP_USER, (LONG_PTR)binding);
+        second = 0;  // the procedures are given no parameter of their own
+    } else {
+        binding = (DialogBinding *)GetWindowLongPtrW(window, DWLP_USER);
+    }
+    if (!binding || !binding->proc)
         return FALSE;
-    return (INT_PTR)gDialogProc(gDialogContext, (PlatWindow)window, message, (uintptr_t)first,
-                                (intptr_t)second);
+    return (INT_PTR)binding->proc(binding->context, (PlatWindow)window, message,
+                                  (uintptr_t)first, (intptr_t)second);
 }
 
 intptr_t PlatDialogBox(int templateId, PlatWindow owner, PlatDialogProc proc, void *context)
 {
-    PlatDialogProc outerProc = gDialogProc;
-    void *outerContext = gDialogContext;
-    gDialogProc = proc;
-    gDialogContext = context;
-    INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId),
-                                     (HWND)owner, DialogThunk, 0);
-    gDialogProc = outerProc;
-    gDialogContext = outerContext;
-    return (intptr_t)result;
+    DialogBinding binding = {proc, context};
+    return (intptr_t)DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId),
+                                     (HWND)owner, DialogThunk, (LPARAM)&binding);
 }
 
 intptr_t PlatDialogBoxUnicode(int templateId, PlatWindow owner, PlatDialogProc proc,
                               void *context)
 {
-    PlatDialogProc outerProc = gDialogProc;
-    void *outerContext = gDialogContext;
-    gDialogProc = proc;
-    gDialogContext = context;
-    INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId),
-                                     (HWND)owner, DialogThunk, 0);
-    gDialogProc = outerProc;
-    gDialogContext = outerContext;
-    return (intptr_t)result;
+    DialogBinding binding = {proc, context};
+    return (intptr_t)DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId),
+                                     (HWND)owner, DialogThunk, (LPARAM)&binding);
 }
 
 void PlatEndDialog(PlatWindow window, intptr_t result) { EndDialog((HWND)window, (INT_PTR)result); }
