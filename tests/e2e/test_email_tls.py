@@ -467,7 +467,7 @@ def test_settings_check_logs_in_and_sends_nothing(mail, tw, trusted, smtpd, cred
         assert result.rc == 0
         assert box["icon"] == "information"
         assert box["text"] == (
-            "Connected to localhost port %d; TLS 1.2, certificate for localhost trusted; logged "
+            "Connected to localhost (127.0.0.1) port %d; TLS 1.2, certificate for localhost trusted; logged "
             "in as %s with PLAIN; the server takes messages up to 35 MB." % (server.port, USER))
         assert statuses[-1] == "Settings checked"
         assert statuses.index("Starting TLS") < statuses.index("Logging in")
