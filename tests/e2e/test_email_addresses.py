@@ -127,9 +127,14 @@ def test_walk_takes_the_address_that_answers_and_a_silent_one_costs_the_stagger(
 
 
 @pytest.fixture
-def named_mail(named):
+def named_mail(named, request):
+    """Mail through the namespace's session with the x86_64 build, or the one given."""
+    arch = getattr(request, "param", "x86_64")
+    if arch == "i686" and named.session.i686_problem():
+        pytest.skip("i686 build NOT TESTED: " + named.session.i686_problem())
+    named.session.install_program(arch)
     tw = conftest.Tillwick(named.session,
-                           Path(tempfile.mkdtemp(prefix="named", dir=named.session.workdir)))
+                           Path(tempfile.mkdtemp(prefix="named", dir=named.session.workdir)), arch)
     tw.reset_ini()
     yield Mail(tw)
     tw.end_leftover_runs()
@@ -161,6 +166,8 @@ def test_mail_to_a_name_whose_first_two_addresses_refuse(named, named_mail):
         "Connected to three.tillwick.test (127.0.0.4) port %d;" % named.port), check
 
 
+# The IPv6 socket address is laid out by each build's own headers: both builds.
+@pytest.mark.parametrize("named_mail", ["x86_64", "i686"], indirect=True)
 def test_mail_to_a_name_with_only_an_ipv6_address(named, named_mail):
     _, log = send_logged(named, named_mail, "six.tillwick.test")
-    assert "::1" in log, log
+    assert "connected to ::1" in log, log
