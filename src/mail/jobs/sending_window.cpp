@@ -836,7 +836,6 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     char text[kBoxTextSize];
     FormatText(text, sizeof text, kStatusConnecting, w->settings->server);
     SetStatusLine(handle, text);
-    StartAddressWalk(&w->walk);
     w->lookup = PlatResolveStart(handle, kWmAddressesFound, w->settings->server);
     // The window then waits for the user's Cancel, and the time-out does not apply.
     if (w->lookup == 0) {
@@ -898,6 +897,8 @@ static void HandleCancel(SendingWindow *w)
 {
     if (w->ended)
         return;
+    // Before the outcome is logged, so that the log says which attempts were closed.
+    StopConnecting(w);
     // The user's Cancel stops the batch whatever became of the message.
     if (!w->selfClose) {
         SetVerdict(&w->conversation, kVerdictFailed);
@@ -913,7 +914,6 @@ static void HandleCancel(SendingWindow *w)
         FormatText(text, sizeof text, kTextCouldNotDelete, w->message->path);
         ShowErrorBox(w->handle, text);
     }
-    StopConnecting(w);
     if (w->conversation.state != kStateIdle)
         CloseConnection(w->socket);
     else if (w->socket != PLAT_INVALID_SOCKET)
