@@ -1,4 +1,4 @@
-// Seam: Windows Sockets 1.1 for the e-mail jobs. The name lookup and the socket events are
+// Seam: Windows Sockets for the e-mail jobs. The name lookup and the socket events are
 // reported to a window as messages; everything else is one plain call each.
 #pragma once
 #include "plat_types.h"
@@ -14,24 +14,10 @@ const unsigned PLAT_FD_CLOSE = 0x20;
 // The Windows Sockets error numbers the code above the seam tells apart.
 const int PLAT_WSAEWOULDBLOCK = 10035;
 
-// Size of the buffer the asynchronous name lookup fills (the platform's MAXGETHOSTSTRUCT).
-const int PLAT_HOST_ENTRY_SIZE = 1024;
-
 // WSAStartup asking for version; the version granted (wVersion) goes to *granted.
 // Returns 0 on success, otherwise the error number (*granted is then 0).
 int PlatWsaStartup(unsigned short version, unsigned short *granted);
 void PlatWsaCleanup(void);
-
-// WSAAsyncGetHostByName: looks name up in the background and posts message to window when
-// done (first parameter: the handle returned here; second: buffer length in the low 16 bits,
-// error number in the high 16). The host entry is written into hostEntry, which must stay
-// valid until then and hold PLAT_HOST_ENTRY_SIZE bytes. Returns 0 when the lookup cannot be
-// started.
-uintptr_t PlatAsyncGetHostByName(PlatWindow window, unsigned message, const char *name,
-                                 char *hostEntry, int hostEntrySize);
-
-// socket(AF_INET, SOCK_STREAM, 0). PLAT_INVALID_SOCKET on failure.
-PlatSocket PlatCreateStreamSocket(void);
 
 // ---- every address of a name ------------------------------------------------------------
 
@@ -98,11 +84,6 @@ int PlatAsyncSelect(PlatSocket socket, PlatWindow window, unsigned message, long
 // getservbyname(service, protocol): the port in host byte order, or 0 when the services
 // database has no such entry.
 unsigned short PlatGetServicePort(const char *service, const char *protocol);
-
-// connect() to the first address of a host entry that PlatAsyncGetHostByName filled, at port
-// (host byte order). Returns 0 when connected at once, -1 otherwise; PlatWsaGetLastError then
-// tells why (PLAT_WSAEWOULDBLOCK: the connect goes on in the background).
-int PlatConnect(PlatSocket socket, const char *hostEntry, unsigned short port);
 
 // send(): returns the number of bytes the socket took (possibly fewer than length), 0 when it
 // would block and took nothing, -1 on any other error.

@@ -194,7 +194,8 @@ def test_starttls_with_auth_plain_delivers(mail, tw, smtpd, creds):
     assert result.rc == 0
     assert result.boxes == [], result
     assert len(result.windows) == 1
-    assert result.windows[0][0] == "Connecting to: " + SERVER_NAME
+    # The name alone, or with the address tried: the recorder polls and may see either first.
+    assert result.windows[0][0].startswith("Connecting to: " + SERVER_NAME)
     assert result.last_status == SENT
     # EHLO and STARTTLS in clear, all else inside TLS beginning with EHLO again; the login
     # before the transaction; HELO never.
@@ -462,13 +463,14 @@ def test_settings_check_logs_in_and_sends_nothing(mail, tw, trusted, smtpd, cred
     assert box["owner"] == 0 and box["buttons"] == [1]
     assert len(result.windows) == 1
     statuses = result.windows[0]
-    assert statuses[0] == "Connecting to: " + SERVER_NAME
+    assert statuses[0].startswith("Connecting to: " + SERVER_NAME)
     if case == "passed":
         assert result.rc == 0
         assert box["icon"] == "information"
         assert box["text"] == (
-            "Connected to localhost port %d; TLS 1.2, certificate for localhost trusted; logged "
-            "in as %s with PLAIN; the server takes messages up to 35 MB." % (server.port, USER))
+            "Connected to localhost (127.0.0.1) port %d; TLS 1.2, certificate for localhost "
+            "trusted; logged in as %s with PLAIN; the server takes messages up to 35 MB."
+            % (server.port, USER))
         assert statuses[-1] == "Settings checked"
         assert statuses.index("Starting TLS") < statuses.index("Logging in")
     else:

@@ -39,32 +39,13 @@ void PlatWsaCleanup(void)
     gFakeNet.cleanups++;
 }
 
-uintptr_t PlatAsyncGetHostByName(PlatWindow window, unsigned message, const char *name,
-                                 char *hostEntry, int hostEntrySize)
-{
-    FakeRecord("AsyncGetHostByName(" + std::string(name) + "," + std::to_string(message) + "," +
-               std::to_string(hostEntrySize) + ")");
-    gFakeNet.lookupName = name;
-    gFakeNet.lookupWindow = window;
-    gFakeNet.lookupMessage = message;
-    gFakeNet.hostEntry = hostEntry;
-    gFakeNet.hostEntrySize = hostEntrySize;
-    return gFakeNet.lookupHandle;
-}
-
-PlatSocket PlatCreateStreamSocket(void)
-{
-    FakeRecord("socket");
-    gFakeNet.socket = gFakeNet.socketFails ? PLAT_INVALID_SOCKET : (PlatSocket)0x50;
-    return gFakeNet.socket;
-}
-
 uintptr_t PlatResolveStart(PlatWindow window, unsigned message, const char *name)
 {
     FakeRecord("ResolveStart(" + std::string(name) + "," + std::to_string(message) + ")");
     gFakeNet.resolveName = name;
     gFakeNet.lookupWindow = window;
     gFakeNet.resolveMessage = message;
+    gFakeNet.resolveAnswered = gFakeNet.resolveTaken = false;  // a new lookup
     if (gFakeNet.resolveHandle == 0)
         gFakeNet.lastError = 10055;  // WSAENOBUFS
     return gFakeNet.resolveHandle;
@@ -133,17 +114,6 @@ unsigned short PlatGetServicePort(const char *service, const char *protocol)
 {
     FakeRecord("GetServicePort(" + std::string(service) + "," + std::string(protocol) + ")");
     return gFakeNet.servicePort;
-}
-
-int PlatConnect(PlatSocket socket, const char *hostEntry, unsigned short port)
-{
-    std::string address(hostEntry, strnlen(hostEntry, PLAT_HOST_ENTRY_SIZE));
-    gFakeNet.connectedTo = address + ":" + std::to_string(port);
-    FakeRecord("Connect(" + std::to_string(socket) + "," + gFakeNet.connectedTo + ")");
-    if (gFakeNet.connectError == 0)
-        return 0;
-    gFakeNet.lastError = gFakeNet.connectError;
-    return -1;
 }
 
 int PlatSend(PlatSocket socket, const char *data, int length)
@@ -356,12 +326,7 @@ void PlatSetControlFont(PlatWindow, int controlId, PlatFont font, int redraw)
 
 void FakeHostFound(const std::string &address, int error)
 {
-    if (gFakeNet.hostEntry && error == 0) {
-        size_t n = std::min(address.size(), (size_t)gFakeNet.hostEntrySize - 1);
-        memcpy(gFakeNet.hostEntry, address.data(), n);
-        gFakeNet.hostEntry[n] = '\0';
-    }
-    FakeDeliver(1025, gFakeNet.lookupHandle, (intptr_t)(((uintptr_t)error << 16) | 16));
+    FakeAddressesFound({address}, error);
 }
 
 void FakeSocketEvent(unsigned event, unsigned error)

@@ -15,7 +15,6 @@ struct FakeNetState {
     // --- scripted by the test ---
     int startupError = 0;                 // what WSAStartup returns
     unsigned short grantedVersion = 0x0101;
-    uintptr_t lookupHandle = 0x4C00;      // 0: the lookup cannot be started
     bool socketFails = false;
     bool selectFails = false;
     unsigned short servicePort = 25;      // 0: the services database has no "smtp"
@@ -34,11 +33,7 @@ struct FakeNetState {
     // --- recorded ---
     int startups = 0, cleanups = 0;
     unsigned short versionAsked = 0;
-    std::string lookupName;
     PlatWindow lookupWindow = 0;
-    unsigned lookupMessage = 0;
-    char *hostEntry = nullptr;            // where the lookup writes its answer
-    int hostEntrySize = 0;
     PlatSocket socket = PLAT_INVALID_SOCKET;  // the last socket made
     long selectMask = 0;
     unsigned selectMessage = 0;
@@ -109,8 +104,7 @@ extern FakeDialogState gFakeDialog;
 // procedure's result; 0 when no window is open.
 intptr_t FakeDeliver(unsigned message, uintptr_t first, intptr_t second);
 
-// The lookup's answer: the address (dotted) written into the host entry, then the message
-// with the lookup's handle and the error in the high 16 bits.
+// The lookup answers with one address (none with an error): FakeAddressesFound below.
 void FakeHostFound(const std::string &address, int error = 0);
 
 // A socket event for the last socket made; for a given socket.

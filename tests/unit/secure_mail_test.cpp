@@ -1029,11 +1029,11 @@ TEST_F(SecureConversation, TheSettingsCheckGoesUpToTheLoginAndSaysWhatItFound)
         const char *greeting = "220 mx.example.org ESMTP\r\n";
     } rows[] = {
         {"plain", nullptr, nullptr, {}, 0,
-         "Connected to mail.example.com port 587; no TLS (SMTPSecurity is none); no login "
+         "Connected to mail.example.com (127.0.0.1) port 587; no TLS (SMTPSecurity is none); no login "
          "(SMTPUser is not set).",
          "HELO localhost\r\nQUIT\r\n", ""},
         {"STARTTLS and a login", "starttls", "alice", {}, 0,
-         "Connected to mail.example.com port 587; TLS 1.2, certificate for mail.example.com "
+         "Connected to mail.example.com (127.0.0.1) port 587; TLS 1.2, certificate for mail.example.com "
          "trusted; logged in as alice with PLAIN; the server takes messages up to 977 KB.",
          "EHLO alice\r\nSTARTTLS\r\n", "EHLO alice\r\nAUTH PLAIN AGFsaWNlAHDDpHNz\r\nQUIT\r\n"},
         {"the login refused", "starttls", "alice",

@@ -101,7 +101,7 @@ TEST_F(SendQueue, ThreeValidFilesGoOutOneAfterTheOther)
     EXPECT_EQ(gFakeDialog.shown, 3);
     for (auto &statuses : gFakeDialog.statusByWindow)
         EXPECT_EQ(statuses.back(), "Email Sent");
-    EXPECT_EQ(gFakeDialog.statusByWindow[0][2], "Sending: Invoice 1042 for Acme Ltd");
+    EXPECT_EQ(gFakeDialog.statusByWindow[0][3], "Sending: Invoice 1042 for Acme Ltd");
     EXPECT_TRUE(gFake.messageBoxes.empty());
     EXPECT_EQ(gFake.deletedFiles, (std::vector<std::string>{kQueueDir + "I1042.txt", kQueueDir + "I1043.txt",
                                                              kQueueDir + "S77.txt"}));

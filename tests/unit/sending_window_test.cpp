@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/jobs/mail_log.h"
 #include "mail_support.h"
 
 using namespace mailtest;
@@ -84,14 +85,13 @@ TEST_F(SendingWindow, StartsWithItsFontTimerStatusAndLookup)
     EXPECT_EQ(gFakeDialog.timerStarts, 1);
     EXPECT_EQ(gFakeDialog.timerPeriod, 60000u);
     EXPECT_EQ(gFakeDialog.statusTexts[0], "Connecting to: mail.example.com");
-    EXPECT_EQ(gFakeNet.lookupName, "mail.example.com");
-    EXPECT_EQ(gFakeNet.lookupMessage, 1025u);
-    EXPECT_EQ(gFakeNet.hostEntrySize, 1024);
+    EXPECT_EQ(gFakeNet.resolveName, "mail.example.com");
+    EXPECT_EQ(gFakeNet.resolveMessage, 1027u);
 }
 
 TEST_F(SendingWindow, ALookupThatCannotStartWaitsForTheUser)
 {
-    gFakeNet.lookupHandle = 0;
+    gFakeNet.resolveHandle = 0;
     Run([] { EXPECT_FALSE(gFakeDialog.ended); });
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Error connecting to host\n"}));
     EXPECT_EQ(gFake.messageBoxes[0].owner, kWindow);
@@ -116,19 +116,20 @@ TEST_F(SendingWindow, ConnectionFailuresCloseTheWindowAndStopTheBatch)
          "Asynchronous socket creation failed\n", {"close"}},
         {"connect refused at once", [] { gFakeNet.connectError = 10061; }, [] { FakeHostFound("127.0.0.1"); },
          "Error connecting\n", {"close"}},
-        // The connect event carries the refusal: reported, not left on "Connected to".
+        // The connect event carries the refusal: reported, not left on "Connecting to"; the
+        // socket that never connected is closed without a shutdown.
         {"connect refused later", [] {},
          [] {
              FakeHostFound("127.0.0.1");
              FakeSocketEvent(PLAT_FD_CONNECT, 10061);
          },
-         "Error connecting\n", {"shutdown(1)", "shutdown(2)", "close"}},
+         "Error connecting\n", {"close"}},
         {"unreachable later", [] {},
          [] {
              FakeHostFound("127.0.0.1");
              FakeSocketEvent(PLAT_FD_CONNECT, 10065);
          },
-         "Error connecting\n", {"shutdown(1)", "shutdown(2)", "close"}},
+         "Error connecting\n", {"close"}},
     };
     for (const Row &row : rows) {
         SetUp();
@@ -149,7 +150,7 @@ TEST_F(SendingWindow, ConnectionFailuresCloseTheWindowAndStopTheBatch)
 TEST_F(SendingWindow, AnAnswerToAnotherLookupIsIgnored)
 {
     Run([] {
-        FakeDeliver(1025, 0x9999, 0);
+        FakeDeliver(1027, 0x9999, 0);
         EXPECT_EQ(gFakeNet.socket, PLAT_INVALID_SOCKET);
         EXPECT_EQ(State(), kStateIdle);
     });
@@ -181,18 +182,111 @@ TEST_F(SendingWindow, UsesTheConfiguredPortAndTheServicesEntryOnlyForPortZero)
     EXPECT_EQ(gFakeNet.selectMessage, 1026u);
 }
 
-TEST_F(SendingWindow, TheConnectIssuedShowsConnectedAndState1)
+TEST_F(SendingWindow, ConnectsThroughTheServersAddressesAndNamesEachOne)
 {
-    for (int error : {10035, 0}) {
+    // Sockets are 0x50, 0x51, ... in the order made; "192.0.2.2 wins" is its connect event.
+    const PlatSocket first = 0x50, second = 0x51;
+    struct Row {
+        const char *name;
+        std::vector<std::string> addresses;
+        std::function<void()> arrange, act;
+        std::vector<std::string> statuses;  // after "Connecting to: mail.example.com"
+        std::vector<PlatSocket> closed;     // before the window ends
+        PlatSocket connection;              // the window's socket then (invalid: none)
+        std::string box;
+        std::vector<std::string> logged;    // lines of the mail log, in order
+    } rows[] = {
+        {"the first refuses at once, the second's event wins", {"192.0.2.1", "192.0.2.2"},
+         [] { gFakeNet.connectErrorFor["192.0.2.1"] = 10061; },
+         [&] { FakeSocketEventOn(second, PLAT_FD_CONNECT); },
+         {"Connecting to: mail.example.com (192.0.2.1)", "Connecting to: mail.example.com (192.0.2.2)",
+          "Connected to: mail.example.com"},
+         {first}, second, "",
+         {"addresses: 192.0.2.1, 192.0.2.2", "connecting to 192.0.2.1 port 2525",
+          "192.0.2.1: connect failed (10061)", "connecting to 192.0.2.2 port 2525",
+          "connected to 192.0.2.2"}},
+        // No IPv6 here: its socket cannot be made; the IPv4 address connects at once.
+        {"no socket for the first, the second at once", {"2001:db8::1", "192.0.2.2"},
+         [] {
+             gFakeNet.ipv6Unavailable = true;
+             gFakeNet.connectError = 0;
+         },
+         [] {},
+         {"Connecting to: mail.example.com (2001:db8::1)", "Connecting to: mail.example.com (192.0.2.2)",
+          "Connected to: mail.example.com"},
+         {}, first, "", {"2001:db8::1: connect failed (10047)", "connected to 192.0.2.2"}},
+        // The stagger timer starts the next beside the silent one; the loser is closed.
+        {"the first silent, the second wins beside it", {"192.0.2.1", "192.0.2.2"}, [] {},
+         [&] {
+             FakeTimerFires(1001);
+             EXPECT_EQ(gFakeDialog.timers.count(1000), 1u);  // the silence timer goes on
+             FakeSocketEventOn(second, PLAT_FD_CONNECT);
+             EXPECT_EQ(gFakeDialog.timers.count(1001), 0u);
+         },
+         {"Connecting to: mail.example.com (192.0.2.1)", "Connecting to: mail.example.com (192.0.2.2)",
+          "Connected to: mail.example.com"},
+         {first}, second, "", {"192.0.2.1: closed unanswered", "connected to 192.0.2.2"}},
+        // The greeting's read event came before the connect event: that attempt has won.
+        {"a read event overtakes its connect event", {"192.0.2.1"}, [] {},
+         [] { FakeServerSays("220 ready\r\n"); },
+         {"Connecting to: mail.example.com (192.0.2.1)", "Connected to: mail.example.com",
+          "Sending Email"},
+         {}, first, "", {"connected to 192.0.2.1", "< 220 ready"}},
+        // The time-out while connecting is the silence timer's, not the walk's: it closes
+        // every attempt under way.
+        {"the time-out while connecting", {"192.0.2.1", "192.0.2.2"}, [] {},
+         [] { FakeTimerFires(1000); },
+         {"Connecting to: mail.example.com (192.0.2.1)"},
+         {first}, PLAT_INVALID_SOCKET, "Request timed out (1) ." + kTail, {}},
+        // Every address failed: the box of a server of one, after the last one.
+        {"every address fails", {"192.0.2.1", "192.0.2.2"},
+         [] { gFakeNet.connectErrorFor["192.0.2.1"] = 10065; },
+         [&] { FakeSocketEventOn(second, PLAT_FD_CONNECT, 10061); },
+         {"Connecting to: mail.example.com (192.0.2.1)", "Connecting to: mail.example.com (192.0.2.2)"},
+         {first, second}, PLAT_INVALID_SOCKET, "Error connecting\n",
+         {"192.0.2.2: connect failed (10061)", "* Error connecting"}},
+    };
+    const std::string logPath = kProgramDir + "\\mail.log";
+    for (const Row &row : rows) {
         SetUp();
-        gFakeNet.connectError = error;
-        Run([] {
-            FakeHostFound("127.0.0.1");
-            EXPECT_EQ(State(), kStateConnecting);
+        FakeSetSetting("Email Setup", "MailLog", "mail.log");
+        OpenMailLog(&Rig().log);
+        row.arrange();
+        std::vector<PlatSocket> closed;
+        Run([&] {
+            FakeAddressesFound(row.addresses);
+            row.act();
+            closed = gFakeNet.closedSockets;
+            EXPECT_EQ(Rig().window.socket, row.connection) << row.name;
+            EXPECT_EQ(gFakeDialog.ended, !row.box.empty()) << row.name;
         });
-        EXPECT_EQ(gFakeDialog.statusTexts.back(), "Connected to: mail.example.com");
-        EXPECT_TRUE(gFake.messageBoxes.empty());
+        std::vector<std::string> statuses(gFakeDialog.statusTexts.begin() + 1,
+                                          gFakeDialog.statusTexts.end());
+        statuses.resize(std::min(statuses.size(), row.statuses.size()));
+        EXPECT_EQ(statuses, row.statuses) << row.name;
+        EXPECT_EQ(closed, row.closed) << row.name;
+        EXPECT_EQ(BoxTexts(), row.box.empty() ? std::vector<std::string>{}
+                                              : std::vector<std::string>{row.box})
+            << row.name;
+        EXPECT_TRUE(FakeFileExists(kPath)) << row.name;
+        EXPECT_EQ(gFakeDialog.timers.count(1001), 0u) << row.name;
+        const std::string &log = gFake.files[logPath];
+        size_t at = 0;
+        for (const std::string &line : row.logged) {
+            size_t found = log.find(line, at);
+            EXPECT_NE(found, std::string::npos) << row.name << ": " << line << "\n" << log;
+            at = found == std::string::npos ? at : found;
+        }
     }
+}
+
+TEST_F(SendingWindow, EndingWhileTheLookupRunsLetsItGo)
+{
+    Run([] { FakeUserCancel(); });
+    EXPECT_TRUE(gFakeNet.resolveCancelled);
+    gFakeNet.resolveCancelled = false;
+    Run([] { FakeHostFound("192.0.2.1"); });
+    EXPECT_FALSE(gFakeNet.resolveCancelled);  // taken: nothing left to let go
 }
 
 TEST_F(SendingWindow, TheTimerGivesUpOnASilentConversationUnlessANegativeReplyStoppedIt)

@@ -46,8 +46,9 @@ TEST_F(Conversation, AWillingServerGetsEveryCommandInOrderAndTheFileGoes)
     Run([] { Converse(); });
     EXPECT_EQ(gFakeNet.sent, ExpectedExchange(kGreetingName, kSender, kRecipient, MessageText()));
     EXPECT_EQ(gFakeDialog.statusTexts,
-              (std::vector<std::string>{"Connecting to: mail.example.com", "Connected to: mail.example.com",
-                                        "Sending Email", "Email Sent"}));
+              (std::vector<std::string>{"Connecting to: mail.example.com",
+                                        "Connecting to: mail.example.com (127.0.0.1)",
+                                        "Connected to: mail.example.com", "Sending Email", "Email Sent"}));
     EXPECT_EQ(State(), kStateDone);
     EXPECT_TRUE(gFake.messageBoxes.empty());
     EXPECT_FALSE(FakeFileExists(kPath));
@@ -100,7 +101,7 @@ TEST_F(Conversation, ADescriptionLineIsShownAndNotSent)
     Run([] { Converse(); }, file);
     std::string sentMessage = file.substr(file.find("\r\n") + 2);
     EXPECT_EQ(gFakeNet.sent, ExpectedExchange(kGreetingName, kSender, kRecipient, sentMessage));
-    EXPECT_EQ(gFakeDialog.statusTexts[2], "Sending: Invoice 1042 for Acme Ltd");
+    EXPECT_EQ(gFakeDialog.statusTexts[3], "Sending: Invoice 1042 for Acme Ltd");
 }
 
 TEST_F(Conversation, ANegativeReplyNamesItsStateStopsAndWaitsForTheUser)

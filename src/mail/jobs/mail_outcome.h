@@ -2,6 +2,7 @@
 // sending window fills and the batch, the check and the sign-in act on. outcome_text words
 // it; nothing else does.
 #pragma once
+#include "../../platform/plat_net.h"
 #include "../../platform/plat_tls.h"
 #include "../smtp/smtp.h"
 #include "../smtp/tls_channel.h"
@@ -44,6 +45,8 @@ struct MailSession {
     char tlsProtocol[16];  // "TLS 1.2" ("" when not known)
     SmtpLogin login;
     unsigned long long sizeLimit;  // what EHLO's SIZE said (0: none, or no limit)
+    char address[PLAT_ADDRESS_TEXT_SIZE];  // the server's address that answered ("": none)
+    unsigned short port;                   // the port connected to (0: none)
 };
 
 struct MailOutcome {

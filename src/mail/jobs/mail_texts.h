@@ -24,6 +24,7 @@ const char kTextCouldNotDelete[] =
 // The status line.
 const char kStatusConnecting[] = "Connecting to: %s";
 const char kStatusConnected[] = "Connected to: %s";
+const char kTextServerAddress[] = "%s (%s)";  // the server's name and the address tried
 const char kStatusCheckGreeted[] = "Greeted by the server";
 const char kStatusDisconnecting[] = "Disconnecting";
 const char kStatusSent[] = "Email Sent";

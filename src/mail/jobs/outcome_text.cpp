@@ -189,14 +189,27 @@ static const char *LoginName(SmtpLogin login)
     }
 }
 
-// "Connected to smtp.office365.com port 587; TLS 1.2, certificate for smtp.office365.com
-// trusted; logged in as accounts@example.com with XOAUTH2; the server takes messages up to
-// 150 MB."
+void FormatServerAddress(const char *server, const char *address, char *text, size_t textSize)
+{
+    // An address the system wrote out differs from the one typed in case only (IPv6).
+    bool same = strlen(server) == strlen(address) && ContainsTextNoCase(server, address);
+    if (address[0] == '\0' || same)
+        CopyText(text, textSize, server);
+    else
+        FormatText(text, textSize, kTextServerAddress, server, address);
+}
+
+// "Connected to smtp.office365.com (52.97.1.2) port 587; TLS 1.2, certificate for
+// smtp.office365.com trusted; logged in as accounts@example.com with XOAUTH2; the server takes
+// messages up to 150 MB."
 static void DescribePassedCheck(const MailSession *session, const MailSettings *s, char *text,
                                 size_t textSize)
 {
     char part[600];
-    FormatText(text, textSize, kTextCheckConnected, s->server, (unsigned)(s->port ? s->port : 25));
+    char server[sizeof s->server + PLAT_ADDRESS_TEXT_SIZE + 4];
+    FormatServerAddress(s->server, session->address, server, sizeof server);
+    unsigned port = session->port ? session->port : s->port ? s->port : 25;
+    FormatText(text, textSize, kTextCheckConnected, server, port);
     if (session->secure) {
         FormatText(part, sizeof part, kTextCheckTls,
                    session->tlsProtocol[0] ? session->tlsProtocol : "TLS", s->server);

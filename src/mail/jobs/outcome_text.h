@@ -27,6 +27,10 @@ void FormatOutcomeText(const MailOutcome *outcome, const QueuedMessage *message,
 void FormatCheckText(const MailOutcome *outcome, const MailSettings *settings, char *text,
                      size_t textSize);
 
+// The server as the status line and the check name it: "smtp.example.com (192.0.2.1)"; the
+// address alone when the server was given as that address, the name alone without one.
+void FormatServerAddress(const char *server, const char *address, char *text, size_t textSize);
+
 // True when a refusal is of the sign-in's token itself: a 535 to AUTH XOAUTH2, but 5.7.139
 // (which only says SMTP AUTH is off). A renewed token, or a sign-in as another mailbox,
 // may be taken.

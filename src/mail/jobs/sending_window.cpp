@@ -1,5 +1,6 @@
-// The sending window: turns window messages into steps. The lookup's answer starts the
-// connection, socket events feed the TLS channel and the conversation, the timer gives up on a
+// The sending window: turns window messages into steps. The lookup's answer starts the walk
+// over the server's addresses (its stagger timer and the attempts' connect events drive it),
+// socket events feed the TLS channel and the conversation, the time-out gives up on a
 // conversation that has gone silent, and the Cancel command ends everything, deleting the file
 // once the server has accepted it. What the conversation and the channel hand back is carried
 // out here, after their call has returned, so that no step ever runs inside another.
@@ -401,7 +402,6 @@ static void ConnectionEnded(SendingWindow *w)
 // The connect has completed (reported, or at once).
 static void ConnectionUp(SendingWindow *w)
 {
-    MailLogText(w->log, '*', "connected");
     SmtpActions actions = {};
     ConnectionMade(&w->conversation, &actions);
     CarryOut(w, &actions);
@@ -570,22 +570,14 @@ static void HandleClose(SendingWindow *w)
         ConnectionEnded(w);
 }
 
-// One socket event: the event code in the low 16 bits, its error in the high 16.
+// One socket event of the connection: the event code in the low 16 bits (its connect event
+// went to the address walk).
 static void HandleSocketEvent(SendingWindow *w, unsigned long eventWord)
 {
     unsigned event = (unsigned)(eventWord & 0xFFFF);
-    unsigned error = (unsigned)((eventWord >> 16) & 0xFFFF);
     switch (event) {
     case PLAT_FD_READ:
         HandleRead(w);
-        break;
-    case PLAT_FD_CONNECT:
-        // A connect refused or unreachable after it was issued.
-        if (error != 0) {
-            FailWindow(w, kFailureConnect);
-            return;
-        }
-        ConnectionUp(w);
         break;
     case PLAT_FD_WRITE:
         w->socketFull = false;
@@ -613,45 +605,201 @@ void CloseConnection(PlatSocket socket)
     PlatCloseSocket(socket);
 }
 
-// The lookup's answer: makes the socket and issues the connect. False when the window must
-// close (the failure is recorded and shown).
-static bool StartConnection(SendingWindow *w, uintptr_t lookupHandle, intptr_t lookupStatus)
+// ---- connecting: every address of the server ---------------------------------------------
+
+// The configured port; the services database (and then 25) only when it is 0.
+static unsigned short ConnectPort(const MailSettings *s)
 {
-    if (lookupHandle != w->lookupHandle)
-        return true;
-    int error = (int)(((uintptr_t)lookupStatus >> 16) & 0xFFFF);
-    if (error != 0) {
-        Fail(w, kFailureLookup, error);
-        return false;
-    }
-    w->socket = PlatCreateStreamSocket();
-    if (w->socket == PLAT_INVALID_SOCKET) {
-        Fail(w, kFailureNoSocket);
-        return false;
-    }
-    if (PlatAsyncSelect(w->socket, w->handle, kWmSocketEvent, kSocketEventMask) != 0) {
-        Fail(w, kFailureNoSocketEvents);
-        return false;
-    }
-    // The configured port; the services database (and then 25) only when it is 0.
-    unsigned short port = w->settings->port;
+    unsigned short port = s->port;
     if (port == 0)
         port = PlatGetServicePort("smtp", "tcp");
-    if (port == 0)
-        port = kDefaultSmtpPort;
-    bool connectedAtOnce = PlatConnect(w->socket, w->hostEntry, port) == 0;
-    if (!connectedAtOnce && PlatWsaGetLastError() != PLAT_WSAEWOULDBLOCK) {
-        Fail(w, kFailureConnect);
-        return false;
-    }
-    ConnectIssued(&w->conversation);
-    char text[kBoxTextSize];
-    FormatText(text, sizeof text, kStatusConnected, w->settings->server);
+    return port != 0 ? port : kDefaultSmtpPort;
+}
+
+static void CarryOutWalk(SendingWindow *w, const WalkActions *actions, MailFailure failure);
+
+static void AttemptConnected(SendingWindow *w, int attempt)
+{
+    WalkActions actions;
+    WalkConnected(&w->walk, attempt, &actions);
+    CarryOutWalk(w, &actions, kFailureConnect);
+}
+
+// How attempt failed (failure: its socket, its events or its connect) decides the box should
+// it be the last address.
+static void AttemptFailed(SendingWindow *w, int attempt, int error, MailFailure failure)
+{
+    char text[PLAT_ADDRESS_TEXT_SIZE + 60];
+    FormatText(text, sizeof text, "%s: connect failed (%d)", WalkAddressText(&w->walk, attempt),
+               error);
+    MailLogText(w->log, '*', text);
+    WalkActions actions;
+    WalkConnectFailed(&w->walk, attempt, error, &actions);
+    CarryOutWalk(w, &actions, failure);
+}
+
+// One address: its socket, its events, its connect, and what came of it at once.
+static void StartAttempt(SendingWindow *w, int attempt)
+{
+    const PlatAddress *address = WalkAddress(&w->walk, attempt);
+    if (!address)
+        return;
+    char server[sizeof w->settings->server + PLAT_ADDRESS_TEXT_SIZE + 4];
+    FormatServerAddress(w->settings->server, address->text, server, sizeof server);
+    char text[sizeof server + 40];
+    FormatText(text, sizeof text, kStatusConnecting, server);
     SetStatusLine(w->handle, text);
+    FormatText(text, sizeof text, "connecting to %s port %u", address->text, (unsigned)w->port);
+    MailLogText(w->log, '*', text);
+
+    PlatSocket socket = PlatCreateSocketFor(address->family);
+    if (socket == PLAT_INVALID_SOCKET) {
+        AttemptFailed(w, attempt, PlatWsaGetLastError(), kFailureNoSocket);
+        return;
+    }
+    w->attempts[attempt] = socket;
+    if (PlatAsyncSelect(socket, w->handle, kWmSocketEvent, kSocketEventMask) != 0) {
+        AttemptFailed(w, attempt, PlatWsaGetLastError(), kFailureNoSocketEvents);
+        return;
+    }
+    bool connectedAtOnce = PlatConnectAddress(socket, address, w->port) == 0;
+    int error = connectedAtOnce ? 0 : PlatWsaGetLastError();
+    if (!connectedAtOnce && error != PLAT_WSAEWOULDBLOCK) {
+        AttemptFailed(w, attempt, error, kFailureConnect);
+        return;
+    }
+    if (w->conversation.state == kStateIdle)
+        ConnectIssued(&w->conversation);
     // A connect done at once may never be reported by an event.
     if (connectedAtOnce)
-        ConnectionUp(w);
-    return true;
+        AttemptConnected(w, attempt);
+}
+
+// Attempt has answered first: its socket is the connection from now on.
+static void AttemptWon(SendingWindow *w, int attempt)
+{
+    w->socket = w->attempts[attempt];
+    w->attempts[attempt] = PLAT_INVALID_SOCKET;
+    MailSession *session = &w->outcome.session;
+    CopyText(session->address, sizeof session->address, WalkAddressText(&w->walk, attempt));
+    session->port = w->port;
+    char text[sizeof w->settings->server + 40];
+    FormatText(text, sizeof text, "connected to %s", session->address);
+    MailLogText(w->log, '*', text);
+    FormatText(text, sizeof text, kStatusConnected, w->settings->server);
+    SetStatusLine(w->handle, text);
+    ConnectionUp(w);
+}
+
+// What the walk asked for, in order. Once the window has ended only the closes and the
+// timer's stop are carried out.
+static void CarryOutWalk(SendingWindow *w, const WalkActions *actions, MailFailure failure)
+{
+    for (int i = 0; i < actions->count; i++) {
+        const WalkAction &action = actions->items[i];
+        int attempt = action.attempt;
+        if (w->ended && action.kind != kWalkClose && action.kind != kWalkStopTimer)
+            continue;
+        switch (action.kind) {
+        case kWalkConnect:
+            StartAttempt(w, attempt);
+            break;
+        case kWalkClose:
+            if (attempt < 0 || attempt >= PLAT_ADDRESS_MAX)
+                break;
+            if (w->walk.attempts[attempt] == kAttemptClosed) {
+                char text[PLAT_ADDRESS_TEXT_SIZE + 40];
+                FormatText(text, sizeof text, "%s: closed unanswered",
+                           WalkAddressText(&w->walk, attempt));
+                MailLogText(w->log, '*', text);
+            }
+            if (w->attempts[attempt] != PLAT_INVALID_SOCKET)
+                PlatCloseSocket(w->attempts[attempt]);
+            w->attempts[attempt] = PLAT_INVALID_SOCKET;
+            break;
+        case kWalkArmTimer:
+            PlatSetTimer(w->handle, kWalkStaggerTimer, kWalkStaggerMilliseconds);
+            break;
+        case kWalkStopTimer:
+            PlatKillTimer(w->handle, kWalkStaggerTimer);
+            break;
+        case kWalkWon:
+            if (attempt >= 0 && attempt < PLAT_ADDRESS_MAX)
+                AttemptWon(w, attempt);
+            break;
+        case kWalkLookupFailed:
+            FailWindow(w, kFailureLookup, action.error);
+            break;
+        case kWalkAllFailed:
+            // The box of how the last address failed, as for a server of one address.
+            FailWindow(w, failure);
+            break;
+        }
+    }
+}
+
+// The lookup's answer: the addresses are walked. An answer to no lookup of ours (an old
+// message whose handle value is in use again) is not taken.
+static void AddressesFound(SendingWindow *w, uintptr_t lookup, intptr_t error)
+{
+    PlatAddressList list;
+    if (lookup == 0 || lookup != w->lookup || !PlatResolveTake(lookup, &list))
+        return;
+    w->lookup = 0;
+    w->port = ConnectPort(w->settings);
+    if (error == 0 && list.count > 0) {
+        char text[PLAT_ADDRESS_MAX * (PLAT_ADDRESS_TEXT_SIZE + 2) + 40];
+        CopyText(text, sizeof text, "addresses:");
+        for (int i = 0; i < list.count && i < PLAT_ADDRESS_MAX; i++) {
+            AppendText(text, sizeof text, i == 0 ? " " : ", ");
+            AppendText(text, sizeof text, list.addresses[i].text);
+        }
+        MailLogText(w->log, '*', text);
+    }
+    WalkActions actions;
+    WalkLookupDone(&w->walk, (int)error, &list, &actions);
+    CarryOutWalk(w, &actions, kFailureConnect);
+}
+
+static void HandleStaggerTimer(SendingWindow *w)
+{
+    WalkActions actions;
+    WalkTimerFired(&w->walk, &actions);
+    CarryOutWalk(w, &actions, kFailureConnect);
+}
+
+// A socket event before an address has won: the connect event of an attempt is the walk's.
+// Bytes to read come only on a connection, so a read event that overtook its connect event
+// wins as well, and is then read; other events change nothing before the connection.
+static void HandleAttemptEvent(SendingWindow *w, uintptr_t socket, unsigned long eventWord)
+{
+    unsigned event = (unsigned)(eventWord & 0xFFFF);
+    if ((event != PLAT_FD_CONNECT && event != PLAT_FD_READ) || w->walk.phase != kWalkConnecting)
+        return;
+    for (int i = 0; i < PLAT_ADDRESS_MAX; i++) {
+        if (w->attempts[i] == PLAT_INVALID_SOCKET || (uintptr_t)w->attempts[i] != socket)
+            continue;
+        int error = (int)((eventWord >> 16) & 0xFFFF);
+        if (event == PLAT_FD_CONNECT && error != 0) {
+            AttemptFailed(w, i, error, kFailureConnect);
+            return;
+        }
+        AttemptConnected(w, i);
+        if (event == PLAT_FD_READ && !w->ended && (uintptr_t)w->socket == socket)
+            HandleSocketEvent(w, eventWord);
+        return;
+    }
+}
+
+// The window ends (or has ended) while still connecting: the lookup is let go, every attempt
+// closed and the stagger timer stopped. Nothing once an address has won.
+static void StopConnecting(SendingWindow *w)
+{
+    PlatResolveCancel(w->lookup);
+    w->lookup = 0;
+    WalkActions actions;
+    WalkAbandon(&w->walk, &actions);
+    CarryOutWalk(w, &actions, kFailureConnect);
 }
 
 static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
@@ -688,10 +836,9 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     char text[kBoxTextSize];
     FormatText(text, sizeof text, kStatusConnecting, w->settings->server);
     SetStatusLine(handle, text);
-    w->lookupHandle = PlatAsyncGetHostByName(handle, kWmHostFound, w->settings->server,
-                                             w->hostEntry, (int)sizeof w->hostEntry);
+    w->lookup = PlatResolveStart(handle, kWmAddressesFound, w->settings->server);
     // The window then waits for the user's Cancel, and the time-out does not apply.
-    if (w->lookupHandle == 0) {
+    if (w->lookup == 0) {
         StopTimeoutTimer(handle);
         Fail(w, kFailureLookupNotStarted);
         if (w->check)
@@ -750,6 +897,8 @@ static void HandleCancel(SendingWindow *w)
 {
     if (w->ended)
         return;
+    // Before the outcome is logged, so that the log says which attempts were closed.
+    StopConnecting(w);
     // The user's Cancel stops the batch whatever became of the message.
     if (!w->selfClose) {
         SetVerdict(&w->conversation, kVerdictFailed);
@@ -786,18 +935,22 @@ static intptr_t HandleMessage(SendingWindow *w, PlatWindow handle, unsigned mess
     case PLAT_WM_INITDIALOG:
         HandleInitDialog(w, handle);
         return 1;
-    case kWmHostFound:
-        if (!StartConnection(w, first, second))
-            CloseSendingWindow(w);
+    case kWmAddressesFound:
+        AddressesFound(w, first, second);
         return 1;
     case kWmSocketEvent:
-        // Events of a socket that is not (or no longer) ours mean nothing here.
-        if (w->socket == PLAT_INVALID_SOCKET || first != (uintptr_t)w->socket)
-            return 1;
-        HandleSocketEvent(w, (unsigned long)second);
+        // Before the connection: an attempt's; after it, events of a socket that is not (or
+        // no longer) ours mean nothing here.
+        if (w->socket == PLAT_INVALID_SOCKET)
+            HandleAttemptEvent(w, first, (unsigned long)second);
+        else if (first == (uintptr_t)w->socket)
+            HandleSocketEvent(w, (unsigned long)second);
         return 1;
     case PLAT_WM_TIMER:
-        HandleTimer(w);
+        if (first == kWalkStaggerTimer)
+            HandleStaggerTimer(w);
+        else if (first == kTimeoutTimer)
+            HandleTimer(w);
         return 1;
     case PLAT_WM_COMMAND:
         if (first != (uintptr_t)kCancelButton)
@@ -812,7 +965,7 @@ static intptr_t HandleMessage(SendingWindow *w, PlatWindow handle, unsigned mess
 static void DeferMessage(SendingWindow *w, unsigned message, uintptr_t first, intptr_t second)
 {
     // The queue cannot fill in practice: the platform holds back a socket's next read event
-    // until the socket has been read, and there is one timer and one lookup.
+    // until the socket has been read, and there are two timers and one lookup.
     if (w->deferredCount < kDeferredMax)
         w->deferred[w->deferredCount++] = {message, first, second};
 }
@@ -824,7 +977,7 @@ intptr_t SendingWindowProc(void *context, PlatWindow handle, unsigned message, u
     if (!w)
         return 0;
     bool asynchronous =
-        message == kWmHostFound || message == kWmSocketEvent || message == PLAT_WM_TIMER;
+        message == kWmAddressesFound || message == kWmSocketEvent || message == PLAT_WM_TIMER;
     if (asynchronous) {
         if (w->ended)
             return 1;
@@ -864,7 +1017,11 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
     w->arrivalCommands = 0;
     w->handle = 0;
     w->socket = PLAT_INVALID_SOCKET;
-    w->lookupHandle = 0;
+    w->lookup = 0;
+    w->port = 0;
+    StartAddressWalk(&w->walk);
+    for (PlatSocket &attempt : w->attempts)
+        attempt = PLAT_INVALID_SOCKET;
     w->font = 0;
     w->socketFull = w->selfClose = w->ended = w->messageLogged = false;
     w->endReason[0] = '\0';
@@ -882,6 +1039,7 @@ void ShowSendingWindow(SendingWindow *w)
     if (w->handle == 0)
         w->outcome.fate = kFateNoWindow;
     SettleOutcome(w);
+    StopConnecting(w);
     if (w->socket != PLAT_INVALID_SOCKET) {
         PlatCloseSocket(w->socket);
         w->socket = PLAT_INVALID_SOCKET;

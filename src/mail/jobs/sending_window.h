@@ -11,11 +11,11 @@
 #include "mail_outcome.h"
 #include "../settings/mail_settings.h"
 #include "../message/message_file.h"
+#include "../smtp/address_walk.h"
 #include "../smtp/smtp.h"
 #include "../smtp/tls_channel.h"
 
-// Private window messages: the name lookup's answer and the socket events.
-const unsigned kWmHostFound = PLAT_WM_USER + 1;    // 1025
+// Private window message: the socket events (the lookup's answer is kWmAddressesFound).
 const unsigned kWmSocketEvent = PLAT_WM_USER + 2;  // 1026
 // The socket events asked for: read, write, connect and close.
 const long kSocketEventMask = 0x33;
@@ -64,9 +64,13 @@ struct SendingWindow {
 
     // The window's own.
     PlatWindow handle;
-    PlatSocket socket;  // PLAT_INVALID_SOCKET when there is none
-    uintptr_t lookupHandle;
-    char hostEntry[PLAT_HOST_ENTRY_SIZE];
+    PlatSocket socket;  // the connection, PLAT_INVALID_SOCKET until an address has answered
+    // Connecting: the lookup under way (0: none), the port, the walk over the server's
+    // addresses and each attempt's socket until one wins (by the address's index).
+    uintptr_t lookup;
+    unsigned short port;
+    AddressWalk walk;
+    PlatSocket attempts[PLAT_ADDRESS_MAX];
     PlatFont font;
     bool socketFull;  // a send would have blocked: the next write event says when there is room
     bool selfClose;   // the program itself closes the window; else a Cancel is the user's
@@ -96,7 +100,7 @@ void PrepareSendingWindow(SendingWindow *window, const MailSettings *settings,
 void ShowSendingWindow(SendingWindow *window);
 
 // The window procedure, with the window's state as context. Lookup answers, socket events and
-// the timer that arrive while another message of this window is being handled (inside a
+// the timers that arrive while another message of this window is being handled (inside a
 // box's loop) wait and are handled, in order, once that handling is over.
 intptr_t SendingWindowProc(void *context, PlatWindow handle, unsigned message, uintptr_t first,
                            intptr_t second);

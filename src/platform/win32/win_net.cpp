@@ -19,18 +19,6 @@ int PlatWsaStartup(unsigned short version, unsigned short *granted)
 
 void PlatWsaCleanup(void) { WSACleanup(); }
 
-uintptr_t PlatAsyncGetHostByName(PlatWindow window, unsigned message, const char *name,
-                                 char *hostEntry, int hostEntrySize)
-{
-    return (uintptr_t)WSAAsyncGetHostByName((HWND)window, message, name, hostEntry, hostEntrySize);
-}
-
-PlatSocket PlatCreateStreamSocket(void)
-{
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    return s == INVALID_SOCKET ? PLAT_INVALID_SOCKET : (PlatSocket)s;
-}
-
 // ---- every address of a name ------------------------------------------------------------
 
 // A name longer than any the system could look up is refused at the start.
@@ -185,22 +173,6 @@ unsigned short PlatGetServicePort(const char *service, const char *protocol)
 {
     struct servent *entry = getservbyname(service, protocol);
     return entry ? ntohs((u_short)entry->s_port) : 0;
-}
-
-int PlatConnect(PlatSocket socket, const char *hostEntry, unsigned short port)
-{
-    const struct hostent *host = (const struct hostent *)hostEntry;
-    if (host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list ||
-        !host->h_addr_list[0]) {
-        WSASetLastError(WSAEADDRNOTAVAIL);
-        return -1;
-    }
-    struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    memcpy(&address.sin_addr, host->h_addr_list[0], 4);
-    return connect((SOCKET)socket, (const struct sockaddr *)&address, sizeof address) == 0 ? 0 : -1;
 }
 
 int PlatSend(PlatSocket socket, const char *data, int length)
