@@ -132,8 +132,8 @@ def test_another_server_saved_then_a_message_goes_with_the_saved_password(tw, tr
     # Test, before anything is saved: the check of the window's values with the password
     # typed (none is stored yet), in its own window owned by this one, and its box.
     assert tested["found"] and tested["text"] == (
-        "Connected to localhost port %d; TLS 1.2, certificate for localhost trusted; logged in "
-        "as %s with PLAIN." % (server.port, LOGIN)), tested
+        "Connected to localhost (127.0.0.1) port %d; TLS 1.2, certificate for localhost trusted; "
+        "logged in as %s with PLAIN." % (server.port, LOGIN)), tested
     assert [b["caption"] for b in result.boxes] == [CAPTION, "Email Setup Check"]
     assert result.boxes[1]["icon"] == "information" and result.boxes[1]["owner"] != 0
     assert gone["found"], reports
