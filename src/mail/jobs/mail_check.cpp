@@ -35,8 +35,10 @@ MailCheckResult CheckMailSetup(MailCheck *check, bool signIn)
         MakeSettingsFailureText(settings, s, check->text, sizeof check->text);
         return kCheckSettingsRefused;
     }
+    // A mail API goes through the system's HTTP client, without Windows Sockets of ours.
+    bool sockets = s->way == kWaySmtp;
     unsigned short granted = 0;
-    if (PlatWsaStartup(kWinsockVersion, &granted) != 0) {
+    if (sockets && PlatWsaStartup(kWinsockVersion, &granted) != 0) {
         CopyText(check->text, sizeof check->text, kTextWinsockStart);
         return kCheckFailed;
     }
@@ -54,7 +56,8 @@ MailCheckResult CheckMailSetup(MailCheck *check, bool signIn)
         PrepareSendingWindow(&check->window, s, &check->message, &check->log);
         check->window.check = true;
         ShowSendingWindow(&check->window);
-        const MailOutcome *outcome = &check->window.outcome;
+        MailOutcome *outcome = &check->window.outcome;
+        outcome->session.tokenRenewed = check->token.renewed;
         if (outcome->fate == kFateNoWindow)
             MailLogMessageEnds(&check->log, false, "check failed: the window could not be made");
         FormatCheckText(outcome, s, check->text, sizeof check->text);
@@ -62,13 +65,14 @@ MailCheckResult CheckMailSetup(MailCheck *check, bool signIn)
             result = kCheckPassed;
         else if (outcome->fate == kFateNoWindow)
             result = kCheckFailed;
-        else if (outcome->failure == kFailureCancelled && outcome->verdict.kind == kVerdictFailed)
+        else if (OutcomeCancelled(outcome))
             result = kCheckCancelled;
         else
             result = outcome->session.reached ? kCheckFailed : kCheckUnreachable;
     }
     ForgetMailLogSecrets(&check->log);
-    PlatWsaCleanup();
+    if (sockets)
+        PlatWsaCleanup();
     return result;
 }
 
