@@ -451,8 +451,9 @@ void TakeApiAnswer(ApiRequest *r, const PlatHttpsAnswer *answer, long long now,
         AddAction(actions, kApiActionVerdict);
         return;
     }
+    // Its own text: the note's room may hold the cut body's line already.
     if (endedByWindow)
-        LogNote(actions, kApiLogAcceptedLate);
+        AddAction(actions, kApiActionLogNote, kApiStatusSent, kApiLogAcceptedLate);
     v->kind = kind;
     v->status = answer->status;
     v->systemError = 0;
