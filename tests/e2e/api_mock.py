@@ -13,7 +13,8 @@ Both take "Authorization: Bearer TOKEN" and ask check(token) whether it is good 
 not, with WWW-Authenticate as the providers send it). Answers can be scripted ahead: each entry
 of script answers one request to a sending endpoint instead of the normal course (see answer()).
 Every request is recorded in requests: {method, path, query, headers (lower-case names), body
-(bytes), token, status, at, problems}, and for a message that came through, raw (the message's
+(bytes), token, status, at, arrived and read (time.monotonic() once its head was in and once its
+body was read: the mock's own clock of the upload), problems}, and for a message that came through, raw (the message's
 bytes as delivered) and message (raw read by Python's email package; only its header block
 while parse is off, as for timing); every check it failed is also in problems. Anything else
 gets 404."""
@@ -126,10 +127,13 @@ class ApiMock:
     def _handle(self, handler, method):
         parts = urllib.parse.urlsplit(handler.path)
         length = int(handler.headers.get("Content-Length") or 0)
+        arrived = time.monotonic()
         body = self._read_body(handler, length)
+        read = time.monotonic()
         headers = {name.lower(): value for name, value in handler.headers.items()}
         auth = headers.get("authorization", "")
         record = {"method": method, "path": parts.path, "query": parts.query, "at": time.time(),
+                  "arrived": arrived, "read": read,
                   "headers": headers, "body": body, "problems": [], "raw": None,
                   "message": None,
                   "token": auth[len("Bearer "):] if auth.startswith("Bearer ") else None}

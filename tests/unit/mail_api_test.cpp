@@ -438,6 +438,20 @@ TEST(ApiVerdicts, EachAnswerGivesOneVerdict)
     TakeApiAnswer(&Api().request, &answer, kNow, &Api().actions);
     EXPECT_EQ(std::string(Api().actions.received),
               "HTTP 429 ApplicationThrottled: Over its limit. (Retry-After: 30)");
+    // Two notes of one answer keep their own lines.
+    ASSERT_TRUE(Start());
+    SetApiVerdict(&Api().request, kApiVerdictCancelled);
+    answer.status = 202;
+    answer.bodyCut = true;
+    Api().actions = ApiActions();
+    TakeApiAnswer(&Api().request, &answer, kNow, &Api().actions);
+    std::vector<std::string> notes;
+    for (int i = 0; i < Api().actions.count; i++)
+        if (Api().actions.items[i].kind == kApiActionLogNote)
+            notes.push_back(Api().actions.items[i].text);
+    EXPECT_EQ(notes, (std::vector<std::string>{
+                         "the answer's body was cut to " + std::to_string(body.size()) + " bytes",
+                         "accepted although the request had been ended"}));
 }
 
 TEST(ApiVerdicts, RetryAfterInSecondsOrAsAnHttpDate)

@@ -36,8 +36,7 @@ static void LogNote(ApiActions *actions, const char *text)
     AddAction(actions, kApiActionLogNote, kApiStatusSent, actions->note);
 }
 
-// The host of an https:// address (without its port), for the status lines.
-static void UrlHost(const char *url, char *dest, size_t destSize)
+void ApiUrlHost(const char *url, char *dest, size_t destSize)
 {
     const char *host = strstr(url, "://");
     host = host ? host + 3 : url;
@@ -50,7 +49,7 @@ static void StartCommon(ApiRequest *r, const MailSettings *settings)
     r->check = false;
     r->tokenRenewed = false;
     r->url = settings->apiUrl;
-    UrlHost(r->url, r->host, sizeof r->host);
+    ApiUrlHost(r->url, r->host, sizeof r->host);
     r->headers[0] = '\0';
     r->segmentCount = 0;
     r->messageLength = r->bodyLength = r->bytesSent = 0;
@@ -452,8 +451,9 @@ void TakeApiAnswer(ApiRequest *r, const PlatHttpsAnswer *answer, long long now,
         AddAction(actions, kApiActionVerdict);
         return;
     }
+    // Its own text: the note's room may hold the cut body's line already.
     if (endedByWindow)
-        LogNote(actions, kApiLogAcceptedLate);
+        AddAction(actions, kApiActionLogNote, kApiStatusSent, kApiLogAcceptedLate);
     v->kind = kind;
     v->status = answer->status;
     v->systemError = 0;

@@ -176,6 +176,9 @@ bool ApiMessageAccepted(const ApiRequest *request);
 // Wipes the token from the request's headers.
 void EndApiRequest(ApiRequest *request);
 
+// The host of an https:// address (without its port), for the status lines and the boxes.
+void ApiUrlHost(const char *url, char *dest, size_t destSize);
+
 // The seconds a Retry-After value asks to wait at now: a number of seconds, or an HTTP date
 // (IMF-fixdate, the obsolete RFC 850 and asctime forms); 0 for a date past; -1 for a value
 // that is neither.

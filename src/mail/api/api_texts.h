@@ -29,13 +29,18 @@ const char kApiLogBodyCut[] = "the answer's body was cut to %llu bytes";
 const char kApiLogAcceptedLate[] = "accepted although the request had been ended";
 
 // The boxes. %s host is the API's host, as in the status lines.
+// 401, and the token could not be renewed: the host, the account.
+const char kApiTextTokenRefused[] =
+    "%s refused the sign-in of %s (HTTP status 401), and it could not be renewed.\n\nPlease "
+    "run \"Tillwick.exe /emailsignin\" again.";
 // 401 after the renewal: the host, the account.
 const char kApiTextSignInAgain[] =
     "%s refused the sign-in of %s, also after it was renewed (HTTP status 401).\n\nPlease run "
     "\"Tillwick.exe /emailsignin\" again.";
-// 403 and other refusals: the host, the status, the provider's message and code (the
-// "NoDetail" forms when it sent neither).
+// 403 and other refusals: the host, the status, the provider's message and code; the "One"
+// form when it sent only one of them, the "NoDetail" form when it sent neither.
 const char kApiTextRefused[] = "%s refused the email (HTTP status %d): %s (%s)";
+const char kApiTextRefusedOne[] = "%s refused the email (HTTP status %d): %s";
 const char kApiTextRefusedNoDetail[] = "%s refused the email (HTTP status %d).";
 // What follows a 403 the provider gives a known meaning.
 const char kApiAdviceMailSendText[] =
@@ -56,8 +61,8 @@ const char kApiTextThrottledLater[] = "%s is busy: please try again later (HTTP 
 const char kApiTextTooLargeForGraph[] =
     "The email takes %llu bytes as Microsoft Graph receives it (in base64), more than the "
     "%llu bytes Graph takes in one request. It was not sent.";
-// Too large (413): the host.
-const char kApiTextTooLarge[] = "%s refused the email as too large (HTTP status 413).";
+// Too large (413, or Graph's ErrorMessageSizeExceeded): the host, the status.
+const char kApiTextTooLarge[] = "%s refused the email as too large (HTTP status %d).";
 // A 2xx without the confirmation the API gives: the host, the status.
 const char kApiTextUnconfirmed[] =
     "%s answered with HTTP status %d but did not confirm the email. It may have been sent: "

@@ -42,8 +42,10 @@ MailCheckResult CheckMailSettings(MailCheck *check, PlatWindow owner)
 {
     check->text[0] = '\0';
     MailSettings *s = &check->settings;
+    // A mail API goes through the system's HTTP client, without Windows Sockets of ours.
+    bool sockets = s->way == kWaySmtp;
     unsigned short granted = 0;
-    if (PlatWsaStartup(kWinsockVersion, &granted) != 0) {
+    if (sockets && PlatWsaStartup(kWinsockVersion, &granted) != 0) {
         CopyText(check->text, sizeof check->text, kTextWinsockStart);
         return kCheckFailed;
     }
@@ -62,7 +64,8 @@ MailCheckResult CheckMailSettings(MailCheck *check, PlatWindow owner)
         check->window.check = true;
         check->window.owner = owner;
         ShowSendingWindow(&check->window);
-        const MailOutcome *outcome = &check->window.outcome;
+        MailOutcome *outcome = &check->window.outcome;
+        outcome->session.tokenRenewed = check->token.renewed;
         if (outcome->fate == kFateNoWindow)
             MailLogMessageEnds(&check->log, false, "check failed: the window could not be made");
         FormatCheckText(outcome, s, check->text, sizeof check->text);
@@ -70,13 +73,14 @@ MailCheckResult CheckMailSettings(MailCheck *check, PlatWindow owner)
             result = kCheckPassed;
         else if (outcome->fate == kFateNoWindow)
             result = kCheckFailed;
-        else if (outcome->failure == kFailureCancelled && outcome->verdict.kind == kVerdictFailed)
+        else if (OutcomeCancelled(outcome))
             result = kCheckCancelled;
         else
             result = outcome->session.reached ? kCheckFailed : kCheckUnreachable;
     }
     ForgetMailLogSecrets(&check->log);
-    PlatWsaCleanup();
+    if (sockets)
+        PlatWsaCleanup();
     return result;
 }
 

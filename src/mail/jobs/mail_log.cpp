@@ -221,12 +221,19 @@ void MailLogMessageStarts(MailLog *log, const MailSettings *settings, const char
         return;
     char now[32];
     PlatLocalTimeText(now, sizeof now);
-    char name[kPathSize * 4], server[kSettingSize * 4];
+    char name[kPathSize * 4], server[kOAuthUrlSize * 4];
     EscapeLogText(fileName, strlen(fileName), name, sizeof name);
-    EscapeLogText(settings->server, strlen(settings->server), server, sizeof server);
     char line[sizeof name + sizeof server + 100];
-    FormatText(line, sizeof line, "%s message %s: server %s port %u security %s", now, name,
-               server, (unsigned)settings->port, kSecurityNames[settings->security]);
+    if (settings->way != kWaySmtp) {
+        // A mail API: which one, and its endpoint.
+        EscapeLogText(settings->apiUrl, strlen(settings->apiUrl), server, sizeof server);
+        FormatText(line, sizeof line, "%s message %s: %s %s", now, name,
+                   MailWayName(settings->way), server);
+    } else {
+        EscapeLogText(settings->server, strlen(settings->server), server, sizeof server);
+        FormatText(line, sizeof line, "%s message %s: server %s port %u security %s", now,
+                   name, server, (unsigned)settings->port, kSecurityNames[settings->security]);
+    }
     Put(log, line);
     log->zeroTick = PlatTickCount();
 }

@@ -8,6 +8,7 @@ void ClearMailOutcome(MailOutcome *o)
 {
     memset(o, 0, sizeof *o);
     o->verdict.recipient = -1;
+    o->api.retryAfter = -1;
 }
 
 void RecordMailFailure(MailOutcome *o, MailFailure failure, long number)
@@ -16,6 +17,12 @@ void RecordMailFailure(MailOutcome *o, MailFailure failure, long number)
         return;
     o->failure = failure;
     o->number = number;
+}
+
+bool OutcomeCancelled(const MailOutcome *o)
+{
+    return o->failure == kFailureCancelled &&
+           (o->verdict.kind == kVerdictFailed || o->api.kind == kApiVerdictCancelled);
 }
 
 bool OutcomeStopsBatch(const MailOutcome *o)

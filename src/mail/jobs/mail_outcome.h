@@ -4,16 +4,19 @@
 #pragma once
 #include "../../platform/plat_net.h"
 #include "../../platform/plat_tls.h"
+#include "../api/api_request.h"
 #include "../smtp/smtp.h"
 #include "../smtp/tls_channel.h"
 
 enum MailFate {
     kFateUndecided = 0,  // the window has not ended yet
-    kFateDelivered,      // the server accepted the message: its file is deleted
-    kFateChecked,        // a settings check came through the login to QUIT
+    kFateDelivered,      // the server (or the API) accepted the message: its file is deleted
+    kFateChecked,        // a settings check came through the login to QUIT, or reached the
+                         // API's host
     kFateKept,           // the file stays queued and the batch stops: the verdict (a refusal,
                          // a protocol error) or the failure says why
-    kFateRenewToken,     // the server refused the sign-in's token: renew it, send once more
+    kFateRenewToken,     // the server (or the API, 401) refused the sign-in's token: renew it,
+                         // send once more
     kFateInvalidFile,    // the file can never go as it stands (fileResult 10 to 40): the
                          // batch reports and deletes it, and goes on
     kFateNoWindow,       // the window could not be made: the file stays, the batch stops
@@ -47,6 +50,7 @@ struct MailSession {
     unsigned long long sizeLimit;  // what EHLO's SIZE said (0: none, or no limit)
     char address[PLAT_ADDRESS_TEXT_SIZE];  // the server's address that answered ("": none)
     unsigned short port;                   // the port connected to (0: none)
+    bool tokenRenewed;     // the sign-in's token was renewed for it (the check says so)
 };
 
 struct MailOutcome {
@@ -58,9 +62,10 @@ struct MailOutcome {
     TlsFailure tls;        // kFailureTls
     int fileResult;        // kFateInvalidFile: the message file's result
     MailSession session;
-    // The second way out, a request to a mail provider's HTTP API, adds its own verdict here
-    // (the HTTP status, the provider's error code and message, Retry-After), decided by the
-    // same fates and worded by the same functions.
+    // The second way out, a request to a mail provider's HTTP API: its verdict (the HTTP
+    // status, the provider's error code and message, Retry-After); kind kApiVerdictNone on
+    // the SMTP way. Decided by the same fates and worded by the same functions.
+    ApiVerdict api;
 };
 
 // Back to nothing decided.
@@ -70,6 +75,9 @@ void ClearMailOutcome(MailOutcome *outcome);
 // the first is the one that is told. The window records none once the conversation has its
 // verdict (a refusal told, the message accepted), but the user's Cancel.
 void RecordMailFailure(MailOutcome *outcome, MailFailure failure, long number = 0);
+
+// True when the user's Cancel ended it before anything else was decided.
+bool OutcomeCancelled(const MailOutcome *outcome);
 
 // True when the batch must stop after this message: everything but a delivered message (not
 // cancelled by the user) and an invalid file. A token to renew is the batch's own decision.

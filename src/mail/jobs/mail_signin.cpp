@@ -21,10 +21,19 @@ int RunEmailSignIn(void)
     if (!outcome.signedIn)
         return exitCode;
     MailCheck *check = &gSignInCheck;
-    MailCheckResult result = CheckMailSetup(check, true);
     const char *who = outcome.signedInAs[0] ? outcome.signedInAs : outcome.user;
     static char text[kCheckTextSize + 1024];
     exitCode = 0;
+    // A mail API takes the token only with a message: there is no login to prove beforehand.
+    MailSettings *s = &check->settings;
+    if (ReadSmtpSettings(s, true) == kSettingsReady && s->way != kWaySmtp) {
+        FormatText(text, sizeof text, kTextSignInApi, who, outcome.user,
+                   s->way == kWayGraph ? kWayTextGraph : kWayTextGmail);
+        ForgetMailSettings(s);
+        PlatMessageBox(0, text, kSignInCaption, PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
+        return 0;
+    }
+    MailCheckResult result = CheckMailSetup(check, true);
     switch (result) {
     case kCheckPassed:
         FormatText(text, sizeof text, kTextSignInChecked, who, check->settings.server,

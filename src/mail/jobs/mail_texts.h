@@ -44,11 +44,19 @@ const char kTextCheckSize[] = "; the server takes messages up to %s";
 const char kTextCheckFailed[] = "The check of the mail settings failed.\n\n%s";
 const char kTextCheckCancelled[] = "The check of the mail settings was cancelled.";
 const char kTextCheckNoWindow[] = "The check of the mail settings could not start its window.";
+// A mail API's check: the account, the way (kWayText...), the renewal when there was one;
+// then the API's text that the host was reached, and that nothing was sent.
+const char kTextCheckApiSignedIn[] = "Signed in as %s to send through %s%s. ";
+const char kTextCheckApiRenewed[] = " (the sign-in was renewed)";
+const char kTextCheckApiNothingSent[] = " Nothing was sent.";
 
 // The sign-in ("/emailsignin") proven at once with the mail server.
 const char kTextSignInChecked[] =
     "You are signed in as %s.\n\nThe mail server %s took the login for %s: Tillwick Orvenda "
     "can now send e-mail through this account.";
+// With a mail API: whom the provider signed in, the account, the way (kWayText...).
+const char kTextSignInApi[] =
+    "You are signed in as %s.\n\nTillwick Orvenda can now send e-mail for %s through %s.";
 const char kTextSignInNotChecked[] =
     "You are signed in as %s.\n\nThe login could not be checked with the mail server:\n\n%s";
 const char kTextSignInLoginRefused[] =

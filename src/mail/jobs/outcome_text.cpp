@@ -6,6 +6,8 @@
 
 #include "../../base/paths.h"
 #include "../../base/text.h"
+#include "../../oauth/oauth_texts.h"
+#include "../api/api_texts.h"
 #include "mail_texts.h"
 #include "reply_advice.h"
 
@@ -154,11 +156,110 @@ static void FormatRefusal(const SmtpVerdict *v, const QueuedMessage *m, const Ma
     }
 }
 
+// ---- a mail API's verdict --------------------------------------------------------------
+
+static const char *WayText(MailWay way)
+{
+    return way == kWayGraph ? kWayTextGraph : kWayTextGmail;
+}
+
+// Why an API's host could not be reached, from the platform's error number.
+static const char *ApiFailureReason(unsigned long error)
+{
+    switch (error) {
+    case PLAT_HTTP_NAME_NOT_RESOLVED:
+        return kApiReasonNameNotResolved;
+    case PLAT_HTTP_CANNOT_CONNECT:
+        return kApiReasonCannotConnect;
+    case PLAT_HTTP_SECURE_FAILURE:
+        return kApiReasonSecureFailure;
+    case PLAT_HTTP_SECURE_CHANNEL_ERROR:
+        return kApiReasonSecureChannel;
+    case PLAT_HTTP_TIMEOUT:
+        return kApiReasonTimedOut;
+    default:
+        return kApiReasonOther;
+    }
+}
+
+// A refusal: the provider's message and its most telling code (Gmail's reason or status
+// before its number), then what to do where the refusal has a known meaning.
+static void FormatApiRefusal(const ApiVerdict *v, const char *host, char *text, size_t textSize)
+{
+    const char *code = v->reason[0] ? v->reason : v->statusName[0] ? v->statusName : v->code;
+    if (v->message[0] && code[0])
+        FormatText(text, textSize, kApiTextRefused, host, v->status, v->message, code);
+    else if (v->message[0] || code[0])
+        FormatText(text, textSize, kApiTextRefusedOne, host, v->status,
+                   v->message[0] ? v->message : code);
+    else
+        FormatText(text, textSize, kApiTextRefusedNoDetail, host, v->status);
+    const char *advice = v->advice == kApiAdviceMailSendConsent ? kApiAdviceMailSendText
+                         : v->advice == kApiAdviceGmailScope    ? kApiAdviceGmailScopeText
+                         : v->advice == kApiAdviceSendAs        ? kApiAdviceSendAsText
+                                                                : nullptr;
+    if (advice) {
+        AppendText(text, textSize, "\n\n");
+        AppendText(text, textSize, advice);
+    }
+}
+
+static void FormatApiOutcome(const MailOutcome *o, const MailSettings *s, QueueSentence queue,
+                             char *text, size_t textSize)
+{
+    const ApiVerdict *v = &o->api;
+    char host[256];
+    ApiUrlHost(s ? s->apiUrl : "", host, sizeof host);
+    const char *user = s ? s->user : "";
+    switch (v->kind) {
+    case kApiVerdictRenewToken:  // the batch could not renew it
+        FormatText(text, textSize, kApiTextTokenRefused, host, user);
+        break;
+    case kApiVerdictSignInAgain:
+        FormatText(text, textSize, kApiTextSignInAgain, host, user);
+        break;
+    case kApiVerdictForbidden:
+    case kApiVerdictRefused:
+        FormatApiRefusal(v, host, text, textSize);
+        break;
+    case kApiVerdictThrottled:
+        if (v->retryAfter >= 0)
+            FormatText(text, textSize, kApiTextThrottled, host, v->retryAfter, v->status);
+        else
+            FormatText(text, textSize, kApiTextThrottledLater, host, v->status);
+        break;
+    case kApiVerdictTooLarge:
+        if (v->posted)
+            FormatText(text, textSize, kApiTextTooLarge, host, v->status);
+        else
+            FormatText(text, textSize, kApiTextTooLargeForGraph, v->size, v->limit);
+        break;
+    case kApiVerdictUnconfirmed:
+        FormatText(text, textSize, kApiTextUnconfirmed, host, v->status);
+        break;
+    case kApiVerdictClosed:
+        FormatText(text, textSize, v->mayHaveGone ? kApiTextClosed : kApiTextClosedPartly, host);
+        break;
+    case kApiVerdictFailed:
+        FormatText(text, textSize, kApiTextFailed, host, ApiFailureReason(v->systemError),
+                   v->systemError);
+        break;
+    case kApiVerdictTimedOut:
+        FormatText(text, textSize, v->mayHaveGone ? kApiTextNoAnswer : kApiTextSilent, host);
+        break;
+    default:  // accepted, reached, the user's Cancel: nothing to tell
+        return;
+    }
+    EndWithQueueSentence(text, textSize, queue, kQueueSentence);
+}
+
 void FormatOutcomeText(const MailOutcome *o, const QueuedMessage *m, const MailSettings *s,
                        QueueSentence queue, char *text, size_t textSize)
 {
     text[0] = '\0';
-    if (o->verdict.kind == kVerdictRefused)
+    if (o->api.kind != kApiVerdictNone)
+        FormatApiOutcome(o, s, queue, text, textSize);
+    else if (o->verdict.kind == kVerdictRefused)
         FormatRefusal(&o->verdict, m, s, text, textSize);
     else if (o->verdict.kind == kVerdictProtocolError)
         FormatProtocolError(&o->verdict, queue, text, textSize);
@@ -232,13 +333,29 @@ static void DescribePassedCheck(const MailSession *session, const MailSettings *
     AppendText(text, textSize, ".");
 }
 
+// "Signed in as accounts@example.com to send through Microsoft Graph. Reached
+// graph.microsoft.com over TLS, its certificate trusted. Nothing was sent."
+static void DescribePassedApiCheck(const MailOutcome *o, const MailSettings *s, char *text,
+                                   size_t textSize)
+{
+    FormatText(text, textSize, kTextCheckApiSignedIn, s->user, WayText(s->way),
+               o->session.tokenRenewed ? kTextCheckApiRenewed : "");
+    char host[256], part[400];
+    ApiUrlHost(s->apiUrl, host, sizeof host);
+    FormatText(part, sizeof part, kApiTextReached, host);
+    AppendText(text, textSize, part);
+    AppendText(text, textSize, kTextCheckApiNothingSent);
+}
+
 void FormatCheckText(const MailOutcome *o, const MailSettings *s, char *text, size_t textSize)
 {
-    if (o->fate == kFateChecked) {
+    if (o->fate == kFateChecked && o->api.kind == kApiVerdictReached) {
+        DescribePassedApiCheck(o, s, text, textSize);
+    } else if (o->fate == kFateChecked) {
         DescribePassedCheck(&o->session, s, text, textSize);
     } else if (o->fate == kFateNoWindow) {
         CopyText(text, textSize, kTextCheckNoWindow);
-    } else if (o->failure == kFailureCancelled && o->verdict.kind == kVerdictFailed) {
+    } else if (OutcomeCancelled(o)) {
         CopyText(text, textSize, kTextCheckCancelled);
     } else {
         char failed[kBoxTextSize + kFieldSize];

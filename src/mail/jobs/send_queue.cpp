@@ -82,14 +82,16 @@ static bool ObtainAccessToken(SendBatch *batch, bool force)
     return true;
 }
 
-// One window for the message; its outcome is the window's. A token the server refuses is
-// renewed once a batch and the message tried again; when the renewal fails, the refusal is
-// shown as it came and the message is kept.
+// One window for the message; its outcome is the window's. A token the server (or the mail
+// API) refuses is renewed once a batch and the message tried again; when the renewal fails,
+// the refusal is shown as it came and the message is kept. After that renewal, a mail API's
+// refusal of the token is final.
 static void SendInWindow(SendBatch *batch)
 {
     SendingWindow *w = &batch->window;
     PrepareSendingWindow(w, &batch->settings, &batch->message, &batch->log);
     w->renewOnRefusedToken = batch->settings.auth == kAuthXoauth2 && !batch->tokenRetried;
+    w->api.tokenRenewed = batch->tokenRetried;
     ShowSendingWindow(w);
     if (w->outcome.fate != kFateRenewToken)
         return;
@@ -97,6 +99,9 @@ static void SendInWindow(SendBatch *batch)
     MailSettings *s = &batch->settings;
     AccessTokenStatus status = TakeMailAccessToken(s, &batch->log, true, &batch->token);
     if (status != kAccessTokenReady) {
+        char why[2048];
+        FormatAccessTokenFailure(status, &batch->token, &s->oauth, s->user, why, sizeof why);
+        MailLogText(&batch->log, '*', why);
         char text[kBoxTextSize + kFieldSize];
         FormatOutcomeText(&w->outcome, &batch->message, s, kWithQueueSentence, text,
                           sizeof text);
@@ -107,6 +112,7 @@ static void SendInWindow(SendBatch *batch)
     }
     MailLogText(&batch->log, '*', "the token was renewed: the message is sent again");
     PrepareSendingWindow(w, s, &batch->message, &batch->log);
+    w->api.tokenRenewed = true;
     ShowSendingWindow(w);
 }
 
@@ -227,8 +233,8 @@ static void SendMatches(SendBatch *batch, const QueuePattern *q)
     PlatFindClose(find);
 }
 
-// The batch proper: the settings, Windows Sockets, the batch mutex, the files. Returns the
-// exit code.
+// The batch proper: the settings, Windows Sockets (over SMTP: a mail API goes through the
+// system's HTTP client), the batch mutex, the files. Returns the exit code.
 static int RunBatch(SendBatch *batch, const char *argument)
 {
     SettingsResult settings = ReadSmtpSettings(&batch->settings);
@@ -238,12 +244,13 @@ static int RunBatch(SendBatch *batch, const char *argument)
         ShowErrorBox(0, text);
         return 1;
     }
+    bool sockets = batch->settings.way == kWaySmtp;
     unsigned short granted = 0;
-    if (PlatWsaStartup(kWinsockVersion, &granted) != 0) {
+    if (sockets && PlatWsaStartup(kWinsockVersion, &granted) != 0) {
         ShowErrorBox(0, kTextWinsockStart);
         return 1;
     }
-    if (granted != kWinsockVersion) {
+    if (sockets && granted != kWinsockVersion) {
         ShowErrorBox(0, kTextWinsockVersion);
         PlatWsaCleanup();
         return 1;
@@ -268,7 +275,8 @@ static int RunBatch(SendBatch *batch, const char *argument)
     if (owned)
         PlatReleaseMutex(mutex);
     PlatCloseMutex(mutex);
-    PlatWsaCleanup();
+    if (sockets)
+        PlatWsaCleanup();
     return batch->exitCode;
 }
 

@@ -36,9 +36,7 @@ void CloseSendingWindow(SendingWindow *w)
     PlatSendCommand(w->handle, kCancelButton);
 }
 
-// Every box of the window: shown (a check shows its one box once it is over), logged, and
-// its first line kept as the reason should the window then close.
-static void ShowBox(SendingWindow *w, const char *text)
+void ShowBox(SendingWindow *w, const char *text)
 {
     MailLogText(w->log, '*', text);
     CopyTextN(w->endReason, sizeof w->endReason, text, strcspn(text, "\n"));
@@ -808,7 +806,7 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     // The body's scan ran while the window was made; a file it finds unusable, or one that
     // cannot be composed now, ends the window before it is shown, for the batch to report.
     if (!w->check) {
-        int result = FinishMessageFile(w->message);
+        int result = FinishMessageFile(w->message, UsesMailApi(w));
         if (result != kParseReady) {
             if (result == kParseNotNow) {
                 w->outcome.fate = kFateKept;
@@ -829,6 +827,10 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     w->font = PlatCreateFont(height, 700, "MS Sans Serif");
     PlatSetControlFont(handle, kStatusLine, w->font, 0);
     PlatSetControlFont(handle, kCancelButton, w->font, 0);
+    if (UsesMailApi(w)) {
+        StartApiSending(w);
+        return;
+    }
 
     StartConversation(&w->conversation, w->settings, w->message);
     w->conversation.checkOnly = w->check;
@@ -897,6 +899,10 @@ static void HandleCancel(SendingWindow *w)
 {
     if (w->ended)
         return;
+    if (UsesMailApi(w)) {
+        HandleApiCancel(w);
+        return;
+    }
     // Before the outcome is logged, so that the log says which attempts were closed.
     StopConnecting(w);
     // The user's Cancel stops the batch whatever became of the message.
@@ -947,10 +953,18 @@ static intptr_t HandleMessage(SendingWindow *w, PlatWindow handle, unsigned mess
             HandleSocketEvent(w, (unsigned long)second);
         return 1;
     case PLAT_WM_TIMER:
-        if (first == kWalkStaggerTimer)
+        if (UsesMailApi(w))
+            HandleApiTimer(w);
+        else if (first == kWalkStaggerTimer)
             HandleStaggerTimer(w);
         else if (first == kTimeoutTimer)
             HandleTimer(w);
+        return 1;
+    case kWmApiProgress:
+        TakeApiProgressMessage(w, first);
+        return 1;
+    case kWmApiDone:
+        TakeApiDoneMessage(w);
         return 1;
     case PLAT_WM_COMMAND:
         if (first != (uintptr_t)kCancelButton)
@@ -976,8 +990,9 @@ intptr_t SendingWindowProc(void *context, PlatWindow handle, unsigned message, u
     SendingWindow *w = (SendingWindow *)context;
     if (!w)
         return 0;
-    bool asynchronous =
-        message == kWmAddressesFound || message == kWmSocketEvent || message == PLAT_WM_TIMER;
+    bool asynchronous = message == kWmAddressesFound || message == kWmSocketEvent ||
+                        message == PLAT_WM_TIMER || message == kWmApiProgress ||
+                        message == kWmApiDone;
     if (asynchronous) {
         if (w->ended)
             return 1;
@@ -1029,6 +1044,7 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
     w->handlerDepth = 0;
     StartConversation(&w->conversation, settings, message);
     TlsReset(&w->channel);
+    ResetApiSending(&w->api);
 }
 
 void ShowSendingWindow(SendingWindow *w)
@@ -1046,6 +1062,7 @@ void ShowSendingWindow(SendingWindow *w)
     }
     PlatDeleteFont(w->font);
     w->font = 0;
+    EndApiSending(w);
     EndConversation(&w->conversation);
     TlsReset(&w->channel);
 }

@@ -7,6 +7,7 @@
 #include "../../platform/plat_net.h"
 #include "../../platform/plat_tls.h"
 #include "../../platform/plat_types.h"
+#include "api_sending.h"
 #include "mail_log.h"
 #include "mail_outcome.h"
 #include "../settings/mail_settings.h"
@@ -87,6 +88,7 @@ struct SendingWindow {
 
     SmtpConversation conversation;
     TlsChannel channel;
+    ApiSending api;  // the way out through a mail API ("MailAPI"), in place of the above
 };
 
 // Makes window ready to send message with settings, logging to log (all borrowed until the
@@ -107,6 +109,9 @@ intptr_t SendingWindowProc(void *context, PlatWindow handle, unsigned message, u
 
 // The controls.
 void SetStatusLine(PlatWindow handle, const char *text);
+// A box of the window: logged, its first line kept as the reason should the window close,
+// and shown (a check shows its one box once it is over).
+void ShowBox(SendingWindow *window, const char *text);
 void StopTimeoutTimer(PlatWindow handle);
 // Closes the window as a Cancel would, marked as the program's own doing; returns once the
 // Cancel has been handled in full.
