@@ -63,9 +63,6 @@ const char kTextSignedIn[] =
     "You are signed in as %s.\n\nPress Test to try the sign-in, and Save to send your mail "
     "this way.";
 // The address, then the API.
-const char kTextSignInWorks[] =
-    "The sign-in of %s works: the provider renewed its access token for %s.\n\nPress Save to "
-    "send your mail this way.";
 const char kTextTestNotSignedIn[] =
     "Tillwick Orvenda is not signed in as %s to send through %s yet.\n\nPlease press Sign in "
     "first.";

@@ -16,6 +16,7 @@ import pytest
 
 import conftest
 import netns_support
+from api_mock import ApiMock
 from mail_support import message
 from oauth_support import AppDataWatch, IdentityServer, StandInBrowser
 from tls_support import SERVER_NAME, Credentials, SecureSmtpd, mail_alone
@@ -171,14 +172,18 @@ def browser(tw, trusted, wine_session):
     return stand_in
 
 
-def test_sign_in_with_microsoft_then_test_and_save(tw, idp, browser):
+def test_sign_in_with_microsoft_then_test_and_save(tw, trusted, idp, browser):
     """Sign in for the address in the window, for Graph, with the registration of the file;
-    nothing saved but the tokens; Test renews them for Graph; Save writes the way."""
+    nothing saved but the tokens; Test proves the sign-in and reaches the API's host; Save
+    writes the way."""
+    api = ApiMock(trusted, check=idp.valid_access_token)
+    tw.on_cleanup(api.stop)
     AppDataWatch(tw)  # what the sign-in stores is removed afterwards
     idp.id_token_email = LOGIN
     tw.ini_write_raw(tw.ini_raw() + "[Email Setup]\r\nOAuthClientId=%s\r\n"
                      "OAuthAuthorizeURL=%s\r\nOAuthTokenURL=%s\r\nSMTPServer=old.acme.test\r\n"
-                     % (idp.client_id, idp.authorize_url, idp.token_url))
+                     "MailAPIURL=%s\r\n"
+                     % (idp.client_id, idp.authorize_url, idp.token_url, api.graph_url))
     before = tw.ini_raw()
     running = start(tw)
     signed_in, _, tested, _, gone = form(
@@ -190,20 +195,20 @@ def test_sign_in_with_microsoft_then_test_and_save(tw, idp, browser):
         "You are signed in as %s.\n\nPress Test to try the sign-in, and Save to send your mail "
         "this way." % LOGIN), (signed_in, idp.problems)
     assert tested["found"] and tested["text"] == (
-        "The sign-in of %s works: the provider renewed its access token for Microsoft Graph."
-        "\n\nPress Save to send your mail this way." % LOGIN), tested
+        "Signed in as %s to send through Microsoft Graph. Reached localhost over TLS, its "
+        "certificate trusted. Nothing was sent." % LOGIN), tested
     assert [(b["caption"], b["owner"] != 0) for b in result.boxes] == [
         ("Sign In", True), ("Email Setup Check", True)], result
     assert gone["found"] and result.rc == 0, result
 
-    # Signed in for the address with Graph's scope; renewed with it.
-    assert idp.problems == []
+    # Signed in for the address with Graph's scope; Test reached the API's host with one GET,
+    # posting nothing.
+    assert idp.problems == [] and api.problems == []
     [authorization] = idp.authorizations
     assert authorization["login_hint"] == LOGIN
     assert authorization["scope"] == "https://graph.microsoft.com/Mail.Send offline_access openid email"
-    assert [(g["grant_type"], g["status"]) for g in idp.grants] == [
-        ("authorization_code", 200), ("refresh_token", 200)]
-    assert idp.grants[1]["scope"] == "https://graph.microsoft.com/Mail.Send offline_access"
+    assert [(g["grant_type"], g["status"]) for g in idp.grants] == [("authorization_code", 200)]
+    assert [(r["method"], r["path"]) for r in api.requests] == [("GET", "/")]
     # Only Save wrote: the way, the provider and the address, after the lines there were.
     assert tw.ini_raw() == before + ("MailAPI=graph\r\nOAuthProvider=microsoft\r\n"
                                      "SMTPUser=%s\r\n" % LOGIN)
