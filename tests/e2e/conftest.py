@@ -976,6 +976,25 @@ def trusted(wine_session, certs):
     return certs
 
 
+# ------------------------------------------------ the sign-in's peers (oauth_support)
+
+@pytest.fixture(scope="session")
+def stand_in(wine_session):
+    """The stand-in browser (oauth_support.StandInBrowser); a test names it the prefix's
+    browser with use()."""
+    from oauth_support import StandInBrowser
+    return StandInBrowser(wine_session.workdir / "browser")
+
+
+@pytest.fixture
+def idp(tw, trusted):
+    """The mock identity server (oauth_support.IdentityServer), stopped after the test."""
+    from oauth_support import IdentityServer
+    server = IdentityServer(trusted)
+    tw.on_cleanup(server.stop)
+    return server
+
+
 @pytest.hookimpl(hookwrapper=True)
 def pytest_runtest_makereport(item, call):
     """Keeps the outcome of the test's call on its item, for the fixtures' teardown."""

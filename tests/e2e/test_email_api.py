@@ -13,7 +13,7 @@ import pytest
 from api_mock import ApiMock
 from conftest import TOOLS_DIR_WIN
 from mail_support import QUEUE_TEXT, assert_box, assert_walk, message, transmitted
-from oauth_support import AppDataWatch, IdentityServer, StandInBrowser
+from oauth_support import AppDataWatch
 from test_email_oauth import sign_in
 from tls_support import mail_alone
 
@@ -85,18 +85,6 @@ WAY_NAMES = {"graph": "Microsoft Graph", "gmail": "the Gmail API"}
 SIGNED_IN = ("You are signed in as %s.\n\nTillwick Orvenda can now send e-mail for %s through "
              "%s.")
 QUEUED = "\n\nThe email has been queued in " + QUEUE_TEXT + "\n"
-
-
-@pytest.fixture(scope="session")
-def stand_in(wine_session):
-    return StandInBrowser(wine_session.workdir / "browser")
-
-
-@pytest.fixture
-def idp(tw, trusted):
-    server = IdentityServer(trusted)
-    tw.on_cleanup(server.stop)
-    return server
 
 
 @pytest.fixture

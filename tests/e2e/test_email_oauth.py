@@ -17,9 +17,8 @@ import urllib.parse
 import pytest
 
 from mail_support import message
-from oauth_support import (SCOPE, AppDataWatch, IdentityServer, Loopback, StandInBrowser,
-                           Xoauth2, authorize_query, holds_in_clear, oauth_settings,
-                           xoauth2_response)
+from oauth_support import (SCOPE, AppDataWatch, Loopback, Xoauth2, authorize_query,
+                           holds_in_clear, oauth_settings, xoauth2_response)
 from tls_support import SecureSmtpd, mail_alone
 
 USER = "accounts@acme.test"
@@ -36,23 +35,11 @@ ADVICE_SIGN_IN = (
 MECHANISMS = {"microsoft": ("LOGIN",), "google": ("LOGIN", "PLAIN")}
 
 
-@pytest.fixture(scope="session")
-def stand_in(wine_session):
-    return StandInBrowser(wine_session.workdir / "browser")
-
-
 @pytest.fixture
 def browser(tw, trusted, stand_in):
     """The stand-in browser as the prefix's browser for this test, following the sign-in."""
     stand_in.use(tw, trusted, "follow")
     return stand_in
-
-
-@pytest.fixture
-def idp(tw, trusted):
-    server = IdentityServer(trusted)
-    tw.on_cleanup(server.stop)
-    return server
 
 
 @pytest.fixture

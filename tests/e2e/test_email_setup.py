@@ -18,7 +18,7 @@ import conftest
 import netns_support
 from api_mock import ApiMock
 from mail_support import message
-from oauth_support import AppDataWatch, IdentityServer, StandInBrowser
+from oauth_support import AppDataWatch
 from tls_support import SERVER_NAME, Credentials, SecureSmtpd, mail_alone
 
 CAPTION = "Email Setup"
@@ -158,16 +158,8 @@ def test_another_server_saved_then_a_message_goes_with_the_saved_password(tw, tr
 
 
 @pytest.fixture
-def idp(tw, trusted):
-    server = IdentityServer(trusted)
-    tw.on_cleanup(server.stop)
-    return server
-
-
-@pytest.fixture
-def browser(tw, trusted, wine_session):
+def browser(tw, trusted, stand_in):
     """The stand-in browser as the prefix's browser for this test, following the sign-in."""
-    stand_in = StandInBrowser(wine_session.workdir / "setup-browser")
     stand_in.use(tw, trusted, "follow")
     return stand_in
 
