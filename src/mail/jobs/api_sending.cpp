@@ -17,15 +17,6 @@
 #include "outcome_text.h"
 #include "sending_window.h"
 
-bool UsesMailApi(const SendingWindow *w) { return w->settings->way != kWaySmtp; }
-
-void ResetApiSending(ApiSending *a)
-{
-    a->tokenRenewed = a->running = a->cancelledByUser = false;
-    a->https = 0;
-    memset(&a->answer, 0, sizeof a->answer);
-}
-
 static void SetApiStatus(SendingWindow *w, ApiStatus status)
 {
     const char *host = w->api.request.host;
@@ -169,7 +160,7 @@ void StartApiSending(SendingWindow *w)
     PlatSetTimer(w->handle, kTimeoutTimer, kTimeoutMilliseconds);
 }
 
-void TakeApiProgressMessage(SendingWindow *w, unsigned long long sent)
+static void TakeApiProgressMessage(SendingWindow *w, unsigned long long sent)
 {
     ApiSending *a = &w->api;
     if (!a->running)
@@ -179,7 +170,7 @@ void TakeApiProgressMessage(SendingWindow *w, unsigned long long sent)
     CarryOutApi(w, &actions);
 }
 
-void TakeApiDoneMessage(SendingWindow *w)
+static void TakeApiDoneMessage(SendingWindow *w)
 {
     ApiSending *a = &w->api;
     if (!a->running)
@@ -277,4 +268,20 @@ void EndApiSending(SendingWindow *w)
         a->https = 0;
     }
     EndApiRequest(&a->request);
+}
+
+void TakeApiMessage(SendingWindow *w, unsigned message, uintptr_t first)
+{
+    if (message == kWmApiProgress)
+        TakeApiProgressMessage(w, first);
+    else if (message == kWmApiDone)
+        TakeApiDoneMessage(w);
+}
+
+static const SendingWayOut kMailApiWayOut = {StartApiSending, TakeApiMessage, HandleApiTimer,
+                                             HandleApiCancel, EndApiSending};
+
+const SendingWayOut *WayOutFor(const MailSettings *settings)
+{
+    return settings->way != kWaySmtp ? &kMailApiWayOut : nullptr;
 }

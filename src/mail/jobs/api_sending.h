@@ -4,36 +4,16 @@
 #pragma once
 #include <cstddef>
 
-#include "../../platform/plat_http.h"
-#include "../../platform/plat_types.h"
-#include "../api/api_request.h"
-
-struct SendingWindow;
+#include "../settings/mail_settings.h"
+#include "sending_window.h"
 
 // The worker's reports: progress (first = the body's bytes out so far) and its end.
-const unsigned kWmApiProgress = PLAT_WM_USER + 16;  // 1040
-const unsigned kWmApiDone = PLAT_WM_USER + 17;      // 1041
+const unsigned kWmApiProgress = kWmWayOutFirst;     // 1040
+const unsigned kWmApiDone = kWmWayOutFirst + 1;     // 1041
 
-// Room for the answer's body: the providers' errors take a few hundred bytes; a longer body
-// is cut, and then read as no error body at all.
-const size_t kApiAnswerBodySize = 16 * 1024;
-
-struct ApiSending {
-    bool tokenRenewed;     // set by the batch: the token was renewed after a 401 this batch,
-                           // so another 401 is final
-    bool running;          // the platform's request runs: its done message is still to come
-    bool cancelledByUser;  // the user's Cancel came (the verdict may still be an acceptance)
-    PlatHttps https;
-    PlatHttpsAnswer answer;
-    char answerBody[kApiAnswerBodySize];
-    ApiRequest request;    // large (its stage): the whole struct lives in the window's owner
-};
-
-// True when the window posts to a mail API rather than talking SMTP.
-bool UsesMailApi(const SendingWindow *window);
-
-// Back to nothing started (tokenRenewed false).
-void ResetApiSending(ApiSending *api);
+// The way out for the settings: the mail API's when "MailAPI" names one, else none (SMTP).
+// The jobs give it to the window after PrepareSendingWindow.
+const SendingWayOut *WayOutFor(const MailSettings *settings);
 
 // The window's first step once it is made and the message finished: the request (or, for a
 // check, the GET of the API's host) started with the 60 seconds of silence counting. A message
@@ -43,8 +23,7 @@ void StartApiSending(SendingWindow *window);
 
 // The hooks of the window procedure: the worker's two messages, the silence timer, Cancel
 // (the user's, or the window's own close once the request is over).
-void TakeApiProgressMessage(SendingWindow *window, unsigned long long sent);
-void TakeApiDoneMessage(SendingWindow *window);
+void TakeApiMessage(SendingWindow *window, unsigned message, uintptr_t first);
 void HandleApiTimer(SendingWindow *window);
 void HandleApiCancel(SendingWindow *window);
 

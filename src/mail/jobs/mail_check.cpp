@@ -5,6 +5,7 @@
 #include "../../base/text.h"
 #include "../../platform/plat_net.h"
 #include "../../platform/plat_ui.h"
+#include "api_sending.h"
 #include "mail_texts.h"
 #include "mail_token.h"
 #include "outcome_text.h"
@@ -61,6 +62,7 @@ MailCheckResult CheckMailSettings(MailCheck *check, PlatWindow owner)
         PrepareStandIn(check);
         MailLogMessageStarts(&check->log, s, "(settings check)");
         PrepareSendingWindow(&check->window, s, &check->message, &check->log);
+        check->window.wayOut = WayOutFor(s);
         check->window.check = true;
         check->window.owner = owner;
         ShowSendingWindow(&check->window);

@@ -13,6 +13,7 @@
 #include "../../platform/plat_security.h"
 #include "../../oauth/access_token.h"
 #include "../../oauth/oauth_encoding.h"
+#include "api_sending.h"
 #include "mail_log.h"
 #include "../settings/mail_settings.h"
 #include "mail_texts.h"
@@ -90,6 +91,7 @@ static void SendInWindow(SendBatch *batch)
 {
     SendingWindow *w = &batch->window;
     PrepareSendingWindow(w, &batch->settings, &batch->message, &batch->log);
+    w->wayOut = WayOutFor(&batch->settings);
     w->renewOnRefusedToken = batch->settings.auth == kAuthXoauth2 && !batch->tokenRetried;
     w->api.tokenRenewed = batch->tokenRetried;
     ShowSendingWindow(w);
@@ -112,6 +114,7 @@ static void SendInWindow(SendBatch *batch)
     }
     MailLogText(&batch->log, '*', "the token was renewed: the message is sent again");
     PrepareSendingWindow(w, s, &batch->message, &batch->log);
+    w->wayOut = WayOutFor(s);
     w->api.tokenRenewed = true;
     ShowSendingWindow(w);
 }

@@ -806,7 +806,7 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     // The body's scan ran while the window was made; a file it finds unusable, or one that
     // cannot be composed now, ends the window before it is shown, for the batch to report.
     if (!w->check) {
-        int result = FinishMessageFile(w->message, UsesMailApi(w));
+        int result = FinishMessageFile(w->message, w->wayOut != nullptr);
         if (result != kParseReady) {
             if (result == kParseNotNow) {
                 w->outcome.fate = kFateKept;
@@ -827,8 +827,8 @@ static void HandleInitDialog(SendingWindow *w, PlatWindow handle)
     w->font = PlatCreateFont(height, 700, "MS Sans Serif");
     PlatSetControlFont(handle, kStatusLine, w->font, 0);
     PlatSetControlFont(handle, kCancelButton, w->font, 0);
-    if (UsesMailApi(w)) {
-        StartApiSending(w);
+    if (w->wayOut) {
+        w->wayOut->start(w);
         return;
     }
 
@@ -899,8 +899,8 @@ static void HandleCancel(SendingWindow *w)
 {
     if (w->ended)
         return;
-    if (UsesMailApi(w)) {
-        HandleApiCancel(w);
+    if (w->wayOut) {
+        w->wayOut->cancel(w);
         return;
     }
     // Before the outcome is logged, so that the log says which attempts were closed.
@@ -953,18 +953,12 @@ static intptr_t HandleMessage(SendingWindow *w, PlatWindow handle, unsigned mess
             HandleSocketEvent(w, (unsigned long)second);
         return 1;
     case PLAT_WM_TIMER:
-        if (UsesMailApi(w))
-            HandleApiTimer(w);
+        if (w->wayOut)
+            w->wayOut->timer(w);
         else if (first == kWalkStaggerTimer)
             HandleStaggerTimer(w);
         else if (first == kTimeoutTimer)
             HandleTimer(w);
-        return 1;
-    case kWmApiProgress:
-        TakeApiProgressMessage(w, first);
-        return 1;
-    case kWmApiDone:
-        TakeApiDoneMessage(w);
         return 1;
     case PLAT_WM_COMMAND:
         if (first != (uintptr_t)kCancelButton)
@@ -972,6 +966,10 @@ static intptr_t HandleMessage(SendingWindow *w, PlatWindow handle, unsigned mess
         HandleCancel(w);
         return 1;
     default:
+        if (w->wayOut && message >= kWmWayOutFirst && message <= kWmWayOutLast) {
+            w->wayOut->message(w, message, first);
+            return 1;
+        }
         return 0;
     }
 }
@@ -991,8 +989,8 @@ intptr_t SendingWindowProc(void *context, PlatWindow handle, unsigned message, u
     if (!w)
         return 0;
     bool asynchronous = message == kWmAddressesFound || message == kWmSocketEvent ||
-                        message == PLAT_WM_TIMER || message == kWmApiProgress ||
-                        message == kWmApiDone;
+                        message == PLAT_WM_TIMER ||
+                        (message >= kWmWayOutFirst && message <= kWmWayOutLast);
     if (asynchronous) {
         if (w->ended)
             return 1;
@@ -1044,6 +1042,7 @@ void PrepareSendingWindow(SendingWindow *w, const MailSettings *settings,
     w->handlerDepth = 0;
     StartConversation(&w->conversation, settings, message);
     TlsReset(&w->channel);
+    w->wayOut = nullptr;
     ResetApiSending(&w->api);
 }
 
@@ -1062,7 +1061,8 @@ void ShowSendingWindow(SendingWindow *w)
     }
     PlatDeleteFont(w->font);
     w->font = 0;
-    EndApiSending(w);
+    if (w->wayOut)
+        w->wayOut->end(w);
     EndConversation(&w->conversation);
     TlsReset(&w->channel);
 }

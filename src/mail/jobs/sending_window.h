@@ -7,7 +7,7 @@
 #include "../../platform/plat_net.h"
 #include "../../platform/plat_tls.h"
 #include "../../platform/plat_types.h"
-#include "api_sending.h"
+#include "api_sending_state.h"
 #include "mail_log.h"
 #include "mail_outcome.h"
 #include "../settings/mail_settings.h"
@@ -43,6 +43,21 @@ struct DeferredMessage {
     intptr_t second;
 };
 const int kDeferredMax = 64;
+
+struct SendingWindow;
+
+// A way out other than SMTP (a mail API): the window makes itself, its status line, its
+// silence timer and Cancel, and hands the way out its steps. Its private window messages lie
+// in kWmWayOutFirst..kWmWayOutLast; the window defers them inside a box's loop like its own.
+const unsigned kWmWayOutFirst = PLAT_WM_USER + 16;  // 1040
+const unsigned kWmWayOutLast = PLAT_WM_USER + 31;
+struct SendingWayOut {
+    void (*start)(SendingWindow *window);  // the window is made and the message finished
+    void (*message)(SendingWindow *window, unsigned message, uintptr_t first);
+    void (*timer)(SendingWindow *window);   // the silence timer
+    void (*cancel)(SendingWindow *window);  // Cancel, the user's or the window's own
+    void (*end)(SendingWindow *window);     // the window has gone
+};
 
 struct SendingWindow {
     // Given for the window's life by PrepareSendingWindow (the log may be off, never absent).
@@ -88,7 +103,10 @@ struct SendingWindow {
 
     SmtpConversation conversation;
     TlsChannel channel;
-    ApiSending api;  // the way out through a mail API ("MailAPI"), in place of the above
+    // The way out when it is not SMTP (null: SMTP), set by the job after PrepareSendingWindow;
+    // the mail API's state, in place of the conversation and the channel.
+    const SendingWayOut *wayOut;
+    ApiSending api;
 };
 
 // Makes window ready to send message with settings, logging to log (all borrowed until the
