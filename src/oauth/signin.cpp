@@ -12,6 +12,7 @@
 #include "../platform/plat_net.h"
 #include "../platform/plat_shell.h"
 #include "../platform/plat_time.h"
+#include "../platform/plat_tls.h"
 #include "../platform/plat_ui.h"
 #include "../platform/plat_window.h"
 #include "access_token.h"
@@ -275,6 +276,9 @@ int SignInMailAccountAs(const OAuthSettings *settings, const char *user, PlatWin
     unsigned char random[2 * kPkceRandomBytes];
     if (!PlatRandomBytes(random, sizeof random))
         return RefuseNotStarted(owner, kStepRandom, 0);
+    // The code is redeemed over https once the browser comes back: the check of the
+    // provider's certificate readied meanwhile.
+    PlatTlsWarmUp();
     MakePkcePair(random, &job.pkce);
     Base64Encode(random + kPkceRandomBytes, kPkceRandomBytes, true, job.state,
                  sizeof job.state);

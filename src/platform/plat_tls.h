@@ -35,6 +35,14 @@ const unsigned long PLAT_CERT_E_INVALID_POLICY = 0x800B0113;
 const unsigned long PLAT_CERT_E_INVALID_NAME = 0x800B0114;        // name constraints broken
 const unsigned long PLAT_TRUST_E_BASIC_CONSTRAINTS = 0x80096019;  // an issuer that is no CA
 
+// Opens the system's root certificates and builds one chain on them on a thread of its own,
+// and returns at once, so that the first certificate check of the run (ours, or the HTTP
+// client's) finds the chain engine ready instead of waiting for it: under Wine the first
+// opening of the root store reads and checks every root of the host, a third of a second or
+// more. Only the first call of a run starts it; nothing to wait for or free (the process's
+// end ends a warm-up still running).
+void PlatTlsWarmUp(void);
+
 // A new session for one connection. Its credentials are the run's: the first call acquires
 // them (AcquireCredentialsHandle for a Schannel client: no client certificate, the server's
 // certificate left to PlatTlsVerifyServer, manual validation) and every later session shares

@@ -17,6 +17,7 @@
 #include "../oauth/signin.h"
 #include "../platform/plat_dns.h"
 #include "../platform/plat_ui.h"
+#include "../platform/plat_tls.h"
 #include "../platform/plat_window.h"
 #include "../platform/plat_work.h"
 #include "../res/resource.h"
@@ -408,6 +409,8 @@ static void HandleTest(SetupWindow *w)
 static void HandleInitDialog(SetupWindow *w, PlatWindow window)
 {
     w->handle = window;
+    // Test and Sign in check certificates: the check is readied while the window is filled in.
+    PlatTlsWarmUp();
     for (const char *item : kSecurityItems)
         PlatAddComboItem(window, IDC_SETUP_SECURITY, item);
     static const int kTextFields[] = {IDC_SETUP_ADDRESS, IDC_SETUP_SERVER, IDC_SETUP_PORT,

@@ -257,6 +257,8 @@ std::string FakeUtf16(const std::string &utf8)
     return out;
 }
 
+void PlatTlsWarmUp(void) { gFakeTls.warmUps++; }
+
 int PlatTlsDescribe(PlatTls, PlatTlsInfo *info)
 {
     *info = PlatTlsInfo();

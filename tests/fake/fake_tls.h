@@ -25,7 +25,7 @@ struct FakeTlsState {
     bool mutexWaitFails = false;
 
     // --- recorded ---
-    int opens = 0, closes = 0, verifies = 0;
+    int opens = 0, closes = 0, verifies = 0, warmUps = 0;
     std::vector<std::string> handshakeNames;  // the server name of every handshake step
     std::string verifiedName;
     std::string credentialTarget;

@@ -409,9 +409,10 @@ TEST_F(SecureConversation, EightBitTextGoesLabelledInTheWayTheServerTakesIt)
         for (unsigned char c : message)
             raw8bit = raw8bit || c >= 0x80;
         EXPECT_EQ(raw8bit, row.offers8BitMime);
-        if (!row.offers8BitMime)
+        if (!row.offers8BitMime) {
             EXPECT_NE(message.find("\r\n\r\nGr=FC=DFe,\r\n=2Ea line =3D xxx"), std::string::npos)
                 << message;
+        }
         EXPECT_FALSE(FakeFileExists(kPath));
     }
 }

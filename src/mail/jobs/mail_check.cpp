@@ -4,6 +4,7 @@
 
 #include "../../base/text.h"
 #include "../../platform/plat_net.h"
+#include "../../platform/plat_tls.h"
 #include "../../platform/plat_ui.h"
 #include "api_sending.h"
 #include "mail_texts.h"
@@ -43,6 +44,8 @@ MailCheckResult CheckMailSettings(MailCheck *check, PlatWindow owner)
 {
     check->text[0] = '\0';
     MailSettings *s = &check->settings;
+    if (SettingsUseTls(s))
+        PlatTlsWarmUp();
     // A mail API goes through the system's HTTP client, without Windows Sockets of ours.
     bool sockets = s->way == kWaySmtp;
     unsigned short granted = 0;

@@ -11,6 +11,7 @@
 #include "../../platform/plat_files.h"
 #include "../../platform/plat_net.h"
 #include "../../platform/plat_security.h"
+#include "../../platform/plat_tls.h"
 #include "../../oauth/access_token.h"
 #include "../../oauth/oauth_encoding.h"
 #include "api_sending.h"
@@ -247,6 +248,8 @@ static int RunBatch(SendBatch *batch, const char *argument)
         ShowErrorBox(0, text);
         return 1;
     }
+    if (SettingsUseTls(&batch->settings))
+        PlatTlsWarmUp();
     bool sockets = batch->settings.way == kWaySmtp;
     unsigned short granted = 0;
     if (sockets && PlatWsaStartup(kWinsockVersion, &granted) != 0) {

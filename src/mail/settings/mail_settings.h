@@ -59,6 +59,14 @@ enum SettingsResult {
     kSettingsApiWithoutUser,    // "MailAPI" without "SMTPUser"
 };
 
+// Whether the settings' way out goes over TLS (a mail API, or a server with SMTPSecurity
+// starttls or tls; a sign-in asks for TLS too): the run then readies the certificate check
+// early (PlatTlsWarmUp).
+inline bool SettingsUseTls(const MailSettings *settings)
+{
+    return settings->way != kWaySmtp || settings->security != kSecurityNone;
+}
+
 // The endpoints the APIs post a message to, unless "MailAPIURL" names another.
 extern const char kGraphSendUrl[];
 extern const char kGmailSendUrl[];

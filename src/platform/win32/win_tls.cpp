@@ -75,6 +75,38 @@ static ULONG ExtraLength(const SecBuffer *buffers, int count)
     return 0;
 }
 
+// The warm-up: the root store opened (the chain engine keeps its own copy for the process)
+// and the chain of one of its roots built, which readies the engine itself.
+static DWORD WINAPI WarmUpThread(void *)
+{
+    HCERTSTORE roots = CertOpenSystemStoreW(0, L"ROOT");
+    if (!roots)
+        return 0;
+    PCCERT_CONTEXT root = CertEnumCertificatesInStore(roots, nullptr);
+    if (root) {
+        CERT_CHAIN_PARA chainPara;
+        memset(&chainPara, 0, sizeof chainPara);
+        chainPara.cbSize = sizeof chainPara;
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        if (CertGetCertificateChain(nullptr, root, nullptr, nullptr, &chainPara, 0, nullptr,
+                                    &chain))
+            CertFreeCertificateChain(chain);
+        CertFreeCertificateContext(root);
+    }
+    CertCloseStore(roots, 0);
+    return 0;
+}
+
+void PlatTlsWarmUp(void)
+{
+    static LONG started;
+    if (InterlockedExchange(&started, 1) != 0)
+        return;
+    HANDLE thread = CreateThread(nullptr, 0, WarmUpThread, nullptr, 0, nullptr);
+    if (thread)
+        CloseHandle(thread);
+}
+
 PlatTls PlatTlsOpen(unsigned long *error)
 {
     *error = 0;
