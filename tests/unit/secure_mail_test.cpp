@@ -865,7 +865,8 @@ TEST(MailLogText, WhatIsNotPrintableIsEscapedSoNoReplyCanForgeALine)
 TEST_F(SecureConversation, ALoggedBatchShowsTheExchangeAndTheOutcomeButNoSecret)
 {
     // A relative path, from the program directory; AUTH LOGIN (its lines answer 334s), and a
-    // server that echoes the password back in a reply.
+    // server that echoes the password back in a reply, and then a byte whose escape ends in
+    // the "A" that makes the rest of what it says the base64 of the whole login.
     FakeSetSetting("Email Setup", "MailLog", "logs\\mail.log");
     Configure("starttls", "alice");
     gFakeTls.credentialBlob = FakeUtf16("Secret");
@@ -873,7 +874,7 @@ TEST_F(SecureConversation, ALoggedBatchShowsTheExchangeAndTheOutcomeButNoSecret)
     QueueFile("S2.txt", "no envelope at all\r\n");
     SecureServer server;
     server.ehlo = {"250-mx", "250-STARTTLS", "250 AUTH LOGIN"};
-    server.refuse = {{"MAIL", "250 ok Secret\r\n"}};
+    server.refuse = {{"MAIL", "250 ok Secret \xBAGFsaWNlAFNlY3JldA\r\n"}};
     gFakeDialog.scripts.push_back([&] { ConverseTls(server, false); });
     EXPECT_EQ(SendQueuedEmail(""), 0);
     const std::string log = gFake.files[kProgramDir + "\\logs\\mail.log"];
@@ -883,7 +884,7 @@ TEST_F(SecureConversation, ALoggedBatchShowsTheExchangeAndTheOutcomeButNoSecret)
           "* TLS 1.2, TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384; certificate subject "
           "\"CN=mail.example.com\", issuer \"CN=Fake Test CA\", expires 2027-06-30 12:00:00 UTC; "
           "verdict: trusted",
-          "> AUTH LOGIN", "< 334 VXNlcm5hbWU6", "> <hidden>", "< 250 ok <hidden>",
+          "> AUTH LOGIN", "< 334 VXNlcm5hbWU6", "> <hidden>", "< 250 ok <hidden> \\xB<hidden>",
           "* nothing added", "> (the message: 190 bytes in 1 piece)", "= delivered, file deleted",
           "message S2.txt: invalid (", "), file deleted",
           "batch ended: 1 delivered, 0 kept, 1 invalid"})

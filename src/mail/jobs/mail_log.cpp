@@ -172,28 +172,48 @@ static int FindSecret(const MailLog *log, const char *text, size_t length, size_
     return found;
 }
 
-void MailLogLine(MailLog *log, char mark, const char *text, size_t length)
+// text[0..length) into dest with every secret replaced by kHidden; with escape, each piece
+// between them escaped too. Returns the length written (dest always ends in '\0').
+static size_t WriteHidingSecrets(const MailLog *log, const char *text, size_t length, bool escape,
+                                 char *dest, size_t destSize)
 {
-    if (!log->enabled)
-        return;
-    // Escaped piece by piece, every secret replaced on the way.
-    char escaped[4 * 1024];
     size_t out = 0;
-    while (length > 0 && out + 1 < sizeof escaped) {
+    while (length > 0 && out + 1 < destSize) {
         size_t at = length;
         int secret = FindSecret(log, text, length, &at);
-        out += EscapeLogText(text, at, escaped + out, sizeof escaped - out);
+        if (escape) {
+            out += EscapeLogText(text, at, dest + out, destSize - out);
+        } else {
+            size_t n = at < destSize - 1 - out ? at : destSize - 1 - out;
+            memcpy(dest + out, text, n);
+            out += n;
+        }
         if (secret < 0)
             break;
-        if (out + sizeof kHidden < sizeof escaped) {
-            memcpy(escaped + out, kHidden, sizeof kHidden);
+        if (out + sizeof kHidden < destSize) {
+            memcpy(dest + out, kHidden, sizeof kHidden);
             out += sizeof kHidden - 1;
         }
         size_t skip = at + strlen(log->secrets[secret]);
         text += skip;
         length -= skip;
     }
-    escaped[out < sizeof escaped ? out : sizeof escaped - 1] = '\0';
+    dest[out < destSize ? out : destSize - 1] = '\0';
+    return out;
+}
+
+void MailLogLine(MailLog *log, char mark, const char *text, size_t length)
+{
+    if (!log->enabled)
+        return;
+    // Escaped piece by piece, every secret replaced on the way; then once more over what the
+    // escaping made, since an escape's last digit can join what the server sent next into a
+    // secret ("\xBA" before the rest of a base64 login).
+    char raw[4 * 1024];
+    size_t rawLength = WriteHidingSecrets(log, text, length, true, raw, sizeof raw);
+    char escaped[sizeof raw];
+    WriteHidingSecrets(log, raw, rawLength, false, escaped, sizeof escaped);
+    WipeBytes(raw, sizeof raw);
     char line[sizeof escaped + 40];
     unsigned long long ms = PlatTickCount() - log->zeroTick;
     FormatText(line, sizeof line, "  +%llu ms %c %s", ms, mark, escaped);
